@@ -1,0 +1,116 @@
+#include "foundation/log.h"
+
+#include <string>
+
+#include "foundation/named_mutex.h"
+#include "foundation/shared_state.h"
+#include "foundation/text.h"
+#include "foundation/unique_resource.h"
+
+namespace kvshake {
+namespace {
+
+constexpr wchar_t kLogPath[] = L"d:\\shakelog.txt";
+constexpr wchar_t kCreateFailMessage[] = L"create log file fail\n";
+
+bool g_bLogOn = false;  // this process's switch; never turned off again once on
+LocalTimeSource g_localTime = ::GetLocalTime;
+
+SYSTEMTIME Now() noexcept {
+    SYSTEMTIME now{};
+    g_localTime(&now);
+    return now;
+}
+
+// Opens the log file for read and write without sharing, positioned at its end.
+unique_file OpenLogFile(DWORD disposition) noexcept {
+    unique_file file(::CreateFileW(kLogPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
+    return file;
+}
+
+void WriteBytes(HANDLE file, std::string_view bytes) noexcept {
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// "h:m:s ms\t" without leading zeros.
+std::string TimeStamp() {
+    const SYSTEMTIME now = Now();
+    return StringPrintf("%ld:%ld:%ld %ld\t", static_cast<long>(now.wHour),
+                        static_cast<long>(now.wMinute), static_cast<long>(now.wSecond),
+                        static_cast<long>(now.wMilliseconds));
+}
+
+// Runs writeLine with the log file open, under "mutexForWrite"; the file is closed before the
+// lock is given back. The debugger hears of a failed open only when reportOpenFailure is set.
+template <typename LineWriter>
+void WriteUnderLock(bool reportOpenFailure, LineWriter writeLine) noexcept {
+    if (!g_bLogOn) return;
+    try {
+        ScopedNamedMutex lock(kMutexForWrite, shake_da_write.g_hMutexForWrite);
+        unique_file file = OpenLogFile(OPEN_ALWAYS);
+        if (!file) {
+            if (reportOpenFailure) ::OutputDebugStringW(kCreateFailMessage);
+            return;
+        }
+        writeLine(file.get());
+    } catch (...) {
+        // Out of memory while building the line: the line is lost, like a failed write.
+    }
+}
+
+// One line in one write call.
+void WriteTaggedLine(std::string_view tag, std::string_view message,
+                     bool reportOpenFailure) noexcept {
+    WriteUnderLock(reportOpenFailure, [&](HANDLE file) {
+        WriteBytes(file, TimeStamp().append(tag).append(message).append("\r\n"));
+    });
+}
+
+}  // namespace
+
+void EnableLog(bool on) noexcept { g_bLogOn = on; }
+
+void InitLogFile() noexcept {
+    if (!g_bLogOn) return;
+    unique_file file = OpenLogFile(CREATE_ALWAYS);
+    if (!file) {
+        ::OutputDebugStringW(kCreateFailMessage);
+        return;
+    }
+    try {
+        const SYSTEMTIME now = Now();
+        // The year is always written as 2012.
+        WriteBytes(file.get(),
+                   StringPrintf("\r\n\r\n\r\n2012/%ld/%ld %ld:%ld:%ld\r\n",
+                                static_cast<long>(now.wMonth), static_cast<long>(now.wDay),
+                                static_cast<long>(now.wHour), static_cast<long>(now.wMinute),
+                                static_cast<long>(now.wSecond)));
+    } catch (...) {
+    }
+}
+
+void WriteLog(std::string_view message) noexcept { WriteTaggedLine("[INFO]", message, false); }
+
+void WriteError(std::string_view message) noexcept { WriteTaggedLine("[Error]", message, true); }
+
+void WriteWCharLog(std::string_view prefix, const wchar_t* text) noexcept {
+    if (!g_bLogOn) return;
+    try {
+        const std::string narrowText = WideToAnsi(text).value_or(std::string());
+        WriteUnderLock(true, [&](HANDLE file) {
+            WriteBytes(file, TimeStamp().append("[INFO]").append(prefix));
+            WriteBytes(file, narrowText);
+            WriteBytes(file, "\r\n");
+        });
+    } catch (...) {
+    }
+}
+
+void SetLogClockForTesting(LocalTimeSource clock) noexcept {
+    g_localTime = clock ? clock : ::GetLocalTime;
+}
+
+}  // namespace kvshake

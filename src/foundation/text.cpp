@@ -1,0 +1,93 @@
+#include "foundation/text.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <vector>
+
+namespace kvshake {
+
+std::optional<std::string> WideToAnsi(const wchar_t* text) {
+    if (!text) return std::nullopt;
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0) return std::nullopt;
+    std::string result(size, '\0');
+    if (!::WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), size, nullptr, nullptr)) {
+        return std::nullopt;
+    }
+    result.resize(size - 1);  // drop the terminator
+    return result;
+}
+
+std::optional<std::wstring> AnsiToWide(const char* text) {
+    if (!text) return std::nullopt;
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (size <= 0) return std::nullopt;
+    std::wstring result(size, L'\0');
+    if (!::MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), size)) return std::nullopt;
+    result.resize(size - 1);
+    return result;
+}
+
+int AnsiToUtf8(const char* text, char* buffer, int capacity) {
+    const std::optional<std::wstring> wide = AnsiToWide(text);
+    if (!wide) return 0;
+    const int needed =
+        ::WideCharToMultiByte(CP_UTF8, 0, wide->c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0 || capacity < needed) return 0;
+    return ::WideCharToMultiByte(CP_UTF8, 0, wide->c_str(), -1, buffer, needed, nullptr, nullptr);
+}
+
+namespace {
+
+// The C locale's classes, independent of whatever locale the runtime is set to.
+bool IsCLocaleAlnum(unsigned char byte) {
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+           (byte >= '0' && byte <= '9');
+}
+
+bool IsCLocaleSpace(unsigned char byte) {
+    return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
+}  // namespace
+
+std::string UrlEncode(std::string_view bytes) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsCLocaleAlnum(byte)) {
+            encoded += c;
+        } else if (IsCLocaleSpace(byte)) {
+            encoded += '+';
+        } else {
+            encoded += '%';
+            encoded += kHexDigits[byte >> 4];
+            encoded += kHexDigits[byte & 0x0F];
+        }
+    }
+    return encoded;
+}
+
+std::string StringPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list sizing;
+    va_copy(sizing, args);
+    const int length = std::vsnprintf(nullptr, 0, format, sizing);
+    va_end(sizing);
+    std::string result;
+    if (length > 0) {
+        result.resize(length + 1);
+        std::vsnprintf(result.data(), result.size(), format, args);
+        result.resize(length);
+    }
+    va_end(args);
+    return result;
+}
+
+}  // namespace kvshake

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <optional>
+#include <string>
+
+namespace kvshake {
+
+// One complete HTTPS exchange with the service per call, over WinINet, on the service port.
+// The result is the response body decoded from UTF-8, or nothing when the exchange failed
+// (no connection, a failed send, an unreadable status, any status but 200, 401 and 407).
+// A 200 with an empty body gives an empty text. Neither operation logs.
+
+std::optional<std::wstring> GetData(const wchar_t* host, const wchar_t* path);
+
+// The body is sent in the system ANSI code page, as a form body without a content type.
+std::optional<std::wstring> PostData(const wchar_t* host, const wchar_t* path,
+                                     const wchar_t* body);
+
+// The step that asks the user for credentials when the service answers 401 or 407. It returns
+// ERROR_INTERNET_FORCE_RETRY to send the request again; anything else ends the exchange with an
+// empty text. By default it is the platform's dialog over the desktop window.
+using AuthenticationPrompt = DWORD (*)(HINTERNET request);
+void SetAuthenticationPromptForTesting(AuthenticationPrompt prompt) noexcept;
+
+}  // namespace kvshake

@@ -1,0 +1,336 @@
+#!/usr/bin/env python3
+"""Local HTTPS stand-in for the web service, driven by the tests.
+
+Two loopback listeners:
+
+* the service port (HTTPS): every connection carries one request, which is
+  recorded byte for byte before the next scripted answer (or the default
+  answer) is sent; the connection is then closed.
+* the control port (plain HTTP/1.0), used by the tests:
+    POST /reset     clear answers and recorded requests, default back to
+                    200/empty, release hanging connections      -> "ok"
+    POST /script    JSON array of answer objects, appended to the queue
+    POST /default   one JSON answer object, the new default answer
+    GET  /requests  for each request: "REQUEST <len> <arrival_ms>\\r\\n" then
+                    exactly <len> raw bytes (application/octet-stream)
+    GET  /count     number of recorded requests, decimal text
+    GET  /ping      "ok"
+
+Answer object fields (all optional): status, reason, headers ([name, value]
+pairs), body or body_b64, pieces ([{body|body_b64, delay_ms}]), chunked,
+delay_ms, hang, close.  Apart from Content-Length (or Transfer-Encoding when
+chunked) only the listed headers are sent, so tests own the header block.
+"""
+
+import argparse
+import base64
+import collections
+import http
+import http.server
+import json
+import os
+import signal
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+import time
+
+START = time.monotonic()
+MAX_HEADER_BYTES = 64 * 1024
+READ_TIMEOUT_S = 30
+
+
+def log(message):
+    print("standin: " + message, file=sys.stderr, flush=True)
+
+
+def now_ms():
+    return int((time.monotonic() - START) * 1000)
+
+
+class State:
+    """Answer queue and recorded requests, shared by both listeners."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.queue = collections.deque()
+        self.requests = []  # (raw bytes, arrival ms)
+        self.default = {}
+        # Hanging connections wait on the event current when they started;
+        # /reset sets it and installs a fresh one for later connections.
+        self.hang_release = threading.Event()
+
+    def record(self, raw):
+        with self.lock:
+            self.requests.append((raw, now_ms()))
+
+    def next_answer(self):
+        with self.lock:
+            answer = self.queue.popleft() if self.queue else self.default
+            return answer, self.hang_release
+
+    def reset(self):
+        with self.lock:
+            self.queue.clear()
+            self.requests.clear()
+            self.default = {}
+            self.hang_release.set()
+            self.hang_release = threading.Event()
+
+    def release_hanging(self):
+        with self.lock:
+            self.hang_release.set()
+
+
+def body_bytes(obj):
+    if "body_b64" in obj:
+        return base64.b64decode(obj["body_b64"])
+    return str(obj.get("body", "")).encode("utf-8")
+
+
+def read_request(conn):
+    """Header block up to the blank line, plus Content-Length body bytes.
+
+    Returns None if the client went away before a full request arrived."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        if len(data) > MAX_HEADER_BYTES:
+            log("header block too large, dropping connection")
+            return None
+        chunk = conn.recv(65536)
+        if not chunk:
+            return None
+        data += chunk
+    end = data.index(b"\r\n\r\n") + 4
+    head, rest = data[:end], data[end:]
+    length = 0
+    for line in head.split(b"\r\n")[1:]:
+        name, sep, value = line.partition(b":")
+        if sep and name.strip().lower() == b"content-length":
+            try:
+                length = int(value.strip())
+            except ValueError:
+                log("bad Content-Length %r, assuming no body" % value)
+    while len(rest) < length:
+        chunk = conn.recv(65536)
+        if not chunk:
+            return None
+        rest += chunk
+    # Anything beyond the declared body (a pipelined request) is ignored.
+    return head + rest[:length]
+
+
+def send_answer(conn, answer):
+    status = int(answer.get("status", 200))
+    reason = answer.get("reason")
+    if reason is None:
+        try:
+            reason = http.HTTPStatus(status).phrase
+        except ValueError:
+            reason = "Unknown"
+    if "pieces" in answer:
+        pieces = [(body_bytes(p), p.get("delay_ms", 0)) for p in answer["pieces"]]
+    else:
+        pieces = [(body_bytes(answer), 0)]
+    chunked = bool(answer.get("chunked"))
+    headers = [(str(n), str(v)) for n, v in answer.get("headers", [])]
+    given = {n.lower() for n, _ in headers}
+    # A test that lists its own Content-Length / Transfer-Encoding wins.
+    if chunked and "transfer-encoding" not in given:
+        headers.append(("Transfer-Encoding", "chunked"))
+    if not chunked and "content-length" not in given:
+        headers.append(("Content-Length", str(sum(len(b) for b, _ in pieces))))
+    head = "HTTP/1.1 %d %s\r\n" % (status, reason)
+    head += "".join("%s: %s\r\n" % h for h in headers) + "\r\n"
+    head = head.encode("utf-8")
+
+    if "pieces" not in answer:
+        body = pieces[0][0]
+        if chunked:
+            body = (b"%x\r\n%s\r\n" % (len(body), body) if body else b"") + b"0\r\n\r\n"
+        conn.sendall(head + body)
+        return
+    # Header block first, then one socket write per piece after its delay,
+    # so the client sees the body arrive in separate deliveries.
+    conn.sendall(head)
+    for body, delay_ms in pieces:
+        if delay_ms:
+            time.sleep(delay_ms / 1000.0)
+        if chunked:
+            if not body:
+                continue  # an empty chunk would end the body early
+            body = b"%x\r\n%s\r\n" % (len(body), body)
+        conn.sendall(body)
+    if chunked:
+        conn.sendall(b"0\r\n\r\n")
+
+
+def close_quietly(conn):
+    """Half-close, drain briefly and close, so unread input does not turn
+    the close into a reset that could cut off the answer at the client."""
+    try:
+        conn.shutdown(socket.SHUT_WR)
+        conn.settimeout(1)
+        while conn.recv(4096):
+            pass
+    except OSError:
+        pass
+    conn.close()
+
+
+class ServiceHandler(socketserver.BaseRequestHandler):
+    def handle(self):
+        peer = "%s:%d" % self.client_address
+        raw_sock = self.request
+        raw_sock.settimeout(READ_TIMEOUT_S)
+        raw_sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        try:
+            conn = self.server.tls.wrap_socket(raw_sock, server_side=True)
+        except (ssl.SSLError, OSError) as exc:
+            log("TLS handshake with %s failed: %s" % (peer, exc))
+            return
+        try:
+            raw = read_request(conn)
+            if raw is None:
+                log("%s disconnected before a full request" % peer)
+                return
+            state = self.server.state
+            state.record(raw)
+            answer, release = state.next_answer()
+            if answer.get("delay_ms"):
+                time.sleep(answer["delay_ms"] / 1000.0)
+            if answer.get("hang"):
+                release.wait()
+                return
+            if answer.get("close"):
+                return
+            send_answer(conn, answer)
+        except (ssl.SSLError, OSError) as exc:
+            log("connection with %s failed: %s" % (peer, exc))
+        finally:
+            close_quietly(conn)
+
+
+class ServiceServer(socketserver.ThreadingTCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+    def __init__(self, address, tls, state):
+        self.tls = tls
+        self.state = state
+        super().__init__(address, ServiceHandler)
+
+    def handle_error(self, request, client_address):
+        log("error on connection from %s: %s" % (client_address, sys.exc_info()[1]))
+
+
+class ControlHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+
+    def log_message(self, format, *args):
+        pass  # the tests poll often; keep stderr for real problems
+
+    def reply(self, status, body, content_type="text/plain"):
+        if isinstance(body, str):
+            body = body.encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def read_json(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        return json.loads(self.rfile.read(length) or b"null")
+
+    def do_GET(self):
+        state = self.server.state
+        if self.path == "/ping":
+            self.reply(200, "ok")
+        elif self.path == "/count":
+            with state.lock:
+                self.reply(200, str(len(state.requests)))
+        elif self.path == "/requests":
+            with state.lock:
+                recorded = list(state.requests)
+            out = b"".join(b"REQUEST %d %d\r\n%s" % (len(raw), ms, raw)
+                           for raw, ms in recorded)
+            self.reply(200, out, "application/octet-stream")
+        else:
+            self.reply(404, "unknown path")
+
+    def do_POST(self):
+        state = self.server.state
+        try:
+            if self.path == "/reset":
+                state.reset()
+            elif self.path == "/script":
+                answers = self.read_json()
+                if not isinstance(answers, list) or not all(isinstance(a, dict) for a in answers):
+                    raise ValueError("expected a JSON array of objects")
+                with state.lock:
+                    state.queue.extend(answers)
+            elif self.path == "/default":
+                answer = self.read_json()
+                if not isinstance(answer, dict):
+                    raise ValueError("expected a JSON object")
+                with state.lock:
+                    state.default = answer
+            else:
+                self.reply(404, "unknown path")
+                return
+        except ValueError as exc:  # includes json.JSONDecodeError
+            self.reply(400, "bad request: %s" % exc)
+            return
+        self.reply(200, "ok")
+
+
+class ControlServer(http.server.ThreadingHTTPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--control-port", type=int, required=True)
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--ready-file")
+    args = parser.parse_args()
+
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    tls.minimum_version = ssl.TLSVersion.TLSv1_2
+    tls.maximum_version = ssl.TLSVersion.TLSv1_3
+    tls.load_cert_chain(args.cert, args.key)
+
+    state = State()
+    service = ServiceServer(("127.0.0.1", args.port), tls, state)
+    control = ControlServer(("127.0.0.1", args.control_port), ControlHandler)
+    control.state = state
+    for server in (service, control):
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+
+    if args.ready_file:
+        with open(args.ready_file + ".tmp", "w") as f:
+            f.write("ready")
+        os.replace(args.ready_file + ".tmp", args.ready_file)
+    print("standin ready", flush=True)
+
+    while not stop.wait(0.5):
+        pass
+    state.release_hanging()
+    for server in (service, control):
+        server.shutdown()
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
