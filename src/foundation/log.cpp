@@ -24,8 +24,8 @@ SYSTEMTIME Now() noexcept {
 
 // Opens the log file for read and write without sharing, positioned at its end.
 unique_file OpenLogFile(DWORD disposition) noexcept {
-    unique_file file(::CreateFileW(kLogPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file file(::CreateFileW(kLogPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file) ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
     return file;
 }
@@ -83,11 +83,11 @@ void InitLogFile() noexcept {
     try {
         const SYSTEMTIME now = Now();
         // The year is always written as 2012.
-        WriteBytes(file.get(),
-                   StringPrintf("\r\n\r\n\r\n2012/%ld/%ld %ld:%ld:%ld\r\n",
-                                static_cast<long>(now.wMonth), static_cast<long>(now.wDay),
-                                static_cast<long>(now.wHour), static_cast<long>(now.wMinute),
-                                static_cast<long>(now.wSecond)));
+        WriteBytes(
+            file.get(),
+            StringPrintf("\r\n\r\n\r\n2012/%ld/%ld %ld:%ld:%ld\r\n", static_cast<long>(now.wMonth),
+                         static_cast<long>(now.wDay), static_cast<long>(now.wHour),
+                         static_cast<long>(now.wMinute), static_cast<long>(now.wSecond)));
     } catch (...) {
     }
 }

@@ -22,13 +22,13 @@ void UnlockNamedMutex(HANDLE mutex) noexcept;
 // mutex's shared handle variable (g_hMutexForActive and the like), which therefore only ever
 // holds the current holder's handle; it is cleared before the mutex is given back.
 class ScopedNamedMutex {
-public:
+  public:
     ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle) noexcept;
     ~ScopedNamedMutex();
     ScopedNamedMutex(const ScopedNamedMutex&) = delete;
     ScopedNamedMutex& operator=(const ScopedNamedMutex&) = delete;
 
-private:
+  private:
     HANDLE& sharedHandle_;
     HANDLE mutex_;
 };

@@ -48,9 +48,7 @@ bool IsCLocaleAlnum(unsigned char byte) {
            (byte >= '0' && byte <= '9');
 }
 
-bool IsCLocaleSpace(unsigned char byte) {
-    return byte == ' ' || (byte >= '\t' && byte <= '\r');
-}
+bool IsCLocaleSpace(unsigned char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
 
 }  // namespace
 

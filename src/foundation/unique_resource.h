@@ -11,7 +11,7 @@ namespace kvshake {
 // failure's own.
 template <typename Traits>
 class unique_any {
-public:
+  public:
     using pointer = typename Traits::type;
 
     unique_any() noexcept = default;
@@ -45,7 +45,7 @@ public:
         return &value_;
     }
 
-private:
+  private:
     pointer value_ = Traits::invalid();
 };
 

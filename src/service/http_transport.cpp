@@ -45,11 +45,11 @@ bool Open(Exchange& exchange, const wchar_t* host, const wchar_t* method, const 
     exchange.root.reset(
         ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!exchange.root) return false;
-    exchange.connection.reset(::InternetConnectW(exchange.root.get(), host, kServicePort, L"",
-                                                 L"", INTERNET_SERVICE_HTTP, 0, 0));
+    exchange.connection.reset(::InternetConnectW(exchange.root.get(), host, kServicePort, L"", L"",
+                                                 INTERNET_SERVICE_HTTP, 0, 0));
     if (!exchange.connection) return false;
-    exchange.request.reset(::HttpOpenRequestW(exchange.connection.get(), method, path,
-                                              kHttpVersion, L"", nullptr, kRequestFlags, 0));
+    exchange.request.reset(::HttpOpenRequestW(exchange.connection.get(), method, path, kHttpVersion,
+                                              L"", nullptr, kRequestFlags, 0));
     return static_cast<bool>(exchange.request);
 }
 
@@ -62,8 +62,8 @@ bool Send(HINTERNET request, std::string& body) {
 std::optional<DWORD> StatusCode(HINTERNET request) {
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                          &size, nullptr)) {
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                          nullptr)) {
         return std::nullopt;
     }
     return status;
@@ -87,8 +87,8 @@ std::wstring DecodeUtf8(const std::string& bytes) {
     return text;
 }
 
-std::optional<std::wstring> Perform(const wchar_t* host, const wchar_t* method,
-                                    const wchar_t* path, std::string body) {
+std::optional<std::wstring> Perform(const wchar_t* host, const wchar_t* method, const wchar_t* path,
+                                    std::string body) {
     Exchange exchange;
     if (!Open(exchange, host, method, path)) return std::nullopt;
     HINTERNET request = exchange.request.get();

@@ -16,8 +16,7 @@ namespace kvshake {
 std::optional<std::wstring> GetData(const wchar_t* host, const wchar_t* path);
 
 // The body is sent in the system ANSI code page, as a form body without a content type.
-std::optional<std::wstring> PostData(const wchar_t* host, const wchar_t* path,
-                                     const wchar_t* body);
+std::optional<std::wstring> PostData(const wchar_t* host, const wchar_t* path, const wchar_t* body);
 
 // The step that asks the user for credentials when the service answers 401 or 407. It returns
 // ERROR_INTERNET_FORCE_RETRY to send the request again; anything else ends the exchange with an

@@ -1,0 +1,125 @@
+#include "foundation/log.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "foundation/text.h"
+#include "foundation/unique_resource.h"
+#include "support/child_process.h"
+#include "support/log_file.h"
+#include "support/test_paths.h"
+
+namespace kvshake::testing {
+namespace {
+
+SYSTEMTIME g_fixedTime;
+void WINAPI FixedClock(LPSYSTEMTIME time) { *time = g_fixedTime; }
+
+void SetClock(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second, WORD ms) {
+    g_fixedTime = SYSTEMTIME{year, month, 0, day, hour, minute, second, ms};
+    SetLogClockForTesting(FixedClock);
+}
+
+class LogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        DeleteLogFile();
+        EnableLog(true);
+        SetClock(2026, 12, 6, 14, 3, 9, 45);
+    }
+    void TearDown() override {
+        SetLogClockForTesting(nullptr);
+        EnableLog(false);
+        DeleteLogFile();
+    }
+};
+
+TEST_F(LogTest, HeaderAndLinesAreWrittenByteForByte) {
+    SetClock(2026, 3, 3, 9, 5, 7, 0);
+    InitLogFile();
+    EXPECT_EQ(ReadLogFile(), "\r\n\r\n\r\n2012/3/3 9:5:7\r\n");
+
+    SetClock(2026, 12, 6, 14, 3, 9, 45);
+    WriteError(StringPrintf("ReadReg Fail, Error Code:%d", 2));
+    WriteLog("check start");
+    WriteWCharLog("check result: ", nullptr);
+    WriteWCharLog("check result: ", L"{\"ret\":\"0\"}");
+    EXPECT_EQ(ReadLogFile(),
+              "\r\n\r\n\r\n2012/3/3 9:5:7\r\n"
+              "14:3:9 45\t[Error]ReadReg Fail, Error Code:2\r\n"
+              "14:3:9 45\t[INFO]check start\r\n"
+              "14:3:9 45\t[INFO]check result: \r\n"
+              "14:3:9 45\t[INFO]check result: {\"ret\":\"0\"}\r\n");
+}
+
+TEST_F(LogTest, InitLogFileStartsTheFileAnewAndLinesAppend) {
+    WriteLog("from an earlier run");
+    SetClock(2031, 11, 25, 23, 59, 58, 999);
+    InitLogFile();
+    WriteLog("a\tb\rc\nd");
+    EXPECT_EQ(ReadLogFile(),
+              "\r\n\r\n\r\n2012/11/25 23:59:58\r\n23:59:58 999\t[INFO]a\tb\rc\nd\r\n");
+}
+
+TEST_F(LogTest, WideTextOutsideTheCodePageBecomesItsDefaultCharacter) {
+    ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
+    WriteWCharLog("title: ", L"caf\u00e9 \u4e2d");
+    EXPECT_EQ(ReadLogFile(), "14:3:9 45\t[INFO]title: caf\xe9 ?\r\n");
+}
+
+TEST_F(LogTest, Cp936WideTextIsWrittenInTheChineseCodePage) {
+    ASSERT_EQ(::GetACP(), 936u) << "run under a Chinese locale";
+    WriteWCharLog("title: ", L"\u4e2d\u6587");
+    EXPECT_EQ(ReadLogFile(), "14:3:9 45\t[INFO]title: \xd6\xd0\xce\xc4\r\n");
+}
+
+TEST_F(LogTest, LogOffMeansNoFileAndNoDebuggerOutput) {
+    const DebuggedRun run = RunTestHostUnderDebugger(L"log-init log-writers");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.debugStrings.empty());
+    EXPECT_FALSE(LogFileExists());
+}
+
+// While the file is held open elsewhere, every line is lost; the error writers tell the
+// debugger, the information writer does not, and the lock is given back each time.
+TEST_F(LogTest, UnopenableFileDropsLinesAndOnlyErrorWritersTellTheDebugger) {
+    unique_file held(::CreateFileW(L"d:\\shakelog.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    const DebuggedRun run = RunTestHostUnderDebugger(L"log-on log-writers log-init log-writers");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.debugStrings, std::vector<std::string>(5, "create log file fail\n"));
+    held.reset();
+    EXPECT_EQ(ReadLogFile(), "");
+}
+
+TEST_F(LogTest, LinesFromTwoProcessesNeverInterleave) {
+    constexpr int kLines = 300;
+    const std::wstring go = UniqueName(L"go");
+    const unique_handle goEvent = NamedEvent(go);
+    const std::wstring lines = L" log-lines " + std::to_wstring(kLines);
+    TestHost alpha(L"log-on wait " + go + lines + L" alpha");
+    TestHost beta(L"log-on wait " + go + lines + L" beta");
+    ::SetEvent(goEvent.get());
+    ASSERT_EQ(alpha.Wait(), 0u);
+    ASSERT_EQ(beta.Wait(), 0u);
+
+    const std::regex line(R"(\d+:\d+:\d+ \d+\t\[INFO\](alpha|beta) line (\d+) ={200} end\r)");
+    std::map<std::string, int> nextLine;
+    std::istringstream content(ReadLogFile());
+    std::string text;
+    while (std::getline(content, text)) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(text, match, line)) << text;
+        EXPECT_EQ(std::stoi(match[2]), nextLine[match[1]]++);
+    }
+    EXPECT_EQ(nextLine["alpha"], kLines);
+    EXPECT_EQ(nextLine["beta"], kLines);
+}
+
+}  // namespace
+}  // namespace kvshake::testing

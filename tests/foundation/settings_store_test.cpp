@@ -1,0 +1,132 @@
+#include "foundation/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "foundation/log.h"
+#include "foundation/unique_resource.h"
+#include "support/log_file.h"
+
+namespace kvshake::testing {
+namespace {
+
+constexpr wchar_t kStoreKey[] = L"Software\\AppDataLow";
+
+unique_hkey OpenStoreKey() {
+    unique_hkey key;
+    ::RegOpenKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, KEY_ALL_ACCESS, key.put());
+    return key;
+}
+
+bool ValueExists(const wchar_t* name) {
+    return ::RegQueryValueExW(OpenStoreKey().get(), name, nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS;
+}
+
+void StoreRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+    ASSERT_EQ(::RegSetValueExW(OpenStoreKey().get(), name, 0, type, static_cast<const BYTE*>(data),
+                               bytes),
+              ERROR_SUCCESS);
+}
+
+class SettingsStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const wchar_t* name :
+             {kTokenValue, kUinValue, kSidValue, kUserValue, kNicknameValue, kDebugValue}) {
+            ::RegDeleteValueW(OpenStoreKey().get(), name);
+        }
+        DeleteLogFile();
+        EnableLog(true);
+    }
+    void TearDown() override {
+        EnableLog(false);
+        DeleteLogFile();
+        unique_hkey key;
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kStoreKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          key.put(), nullptr);
+    }
+};
+
+TEST_F(SettingsStoreTest, ReadsBackUpTo129CharactersAndFailsFrom130) {
+    const std::wstring longest(129, L'x');
+    ASSERT_TRUE(WriteReg(kTokenValue, longest));
+    std::wstring value = L"stale";
+    EXPECT_TRUE(ReadReg(kTokenValue, value));
+    EXPECT_EQ(value, longest);
+
+    ASSERT_TRUE(WriteReg(kTokenValue, longest + L"x"));
+    EXPECT_FALSE(ReadReg(kTokenValue, value));
+    EXPECT_EQ(value, L"");
+    EXPECT_NE(ReadLogFile().find("[Error]ReadReg Fail, Error Code:234\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, EmptyTextIsStoredAndReadsAsEmpty) {
+    ASSERT_TRUE(WriteReg(kSidValue, L""));
+    std::wstring value = L"stale";
+    EXPECT_TRUE(ReadReg(kSidValue, value));
+    EXPECT_EQ(value, L"");
+    EXPECT_EQ(ReadLogFile(), "");
+}
+
+TEST_F(SettingsStoreTest, OnlyTheExactText1ReadsAs1) {
+    std::wstring value;
+    ASSERT_TRUE(WriteReg(kDebugValue, L"1"));
+    EXPECT_TRUE(ReadReg(kDebugValue, value));
+    EXPECT_EQ(value, L"1");
+
+    for (const wchar_t* text : {L"1 ", L"01", L"true"}) {
+        ASSERT_TRUE(WriteReg(kDebugValue, text));
+        EXPECT_TRUE(ReadReg(kDebugValue, value));
+        EXPECT_NE(value, L"1") << "stored as " << text;
+    }
+    const DWORD one = 1;
+    StoreRaw(kDebugValue, REG_DWORD, &one, sizeof(one));
+    ReadReg(kDebugValue, value);
+    EXPECT_NE(value, L"1");
+}
+
+TEST_F(SettingsStoreTest, ValueStoredWithoutTerminatorIsReadWithoutOverrun) {
+    const std::wstring full(130, L'y');
+    StoreRaw(kUinValue, REG_SZ, full.data(), 260);
+    std::wstring value;
+    ReadReg(kUinValue, value);
+    EXPECT_LE(value.size(), 130u);
+    EXPECT_EQ(value.find_first_not_of(L'y'), std::wstring::npos);
+}
+
+TEST_F(SettingsStoreTest, ClearAccountDeletesWhatExistsAndReportsTheRest) {
+    ASSERT_TRUE(WriteReg(kTokenValue, L"token"));
+    ASSERT_TRUE(WriteReg(kUinValue, L"10001"));
+    ASSERT_TRUE(WriteReg(kDebugValue, L"1"));
+    ClearAccount();
+    for (const wchar_t* name : {kTokenValue, kUinValue, kSidValue, kUserValue, kNicknameValue}) {
+        EXPECT_FALSE(ValueExists(name)) << name;
+    }
+    EXPECT_TRUE(ValueExists(kDebugValue));
+    const std::string line = "[Error]DelReg fail, Error Code:2\r\n";
+    const std::string log = ReadLogFile();
+    size_t count = 0;
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
+    EXPECT_EQ(count, 3u) << log;
+}
+
+TEST_F(SettingsStoreTest, MissingKeyMakesEveryOperationFailAndIsNeverCreated) {
+    ASSERT_EQ(::RegDeleteKeyW(HKEY_CURRENT_USER, kStoreKey), ERROR_SUCCESS);
+    std::wstring value;
+    EXPECT_FALSE(WriteReg(kTokenValue, L"token"));
+    EXPECT_FALSE(ReadReg(kTokenValue, value));
+    EXPECT_FALSE(DelReg(kTokenValue));
+    EXPECT_FALSE(OpenStoreKey());
+    const std::string log = ReadLogFile();
+    for (const char* message :
+         {"[Error]WriteReg Fail, Error Code:2\r\n", "[Error]ReadReg Fail, Error Code:2\r\n",
+          "[Error]DelReg Fail, Error Code:2\r\n"}) {
+        EXPECT_NE(log.find(message), std::string::npos) << message << " in " << log;
+    }
+}
+
+}  // namespace
+}  // namespace kvshake::testing

@@ -1,0 +1,61 @@
+#include "foundation/text.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+namespace kvshake::testing {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(UrlEncodeTest, KeepsOnlyLettersAndDigitsAndTurnsWhiteSpaceIntoPlus) {
+    EXPECT_EQ(UrlEncode("AZaz09"), "AZaz09");
+    EXPECT_EQ(UrlEncode("a b\tc\nd\re\vf\fg"), "a+b+c+d+e+f+g");
+    EXPECT_EQ(UrlEncode("-_.~="), "%2D%5F%2E%7E%3D");
+    EXPECT_EQ(UrlEncode("&?/%+"), "%26%3F%2F%25%2B");
+    EXPECT_EQ(UrlEncode(""), "");
+}
+
+TEST(UrlEncodeTest, EncodesEveryHighByteAndNulInUpperCaseHex) {
+    EXPECT_EQ(UrlEncode("\xE4\xB8\xAD"), "%E4%B8%AD");
+    EXPECT_EQ(UrlEncode("a\0b"s), "a%00b");
+    EXPECT_EQ(UrlEncode("\xFF\x80\xA0"), "%FF%80%A0");  // no locale makes these letters or space
+}
+
+TEST(AnsiToUtf8Test, ConvertsOnlyWhenTheWholeTextFits) {
+    ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
+    const std::string untouched = "#####";
+    std::string buffer = untouched;
+    EXPECT_EQ(AnsiToUtf8("\xE9", buffer.data(), 2), 0);  // needs C3 A9 00
+    EXPECT_EQ(buffer, untouched);
+    EXPECT_EQ(AnsiToUtf8("\xE9", buffer.data(), 3), 3);
+    EXPECT_EQ(buffer, "\xC3\xA9\0##"s);
+    EXPECT_EQ(AnsiToUtf8(nullptr, buffer.data(), 5), 0);
+    EXPECT_EQ(AnsiToUtf8("", buffer.data(), 1), 1);
+}
+
+TEST(AnsiToUtf8Test, Cp936ChineseBecomesThreeBytesACharacter) {
+    ASSERT_EQ(::GetACP(), 936u) << "run under a Chinese locale";
+    std::string buffer(7, '#');
+    EXPECT_EQ(AnsiToUtf8("\xD6\xD0\xCE\xC4", buffer.data(), 7), 7);
+    EXPECT_EQ(buffer, "\xE4\xB8\xAD\xE6\x96\x87\0"s);
+}
+
+TEST(WideAnsiTest, ConvertsThroughTheSystemCodePage) {
+    ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
+    EXPECT_FALSE(WideToAnsi(nullptr));
+    EXPECT_FALSE(AnsiToWide(nullptr));
+    EXPECT_EQ(WideToAnsi(L""), "");
+    EXPECT_EQ(WideToAnsi(L"caf\u00e9 \u4e2d"), "caf\xe9 ?");
+    EXPECT_EQ(AnsiToWide("caf\xe9"), L"caf\u00e9");
+}
+
+TEST(StringPrintfTest, FormatsTextLongerThanAnyFixedBuffer) {
+    const std::string long_text(5000, 'x');
+    EXPECT_EQ(StringPrintf("%s:%d", long_text.c_str(), 7), long_text + ":7");
+}
+
+}  // namespace
+}  // namespace kvshake::testing

@@ -1,0 +1,117 @@
+#include "service/http_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "service/service_config.h"
+#include "support/standin_client.h"
+
+namespace kvshake::testing {
+namespace {
+
+class HttpTransportTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(standin::Reset()) << "the service stand-in is not up"; }
+    void TearDown() override { SetAuthenticationPromptForTesting(nullptr); }
+
+    static std::optional<std::wstring> Get(const wchar_t* path = L"/shakecheck?uin=1&sid=2") {
+        return GetData(kServiceHost, path);
+    }
+};
+
+bool HasHeader(const RecordedRequest& request, const std::string& prefix) {
+    const auto headers = request.Headers();
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const std::string& header) { return header.rfind(prefix, 0) == 0; });
+}
+
+TEST_F(HttpTransportTest, EmptyOkBodyIsAnEmptyTextNotNothing) {
+    const auto text = Get();
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(*text, L"");
+}
+
+TEST_F(HttpTransportTest, ErrorStatusesGiveNothingEvenWithABody) {
+    ASSERT_TRUE(standin::Script(R"([{"status":404,"body":"{\"ret\":\"0\"}"},
+                                    {"status":500,"body":"server error"}])"));
+    EXPECT_FALSE(Get().has_value());
+    EXPECT_FALSE(Get().has_value());
+    EXPECT_EQ(standin::Requests().size(), 2u);
+}
+
+TEST_F(HttpTransportTest, BodyArrivingInTwoDeliveriesComesBackWhole) {
+    std::string body;
+    for (int i = 0; i < 1500; ++i) body += static_cast<char>('a' + i % 26);
+    ASSERT_TRUE(standin::Script("[{\"pieces\":[{\"body\":" + JsonString(body.substr(0, 1024)) +
+                                "},{\"body\":" + JsonString(body.substr(1024)) +
+                                ",\"delay_ms\":300}]}]"));
+    const auto text = Get();
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(*text, std::wstring(body.begin(), body.end()));
+}
+
+TEST_F(HttpTransportTest, BodyIsDecodedFromUtf8) {
+    ASSERT_TRUE(standin::Script(R"([{"body":"{\"nickname\":\"\u4e2d\u6587\"}"},
+                                    {"body_b64":"Yf9i"}])"));
+    EXPECT_EQ(Get(), L"{\"nickname\":\"\u4e2d\u6587\"}");
+    EXPECT_EQ(Get(), L"a\ufffdb");  // an invalid byte becomes the replacement character
+}
+
+TEST_F(HttpTransportTest, GetSendsExactlyTheFixedRequestAttributes) {
+    ASSERT_TRUE(Get(L"/shakecheck?uin=10001&sid=abc").has_value());
+    const auto requests = standin::Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const RecordedRequest& request = requests[0];
+    EXPECT_EQ(request.RequestLine(), "GET /shakecheck?uin=10001&sid=abc HTTP/1.0");
+    // WinINet writes the extra header "Connection:Keep-Alive" in its own spelling.
+    const std::wstring host = kServiceHost;
+    const std::string hostHeader =
+        "Host: " + std::string(host.begin(), host.end()) + ":" + std::to_string(kServicePort);
+    EXPECT_EQ(request.Headers(), (std::vector<std::string>{hostHeader, "User-Agent: kvshock",
+                                                           "Connection: Keep-Alive"}));
+    EXPECT_EQ(request.Body(), "");
+}
+
+TEST_F(HttpTransportTest, PostSendsTheBodyInTheAnsiCodePageWithoutAContentType) {
+    ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
+    ASSERT_TRUE(standin::Script(R"([{"body":"{\"ret\":\"0\"}"}])"));
+    EXPECT_EQ(PostData(kServiceHost, L"/shakeupload?uin=1", L"title=caf\u00e9\u4e2d&url=x"),
+              L"{\"ret\":\"0\"}");
+    const auto requests = standin::Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].RequestLine(), "POST /shakeupload?uin=1 HTTP/1.0");
+    EXPECT_EQ(requests[0].Body(), "title=caf\xe9?&url=x");
+    EXPECT_TRUE(HasHeader(requests[0], "Content-Length: 17")) << requests[0].raw;
+    EXPECT_FALSE(HasHeader(requests[0], "Content-Type")) << requests[0].raw;
+}
+
+TEST_F(HttpTransportTest, NoListenerGivesNothing) {
+    // The stand-in listens on 127.0.0.1 only, so the service port of 127.0.0.2 is closed.
+    EXPECT_FALSE(GetData(L"127.0.0.2", L"/shakecheck").has_value());
+    EXPECT_FALSE(PostData(L"127.0.0.2", L"/shakeupload", L"title=x").has_value());
+}
+
+int g_prompts = 0;
+DWORD RetryOnceThenCancel(HINTERNET) {
+    return ++g_prompts == 1 ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
+}
+
+TEST_F(HttpTransportTest, AuthenticationRetriesWhileThePromptSaysSoThenGivesAnEmptyText) {
+    for (const char* status : {"401", "407"}) {
+        ASSERT_TRUE(standin::Reset());
+        ASSERT_TRUE(
+            standin::SetDefault(std::string(R"({"status":)") + status + R"(,"body":"denied"})"));
+        g_prompts = 0;
+        SetAuthenticationPromptForTesting(RetryOnceThenCancel);
+        const auto text = Get();
+        ASSERT_TRUE(text.has_value()) << status;
+        EXPECT_EQ(*text, L"");
+        EXPECT_EQ(g_prompts, 2);
+        EXPECT_EQ(standin::Requests().size(), 2u) << status;
+    }
+}
+
+}  // namespace
+}  // namespace kvshake::testing

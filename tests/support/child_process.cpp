@@ -1,0 +1,140 @@
+#include "support/child_process.h"
+
+#include "support/test_paths.h"
+
+namespace kvshake::testing {
+namespace {
+
+std::wstring CommandLine(const std::wstring& commands) {
+    return L"\"" + TestHostPath() + L"\" " + commands;
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string content;
+    char chunk[4096];
+    DWORD read = 0;
+    while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
+        content.append(chunk, read);
+    }
+    return content;
+}
+
+std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+    const size_t unit = info.fUnicode ? sizeof(wchar_t) : sizeof(char);
+    std::string bytes(info.nDebugStringLength * unit, '\0');
+    SIZE_T read = 0;
+    ::ReadProcessMemory(process, info.lpDebugStringData, bytes.data(), bytes.size(), &read);
+    bytes.resize(read);
+    if (info.fUnicode) {
+        std::wstring wide(reinterpret_cast<const wchar_t*>(bytes.data()), read / unit);
+        bytes.assign(wide.begin(), wide.end());  // the strings of interest are ASCII
+    }
+    while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+    return bytes;
+}
+
+}  // namespace
+
+TestHost::TestHost(const std::wstring& commands) {
+    wchar_t tempDir[MAX_PATH + 1] = {};
+    wchar_t tempFile[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, tempDir);
+    ::GetTempFileNameW(tempDir, L"kvo", 0, tempFile);
+    outputPath_ = tempFile;
+
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    unique_file output(::CreateFileW(outputPath_.c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = CommandLine(commands);
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &startup, &info)) {
+        process_.reset(info.hProcess);
+        unique_handle thread(info.hThread);
+        processId_ = info.dwProcessId;
+    }
+}
+
+TestHost::~TestHost() {
+    Kill();
+    ::DeleteFileW(outputPath_.c_str());
+}
+
+DWORD TestHost::Wait(DWORD timeoutMs) {
+    if (!process_ || ::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) {
+        return STILL_ACTIVE;
+    }
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process_.get(), &code);
+    return code;
+}
+
+void TestHost::Kill() {
+    if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process_.get(), 255);
+        ::WaitForSingleObject(process_.get(), 10000);
+    }
+}
+
+std::string TestHost::Output() const { return ReadWholeFile(outputPath_); }
+
+DebuggedRun RunTestHostUnderDebugger(const std::wstring& commands) {
+    DebuggedRun run;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = CommandLine(commands);
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                          DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &info)) {
+        return run;
+    }
+    unique_handle process(info.hProcess);
+    unique_handle thread(info.hThread);
+    for (;;) {
+        DEBUG_EVENT event{};
+        if (!::WaitForDebugEvent(&event, 60000)) break;
+        DWORD continueStatus = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+            case OUTPUT_DEBUG_STRING_EVENT:
+                run.debugStrings.push_back(ReadDebugString(process.get(), event.u.DebugString));
+                break;
+            case EXCEPTION_DEBUG_EVENT:
+                if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                    continueStatus = DBG_EXCEPTION_NOT_HANDLED;
+                }
+                break;
+            case CREATE_PROCESS_DEBUG_EVENT:
+                unique_file(event.u.CreateProcessInfo.hFile).reset();
+                break;
+            case LOAD_DLL_DEBUG_EVENT:
+                unique_file(event.u.LoadDll.hFile).reset();
+                break;
+            case EXIT_PROCESS_DEBUG_EVENT:
+                run.exitCode = event.u.ExitProcess.dwExitCode;
+                ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+                return run;
+        }
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
+    }
+    ::TerminateProcess(process.get(), 255);
+    return run;
+}
+
+unique_handle NamedEvent(const std::wstring& name) {
+    return unique_handle(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+}
+
+bool WaitForNamedEvent(const std::wstring& name, DWORD timeoutMs) {
+    unique_handle event = NamedEvent(name);
+    return event && ::WaitForSingleObject(event.get(), timeoutMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace kvshake::testing

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/unique_resource.h"
+
+namespace kvshake::testing {
+
+// The helper program kvshake_testhost.exe running in a process of its own, with its standard
+// output captured in a file. Its command line is a list of commands (see testhost_main.cpp).
+class TestHost {
+  public:
+    explicit TestHost(const std::wstring& commands);
+    ~TestHost();  // kills the process if it still runs
+
+    bool Started() const { return static_cast<bool>(process_); }
+    // Waits for the exit and returns the exit code; STILL_ACTIVE when the wait timed out.
+    DWORD Wait(DWORD timeoutMs = 30000);
+    void Kill();
+    std::string Output() const;
+    DWORD ProcessId() const { return processId_; }
+
+  private:
+    unique_handle process_;
+    DWORD processId_ = 0;
+    std::wstring outputPath_;
+};
+
+// Runs the helper program to its end under this process as its debugger, and collects what it
+// sends to the debugger output.
+struct DebuggedRun {
+    DWORD exitCode = STILL_ACTIVE;
+    std::vector<std::string> debugStrings;
+};
+DebuggedRun RunTestHostUnderDebugger(const std::wstring& commands);
+
+// A manual-reset event that the helper program's "signal" and "wait" commands use by name.
+unique_handle NamedEvent(const std::wstring& name);
+bool WaitForNamedEvent(const std::wstring& name, DWORD timeoutMs = 30000);
+
+}  // namespace kvshake::testing

@@ -1,0 +1,128 @@
+#include "support/standin_client.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kvshake::testing {
+namespace {
+
+struct WinsockSession {
+    WinsockSession() {
+        WSADATA data;
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~WinsockSession() { ::WSACleanup(); }
+};
+
+unsigned short ControlPort() {
+    const char* port = std::getenv("KVSHAKE_STANDIN_CONTROL_PORT");
+    return static_cast<unsigned short>(port ? std::atoi(port) : 0);
+}
+
+// One HTTP/1.0 exchange with the control port; returns the response body, or nothing at all
+// when the exchange failed or the status was not 200.
+bool Exchange(const char* method, const char* path, const std::string& body, std::string& reply) {
+    static WinsockSession session;
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = ::htons(ControlPort());
+    address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+    std::string request = std::string(method) + " " + path +
+                          " HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) +
+                          "\r\n\r\n" + body;
+    std::string response;
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        ::send(s, request.data(), static_cast<int>(request.size()), 0) ==
+            static_cast<int>(request.size())) {
+        char chunk[8192];
+        int received = 0;
+        while ((received = ::recv(s, chunk, sizeof(chunk), 0)) > 0)
+            response.append(chunk, received);
+    }
+    ::closesocket(s);
+    const size_t headerEnd = response.find("\r\n\r\n");
+    if (headerEnd == std::string::npos || response.compare(9, 3, "200") != 0) return false;
+    reply = response.substr(headerEnd + 4);
+    return true;
+}
+
+bool Post(const char* path, const std::string& body) {
+    std::string reply;
+    return Exchange("POST", path, body, reply);
+}
+
+}  // namespace
+
+std::string RecordedRequest::RequestLine() const { return raw.substr(0, raw.find("\r\n")); }
+
+std::vector<std::string> RecordedRequest::Headers() const {
+    std::vector<std::string> headers;
+    const size_t end = raw.find("\r\n\r\n");
+    size_t start = raw.find("\r\n") + 2;
+    while (start < end) {
+        const size_t lineEnd = raw.find("\r\n", start);
+        headers.push_back(raw.substr(start, lineEnd - start));
+        start = lineEnd + 2;
+    }
+    return headers;
+}
+
+std::string RecordedRequest::Body() const {
+    const size_t end = raw.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : raw.substr(end + 4);
+}
+
+namespace standin {
+
+bool Reset() { return Post("/reset", ""); }
+
+bool Script(const std::string& answersJsonArray) { return Post("/script", answersJsonArray); }
+
+bool SetDefault(const std::string& answerJsonObject) { return Post("/default", answerJsonObject); }
+
+// The reply frames each request as "REQUEST <length> <arrival ms>\r\n" and its raw bytes.
+std::vector<RecordedRequest> Requests() {
+    std::vector<RecordedRequest> requests;
+    std::string reply;
+    if (!Exchange("GET", "/requests", "", reply)) return requests;
+    size_t position = 0;
+    while (position < reply.size()) {
+        const size_t lineEnd = reply.find("\r\n", position);
+        unsigned long length = 0;
+        unsigned arrival = 0;
+        if (lineEnd == std::string::npos ||
+            std::sscanf(reply.c_str() + position, "REQUEST %lu %u", &length, &arrival) != 2) {
+            break;
+        }
+        requests.push_back({reply.substr(lineEnd + 2, length), arrival});
+        position = lineEnd + 2 + length;
+    }
+    return requests;
+}
+
+}  // namespace standin
+
+std::string JsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof(escape), "\\u%04x", byte);
+            quoted += escape;
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "\"";
+}
+
+}  // namespace kvshake::testing

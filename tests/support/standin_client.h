@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvshake::testing {
+
+// One request as the service stand-in received it, byte for byte.
+struct RecordedRequest {
+    std::string raw;
+    unsigned arrivalMs = 0;  // since the stand-in started
+
+    std::string RequestLine() const;           // "GET /path HTTP/1.0"
+    std::vector<std::string> Headers() const;  // each "Name: value" line as sent
+    std::string Body() const;
+};
+
+// The control side of the local HTTPS stand-in of the web service (plain HTTP on loopback, at
+// the port the test environment publishes). Answers are JSON objects: status, reason, headers,
+// body or body_b64, pieces [{body, delay_ms}], chunked, delay_ms, hang, close.
+namespace standin {
+
+bool Reset();  // forgets answers and requests; releases hanging connections
+bool Script(const std::string& answersJsonArray);
+bool SetDefault(const std::string& answerJsonObject);
+std::vector<RecordedRequest> Requests();
+
+}  // namespace standin
+
+// Quotes text as a JSON string; bytes of 0x80 and above are taken as UTF-8 and passed through.
+std::string JsonString(const std::string& text);
+
+}  // namespace kvshake::testing

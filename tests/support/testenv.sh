@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Owns the Wine environment of one test run:
+#   testenv.sh start ENV_DIR SOURCE_DIR PORT   prefix, Xvfb, wineserver, drive d:, stand-in
+#   testenv.sh stop ENV_DIR                    stops what start started
+# start writes ENV_DIR/env.sh, which wine-run.sh sources before it starts a test program.
+set -euo pipefail
+
+WINE64=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+CA_DIR=/var/lib/kvshake-test
+
+start_xvfb() {  # prints the display number of a fresh Xvfb on a free display
+    local n
+    for n in $(seq 90 190); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -nolisten tcp -screen 0 1280x1024x24 >"$ENV_DIR/xvfb.log" 2>&1 &
+        echo $! >"$ENV_DIR/xvfb.pid"
+        local i
+        for i in $(seq 50); do
+            [ -e "/tmp/.X11-unix/X$n" ] && { echo "$n"; return 0; }
+            kill -0 "$(cat "$ENV_DIR/xvfb.pid")" 2>/dev/null || break
+            sleep 0.1
+        done
+    done
+    echo "no free X display" >&2
+    return 1
+}
+
+start_standin() {
+    local ready="$ENV_DIR/standin.ready"
+    rm -f "$ready"
+    python3 "$SOURCE_DIR/tests/service_standin/standin.py" --port "$PORT" \
+        --control-port "$((PORT + 1))" --cert "$CA_DIR/server.crt" --key "$CA_DIR/server.key" \
+        --ready-file "$ready" >"$RUN_DIR/standin.log" 2>&1 &
+    echo $! >"$ENV_DIR/standin.pid"
+    local i
+    for i in $(seq 100); do
+        [ -f "$ready" ] && return 0
+        sleep 0.1
+    done
+    echo "the service stand-in did not start; see $RUN_DIR/standin.log" >&2
+    return 1
+}
+
+start() {
+    stop 2>/dev/null || true
+    mkdir -p "$ENV_DIR"
+    RUN_DIR="$ENV_DIR/run-$(date +%Y%m%d-%H%M%S)-$$"
+    mkdir -p "$RUN_DIR/d"
+    export WINEPREFIX="$ENV_DIR/../wineprefix" WINEDEBUG=-all WINEARCH=win64
+    # Never offer to download the .NET or HTML runtimes, and make no desktop menu entries.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export DISPLAY=":$(start_xvfb)"
+
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        "$WINE64" wineboot -i >"$RUN_DIR/wineboot.log" 2>&1 </dev/null
+        "$WINESERVER" -w
+    fi
+    ln -sfn "$RUN_DIR/d" "$WINEPREFIX/dosdevices/d:"
+    "$WINESERVER" -p </dev/null >/dev/null 2>&1
+    "$WINE64" reg add 'HKCU\Software\AppDataLow' /f >/dev/null 2>&1 </dev/null
+    start_standin
+
+    cat >"$ENV_DIR/env.sh" <<ENV
+export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all DISPLAY='$DISPLAY'
+export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
+export KVSHAKE_STANDIN_CONTROL_PORT='$((PORT + 1))'
+export KVSHAKE_RUN_DIR='$RUN_DIR'
+ENV
+    echo "test environment: display $DISPLAY, drive d: at $RUN_DIR/d"
+}
+
+stop() {
+    if [ -f "$ENV_DIR/env.sh" ]; then
+        # shellcheck disable=SC1091
+        . "$ENV_DIR/env.sh"
+        "$WINESERVER" -k 2>/dev/null || true
+        "$WINESERVER" -w 2>/dev/null || true
+        rm -f "$ENV_DIR/env.sh"
+    fi
+    local name
+    for name in standin xvfb; do
+        if [ -f "$ENV_DIR/$name.pid" ]; then
+            kill "$(cat "$ENV_DIR/$name.pid")" 2>/dev/null || true
+            rm -f "$ENV_DIR/$name.pid"
+        fi
+    done
+}
+
+ACTION=$1
+ENV_DIR=$(mkdir -p "$2" && cd "$2" && pwd)
+case "$ACTION" in
+    start) SOURCE_DIR=$3 PORT=$4 start ;;
+    stop) stop ;;
+    *) echo "usage: testenv.sh start|stop ENV_DIR [SOURCE_DIR PORT]" >&2; exit 2 ;;
+esac

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Runs a Windows test program in the Wine environment that testenv.sh started:
+#   wine-run.sh ENV_DIR LOADER PROGRAM [ARGS...]
+set -euo pipefail
+ENV_DIR=$1 LOADER=$2
+shift 2
+if [ ! -f "$ENV_DIR/env.sh" ]; then
+    echo "no test environment at $ENV_DIR: run the tests through ctest" >&2
+    exit 1
+fi
+# shellcheck disable=SC1091
+. "$ENV_DIR/env.sh"
+exec "$LOADER" "$@"
