@@ -7,7 +7,7 @@ namespace kvshake {
 // The module object: one for the life of the loaded module. It keeps the module's instance
 // handle, the lock count that DllCanUnloadNow reads, and the per-user registration switch.
 class CMySolutionPluginModule {
-public:
+  public:
     // Every live helper object, script bridge object, class factory held by a client and
     // LockServer(TRUE) holds one lock.
     LONG Lock() noexcept { return ::InterlockedIncrement(&lockCount_); }
@@ -22,7 +22,7 @@ public:
     bool PerUserRegistration() const noexcept { return perUser_; }
     void SetPerUserRegistration(bool perUser) noexcept { perUser_ = perUser; }
 
-private:
+  private:
     volatile LONG lockCount_ = 0;
     HINSTANCE instance_ = nullptr;
     bool perUser_ = false;

@@ -1,0 +1,88 @@
+// CShakeBHO's IDispatch: the browser's DWebBrowserEvents2 events arrive here.
+#include <exdispid.h>
+
+#include "bho/browser_properties.h"
+#include "bho/shake_bho.h"
+#include "foundation/log.h"
+#include "foundation/shared_state.h"
+#include "foundation/text.h"
+
+namespace kvshake {
+
+namespace {
+constexpr wchar_t kNickTestName[] = L"nicktest";
+constexpr DISPID kNickTestId = 28004;
+}  // namespace
+
+STDMETHODIMP CShakeBHO::GetTypeInfoCount(UINT* count) {
+    if (count) *count = 1;
+    return S_OK;
+}
+
+STDMETHODIMP CShakeBHO::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return S_OK;
+}
+
+// Only the name "nicktest", in any letter case, is known; the first one found gets its id.
+STDMETHODIMP CShakeBHO::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (!names || !ids) return S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        if (names[i] && ::_wcsicmp(names[i], kNickTestName) == 0) {
+            ids[i] = kNickTestId;
+            break;
+        }
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CShakeBHO::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                               EXCEPINFO*, UINT*) {
+    try {
+        switch (id) {
+            case DISPID_ONQUIT:
+                OnQuit();
+                break;
+            case DISPID_WINDOWSTATECHANGED:
+                // The arguments come in reverse order: the valid-flags mask first.
+                if (params && params->cArgs >= 2 && params->rgvarg[0].vt == VT_I4 &&
+                    params->rgvarg[1].vt == VT_I4) {
+                    OnWindowStateChanged(params->rgvarg[1].lVal, params->rgvarg[0].lVal);
+                }
+                break;
+        }
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+// The tab is closing. The last tab of the machine ends the activation. The mutex handles need
+// no closing here: every lock closes its own handle when it is given back.
+void CShakeBHO::OnQuit() {
+    shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
+    WriteLog(StringPrintf("IN  DISPID_ONQUIT Before g_nTabNum Value:%d, g_dwDeadThreadId:%ld",
+                          static_cast<int>(shake_da.g_nTabNum),
+                          static_cast<long>(m_dwCheckThreadId)));
+    const LONG openTabs = ::InterlockedDecrement(&shake_da.g_nTabNum);
+    if (openTabs == 0) {
+        WriteLog(StringPrintf("Before UnActive g_nTabNum Value:%d", static_cast<int>(openTabs)));
+        unActive();
+    }
+}
+
+// A tab that the user can see becomes the target of shakes, while the browser is active.
+void CShakeBHO::OnWindowStateChanged(DWORD flags, DWORD validMask) {
+    if (!(validMask & OLECMDIDF_WINDOWSTATE_USERVISIBLE) ||
+        !(flags & OLECMDIDF_WINDOWSTATE_USERVISIBLE) || !shake_da.g_bActive) {
+        return;
+    }
+    unique_bstr url;
+    if (m_spWebBrowser) m_spWebBrowser->get_LocationURL(url.put());
+    WriteWCharLog("Current Tab Url:", url.get());
+    const ScopedVariant window = GetBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty);
+    if (window.type() == VT_I4) {
+        shake_da.g_HideWindowHwnd = static_cast<HWND>(LongToHandle(window.get().lVal));
+    }
+}
+
+}  // namespace kvshake

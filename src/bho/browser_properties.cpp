@@ -1,0 +1,24 @@
+#include "bho/browser_properties.h"
+
+namespace kvshake {
+
+ScopedVariant GetBrowserProperty(IWebBrowser2* browser, const wchar_t* name) {
+    ScopedVariant value;
+    unique_bstr property(::SysAllocString(name));
+    if (browser && property) browser->GetProperty(property.get(), value.Receive());
+    return value;
+}
+
+HRESULT PutBrowserProperty(IWebBrowser2* browser, const wchar_t* name, const ScopedVariant& value) {
+    if (!browser) return E_POINTER;
+    unique_bstr property(::SysAllocString(name));
+    if (!property) return E_OUTOFMEMORY;
+    return browser->PutProperty(property.get(), value.get());
+}
+
+bool BrowserFlagIsSet(IWebBrowser2* browser, const wchar_t* name) {
+    const ScopedVariant value = GetBrowserProperty(browser, name);
+    return value.type() == VT_BOOL && value.get().boolVal != VARIANT_FALSE;
+}
+
+}  // namespace kvshake

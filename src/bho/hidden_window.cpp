@@ -1,0 +1,135 @@
+#include "bho/hidden_window.h"
+
+#include <string>
+
+#include "bho/browser_properties.h"
+#include "bho/shake_bho.h"
+#include "com/module.h"
+#include "foundation/log.h"
+#include "foundation/shared_state.h"
+#include "foundation/text.h"
+
+namespace kvshake {
+
+namespace {
+
+constexpr wchar_t kHideWindowClassPrefix[] = L"HideWindow";
+constexpr wchar_t kHideWindowTitle[] = L"Hide Window";
+constexpr DWORD kHideWindowStyle = 0xEFFFFFFF;  // every style bit but WS_VISIBLE
+
+CShakeBHO* ObjectOf(HWND window) {
+    return reinterpret_cast<CShakeBHO*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void LogLastError(const char* format) {
+    WriteError(StringPrintf(format, static_cast<int>(::GetLastError())));
+}
+
+// Runs one private message for the object kept in the window's user data.
+void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
+    if (!bho) return;
+    switch (message) {
+        case WM_UP_UPLOAD:
+            WriteLog("Receive Msg:WM_UP_UPLOAD");
+            bho->uploadPic();
+            break;
+        case WM_RMTIP:
+            bho->RemoveTip();
+            break;
+        case WM_ICON_ACTIVE:
+            bho->SetToolBarIcon(true);
+            break;
+        case WM_ICON_INACTIVE:
+            bho->SetToolBarIcon(false);
+            break;
+        case WM_GOPAGE:
+            bho->GoPage(reinterpret_cast<const wchar_t*>(lParam));
+            break;
+        case WM_REFRESH_PAGE:
+            bho->RefreshPanelPage();
+            break;
+    }
+}
+
+void PaintNothing(HWND window) {
+    PAINTSTRUCT paint;
+    ::BeginPaint(window, &paint);
+    ::EndPaint(window, &paint);
+}
+
+}  // namespace
+
+void CShakeBHO::InitHideWindow() {
+    const std::wstring className = kHideWindowClassPrefix + std::to_wstring(m_nTabNumber);
+    const HINSTANCE instance = Module().Instance();
+
+    WNDCLASSW windowClass{};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = ShakeWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = className.c_str();
+    if (!::RegisterClassW(&windowClass)) {
+        LogLastError("InitHideWindow, RegisterClass Error, Errorcode:%d");
+        return;
+    }
+
+    m_hHideWnd = ::CreateWindowExW(0, className.c_str(), kHideWindowTitle, kHideWindowStyle, 100,
+                                   100, 700, 500, nullptr, nullptr, instance, this);
+    if (!m_hHideWnd) {
+        LogLastError("InitHideWindow, CreateWindow Error, Errorcode:%d");
+        return;
+    }
+    WriteLog("InitHideWindow, CreateWindow Suc");
+    PutBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty,
+                       ScopedVariant::Int32(HandleToLong(m_hHideWnd)));
+    shake_da.g_HideWindowHwnd = m_hHideWnd;  // the newest tab is taken to be in front
+}
+
+// Thin: finds the object and hands each message on. The object of a window comes with its
+// creation and stays in the window's user data.
+LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_NCCREATE: {
+            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+            ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                                reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+            return ::DefWindowProcW(window, message, wParam, lParam);
+        }
+        case WM_DESTROY:
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) ::ShowWindow(shake_da.g_hwnd, SW_HIDE);
+            return 0;
+        case WM_PAINT:
+            PaintNothing(window);
+            return 0;
+        case WM_UP_UPLOAD:
+        case WM_RMTIP:
+        case WM_ICON_ACTIVE:
+        case WM_ICON_INACTIVE:
+        case WM_GOPAGE:
+        case WM_REFRESH_PAGE:
+            DispatchPrivateMessage(ObjectOf(window), message, lParam);
+            return 0;
+        default:
+            return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+void CALLBACK sendMsgRMTip(HWND, UINT, UINT_PTR timerId, DWORD) {
+    WriteLog("sendMsgRMTip Start");
+    ::KillTimer(nullptr, timerId);
+    ::SendMessageW(shake_da.g_NeedRemoveTipHwnd, WM_RMTIP, 0, 0);
+    WriteLog("sendMsgRMTip End");
+}
+
+void SendGoPageMsg(const wchar_t* url) {
+    WriteLog("SendGoPageMsg Start");
+    ::SendMessageW(shake_da.g_hwnd, WM_GOPAGE, 0, reinterpret_cast<LPARAM>(url));
+    WriteLog("SendGoPageMsg End");
+}
+
+}  // namespace kvshake

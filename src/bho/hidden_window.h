@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+namespace kvshake {
+
+// Private messages handled by the window procedure of the tabs' hidden windows and the panel.
+// All are sent with SendMessageW: the sender waits until the receiving tab's thread handled them.
+inline constexpr UINT WM_UP_UPLOAD = WM_USER + 8;       // a shake: upload the page in front
+inline constexpr UINT WM_RMTIP = WM_USER + 9;           // the tip's time is up
+inline constexpr UINT WM_ICON_ACTIVE = WM_USER + 10;    // the button shows the active look
+inline constexpr UINT WM_ICON_INACTIVE = WM_USER + 11;  // the button shows the inactive look
+inline constexpr UINT WM_GOPAGE = WM_USER + 12;         // lParam: the URL the panel goes to
+inline constexpr UINT WM_REFRESH_PAGE = WM_USER + 13;   // the panel's page follows the state
+
+// The window procedure of the hidden windows and of the panel windows.
+LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The tip's thread-timer callback: sends WM_RMTIP to the tab that shows the tip.
+void CALLBACK sendMsgRMTip(HWND window, UINT message, UINT_PTR timerId, DWORD time);
+
+// Sends WM_GOPAGE with url to the panel; only from the panel's own process.
+void SendGoPageMsg(const wchar_t* url);
+
+}  // namespace kvshake

@@ -1,0 +1,39 @@
+// Operations of the helper object whose work comes with the activation, the check loop, the
+// upload, the tip, the toolbar button and the panel. Until each is built it only logs that it
+// was asked for, so that the paths that call it can already be followed in the log.
+#include "bho/shake_bho.h"
+#include "foundation/log.h"
+
+namespace kvshake {
+
+DWORD WINAPI CShakeBHO::InitActive(LPVOID bho) {
+    WriteLog("InitActive: activation is not built yet");
+    static_cast<CShakeBHO*>(bho)->Release();
+    return 0;
+}
+
+void CShakeBHO::unActive() { WriteLog("unActive: deactivation is not built yet"); }
+
+HANDLE CShakeBHO::startCheckShake() {
+    WriteLog("startCheckShake: the check loop is not built yet");
+    return nullptr;
+}
+
+void CShakeBHO::uploadPic() { WriteLog("uploadPic: the upload is not built yet"); }
+
+void CShakeBHO::RemoveTip() { WriteLog("RemoveTip: the tip is not built yet"); }
+
+void CShakeBHO::SetToolBarIcon(bool) {
+    WriteLog("SetToolBarIcon: the toolbar icon is not built yet");
+}
+
+void CShakeBHO::GoPage(const wchar_t*) { WriteLog("GoPage: the panel is not built yet"); }
+
+void CShakeBHO::RefreshPanelPage() { WriteLog("RefreshPanelPage: the panel is not built yet"); }
+
+STDMETHODIMP CShakeBHO::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
+    WriteLog("Exec: the toolbar command is not built yet");
+    return S_OK;
+}
+
+}  // namespace kvshake

@@ -1,0 +1,216 @@
+#include "bho/shake_bho.h"
+
+#include <shlguid.h>
+
+#include <new>
+#include <string>
+
+#include "bho/browser_properties.h"
+#include "com/module.h"
+#include "foundation/log.h"
+#include "foundation/named_mutex.h"
+#include "foundation/settings_store.h"
+#include "foundation/shared_state.h"
+#include "foundation/text.h"
+
+namespace kvshake {
+
+namespace {
+constexpr DWORD kCheckThreadWaitActiveMs = 3500;
+constexpr DWORD kCheckThreadWaitInactiveMs = 5500;
+}  // namespace
+
+CShakeBHO::CShakeBHO() noexcept : eventSink_(this, DIID_DWebBrowserEvents2) { Module().Lock(); }
+
+CShakeBHO::~CShakeBHO() { Module().Unlock(); }
+
+HRESULT CShakeBHO::CreateInstance(REFIID iid, void** object) {
+    auto* bho = new (std::nothrow) CShakeBHO();
+    if (!bho) return E_OUTOFMEMORY;
+    const HRESULT hr = bho->QueryInterface(iid, object);
+    bho->Release();
+    return hr;
+}
+
+STDMETHODIMP CShakeBHO::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch) {
+        *object = static_cast<IDispatch*>(this);
+    } else if (iid == IID_IObjectWithSite) {
+        *object = static_cast<IObjectWithSite*>(this);
+    } else if (iid == IID_IOleCommandTarget) {
+        *object = static_cast<IOleCommandTarget*>(this);
+    } else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) CShakeBHO::AddRef() { return ++references_; }
+
+STDMETHODIMP_(ULONG) CShakeBHO::Release() {
+    const ULONG references = --references_;
+    if (references == 0) delete this;
+    return references;
+}
+
+STDMETHODIMP CShakeBHO::SetSite(IUnknown* site) {
+    try {
+        if (site) {
+            Attach(site);
+        } else {
+            Detach();
+        }
+    } catch (...) {
+        // Out of memory somewhere in the work: the browser is never told.
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CShakeBHO::GetSite(REFIID iid, void** site) {
+    if (!site) return E_POINTER;
+    *site = nullptr;
+    if (!site_) return E_FAIL;
+    return site_->QueryInterface(iid, site);
+}
+
+void CShakeBHO::Attach(IUnknown* site) {
+    const bool haveBrowser = ConnectToBrowser(site);
+    site_ = site;
+    // Without the tab's browser there is nothing to number or to watch.
+    if (!haveBrowser) return;
+
+    const bool newTab = TakeTabNumber();
+    if (!newTab) AdoptHiddenWindow();
+    ::InterlockedIncrement(&shake_da.g_nTabNum);
+    if (!shake_da.g_bInited) {
+        StartMachineRun(newTab);
+    } else if (newTab) {
+        OpenNewTab();
+    }
+}
+
+bool CShakeBHO::ConnectToBrowser(IUnknown* site) {
+    Microsoft::WRL::ComPtr<IServiceProvider> services;
+    if (FAILED(site->QueryInterface(IID_PPV_ARGS(&services)))) return false;
+    if (FAILED(services->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&m_spWebBrowser))) ||
+        !m_spWebBrowser) {
+        return false;
+    }
+    m_bAdvised = SUCCEEDED(eventSink_.Advise(m_spWebBrowser.Get()));
+    return true;
+}
+
+// A browser object gets a number from its first helper object; a later object attached to the
+// same browser object takes that number over, so that the names it builds from it stay defined.
+bool CShakeBHO::TakeTabNumber() {
+    IWebBrowser2* browser = m_spWebBrowser.Get();
+    if (BrowserFlagIsSet(browser, kClickBtnProperty)) {
+        const ScopedVariant number = GetBrowserProperty(browser, kTabNumberProperty);
+        if (number.type() == VT_I4) m_nTabNumber = number.get().lVal;
+        return false;
+    }
+    PutBrowserProperty(browser, kClickBtnProperty, ScopedVariant::Bool(true));
+    m_nTabNumber = ::InterlockedIncrement(&shake_da.g_nNextTabNum) - 1;
+    PutBrowserProperty(browser, kTabNumberProperty, ScopedVariant::Int32(m_nTabNumber));
+    return true;
+}
+
+// The first attach since the shared block was created: the log switch, a new log file, and the
+// activation of a bound browser.
+void CShakeBHO::StartMachineRun(bool newTab) {
+    std::wstring debug;
+    if (ReadReg(kDebugValue, debug) && debug == L"1") {
+        shake_da.g_bLogEnabled = true;
+        EnableLog(true);
+    }
+    InitLogFile();
+    WriteLog("Explorer Init");
+    shake_da.g_bInited = true;
+
+    std::wstring token;
+    if (ReadReg(kTokenValue, token)) {
+        WriteLog("Has Token");
+        AddRef();  // the activation thread's reference, given back when it ends
+        unique_handle thread(::CreateThread(nullptr, 0, InitActive, this, 0, nullptr));
+        if (!thread) Release();
+        WriteLog("After CreateThread to initActive");
+    } else {
+        WriteLog("No Token");
+    }
+    if (newTab) InitHideWindow();
+}
+
+void CShakeBHO::OpenNewTab() {
+    if (shake_da.g_bLogEnabled) EnableLog(true);
+    WriteLog(StringPrintf("New Tab, Tab Num:%d", static_cast<int>(m_nTabNumber)));
+    if (shake_da.g_bActive) m_hCheckThread.reset(startCheckShake());
+    InitHideWindow();
+}
+
+// A browser object attached again keeps the hidden window its first object made; messages to it
+// now reach this object. Only a window of this thread can be taken over.
+void CShakeBHO::AdoptHiddenWindow() {
+    const ScopedVariant window = GetBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty);
+    if (window.type() != VT_I4) return;
+    const auto hidden = static_cast<HWND>(LongToHandle(window.get().lVal));
+    if (::GetWindowThreadProcessId(hidden, nullptr) != ::GetCurrentThreadId()) return;
+    m_hHideWnd = hidden;
+    ::SetWindowLongPtrW(m_hHideWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+void CShakeBHO::Detach() {
+    StopCheckThread();
+    // The hidden window outlives this object: it must not hand messages to it any more.
+    if (m_hHideWnd) ::SetWindowLongPtrW(m_hHideWnd, GWLP_USERDATA, 0);
+    if (m_bAdvised) {
+        eventSink_.Unadvise(m_spWebBrowser.Get());
+        m_bAdvised = false;
+    }
+    if (m_spWebBrowser) {
+        ForgetPanelIfCreatedHere();
+        m_spWebBrowser.Reset();
+    } else {
+        WriteLog("In SetSite, m_spWebBrowser == NULL true");
+    }
+    if (m_bCheckOwner) GiveUpCheckerRole();
+    site_.Reset();
+}
+
+void CShakeBHO::StopCheckThread() {
+    shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
+    const DWORD limit = shake_da.g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;
+    if (::WaitForSingleObject(m_hCheckThread.get(), limit) == WAIT_OBJECT_0) {
+        WriteLog("SetSite WaitForSingleObject Suc");
+    } else if (m_hCheckThread && ::TerminateThread(m_hCheckThread.get(), 0)) {
+        WriteLog("TerminateThread Suc");
+    } else {
+        // Without a thread the wait itself failed, and its invalid-handle code is the one logged.
+        WriteError(StringPrintf("TerminateThread Fail, Error Code:%d",
+                                static_cast<int>(::GetLastError())));
+    }
+    m_hCheckThread.reset();
+}
+
+void CShakeBHO::ForgetPanelIfCreatedHere() {
+    if (!BrowserFlagIsSet(m_spWebBrowser.Get(), kCreateShowWindowProperty)) return;
+    shake_da.g_hwnd = nullptr;
+    WriteLog("Set g_hwnd Null Suc");
+}
+
+void CShakeBHO::GiveUpCheckerRole() {
+    ScopedNamedMutex lock(kMutexForChecking, shake_da.g_hMutexForChecking);
+    shake_da.g_bHasCheckThread = false;
+    m_bCheckOwner = false;
+}
+
+STDMETHODIMP CShakeBHO::QueryStatus(const GUID*, ULONG count, OLECMD* commands, OLECMDTEXT*) {
+    if (count == 0) return E_INVALIDARG;
+    if (!commands) return E_POINTER;
+    commands[0].cmdf = OLECMDF_ENABLED;
+    return S_OK;
+}
+
+}  // namespace kvshake

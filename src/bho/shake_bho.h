@@ -1,0 +1,93 @@
+#pragma once
+
+#include <docobj.h>
+#include <exdisp.h>
+#include <ocidl.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <atomic>
+
+#include "com/dispatch_event_sink.h"
+#include "foundation/unique_resource.h"
+
+namespace kvshake {
+
+// The browser helper object: one per tab, created by the class factory and sited on the tab by
+// the browser. It lives on the tab's browser thread.
+class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCommandTarget {
+  public:
+    static HRESULT CreateInstance(REFIID iid, void** object);
+
+    // IUnknown: IDispatch, IObjectWithSite, IOleCommandTarget.
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IObjectWithSite: a site attaches the object to its tab, a null site detaches it.
+    STDMETHODIMP SetSite(IUnknown* site) override;
+    STDMETHODIMP GetSite(REFIID iid, void** site) override;
+
+    // IDispatch: also the event sink's, so browser events arrive in Invoke.
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                               DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+
+    // IOleCommandTarget: the toolbar button's command.
+    STDMETHODIMP QueryStatus(const GUID* group, ULONG count, OLECMD* commands,
+                             OLECMDTEXT* text) override;
+    STDMETHODIMP Exec(const GUID* group, DWORD command, DWORD options, VARIANT* in,
+                      VARIANT* out) override;
+
+    // Work handed to the tab's thread through its hidden window.
+    void uploadPic();
+    void RemoveTip();
+    void SetToolBarIcon(bool active);
+    void GoPage(const wchar_t* url);
+    void RefreshPanelPage();
+
+    // The activation and the check loop.
+    static DWORD WINAPI InitActive(LPVOID bho);
+    void unActive();
+    HANDLE startCheckShake();
+
+    IWebBrowser2* Browser() const noexcept { return m_spWebBrowser.Get(); }
+    LONG TabNumber() const noexcept { return m_nTabNumber; }
+    HWND HiddenWindow() const noexcept { return m_hHideWnd; }
+
+  private:
+    CShakeBHO() noexcept;
+    ~CShakeBHO();
+
+    void Attach(IUnknown* site);
+    void Detach();
+    bool ConnectToBrowser(IUnknown* site);
+    bool TakeTabNumber();
+    void AdoptHiddenWindow();
+    void StartMachineRun(bool newTab);
+    void OpenNewTab();
+    void StopCheckThread();
+    void ForgetPanelIfCreatedHere();
+    void GiveUpCheckerRole();
+    void InitHideWindow();
+
+    void OnQuit();
+    void OnWindowStateChanged(DWORD flags, DWORD validMask);
+
+    std::atomic<ULONG> references_{1};
+    Microsoft::WRL::ComPtr<IUnknown> site_;
+    DispatchEventSink eventSink_;
+
+    Microsoft::WRL::ComPtr<IWebBrowser2> m_spWebBrowser;
+    bool m_bAdvised = false;
+    unique_handle m_hCheckThread;
+    HWND m_hHideWnd = nullptr;
+    bool m_bCheckOwner = false;
+    LONG m_nTabNumber = 0;
+    DWORD m_dwCheckThreadId = 0;
+};
+
+}  // namespace kvshake
