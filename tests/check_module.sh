@@ -5,7 +5,7 @@
 set -euo pipefail
 MODULE=$1 ARCH=$2
 OBJDUMP=$ARCH-w64-mingw32-objdump
-EXPECTED_EXPORTS="DllMain"
+EXPECTED_EXPORTS="DllCanUnloadNow DllGetClassObject DllInstall DllMain DllRegisterServer DllUnregisterServer"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 exports=$("$OBJDUMP" -p "$MODULE" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |

@@ -2,29 +2,46 @@
 // the commands of its command line in order and prints what they report:
 //   load | unload                       load or free KVShake.dll (beside this program)
 //   poke OFFSET VALUE | peek OFFSET     a 32-bit value at OFFSET in the module's shake_da block
+//   poke8 OFFSET VALUE                  one byte (a flag) at OFFSET
 //   block-zero                          prints "zero" when the whole block is zero, else "nonzero"
 //   lock NAME | unlock                  LockNamedMutex / UnlockNamedMutex of the last lock
 //   trylock NAME                        prints "free", "busy" or "missing" (never blocks)
 //   race PREFIX ROUNDS ROLE             locks PREFIX<n> in step with the other ROLE (a or b);
 //                                       exits 3 if both processes ever owned one mutex together
 //   signal EVENT | wait EVENT           named manual-reset events
+//   serve EVENT                         handles window messages until EVENT is signalled
 //   sleep MS | hang | exit CODE
 //   log-on                              switches this process's log on
 //   log-lines COUNT TAG                 COUNT lines of WriteLog with a long text naming TAG
 //   log-writers                         one call of every writer (the log switch as it stands)
 //   log-init                            InitLogFile
+// Tabs: a tab is a browser double named TAB, with the helper objects attached to it.
+//   attach TAB                          a new helper object from the module, sited on TAB's browser
+//   detach TAB                          detaches and releases TAB's newest helper object; prints
+//                                       "detached in N ms"
+//   quit TAB | state TAB FLAGS MASK     fires DISPID_ONQUIT / DISPID_WINDOWSTATECHANGED
+//   url TAB URL                         the browser's location URL
+//   prop-bool TAB NAME | prop-text TAB NAME VALUE   puts a browser property
+//   make-panel                          a visible window that becomes the module's g_hwnd
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
+#include <ocidl.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "browser_double/browser_double.h"
+#include "browser_double/site_double.h"
 #include "foundation/log.h"
 #include "foundation/named_mutex.h"
+#include "foundation/shared_state.h"
 #include "foundation/text.h"
 #include "support/child_process.h"
 #include "support/pe_sections.h"
@@ -33,25 +50,45 @@
 namespace kvshake::testing {
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
+// The command line, read one word at a time.
+class Words {
+  public:
+    explicit Words(std::vector<std::wstring> words) : words_(std::move(words)) {}
+    bool Done() const { return next_ >= words_.size(); }
+    std::wstring Text() { return next_ < words_.size() ? words_[next_++] : L""; }
+    long Number() { return std::wcstol(Text().c_str(), nullptr, 0); }
+
+  private:
+    std::vector<std::wstring> words_;
+    size_t next_ = 0;
+};
+
+constexpr int kContinue = -1;
+
+struct Tab {
+    ComPtr<BrowserDouble> browser;
+    std::vector<ComPtr<IObjectWithSite>> helpers;
+};
+
 HMODULE g_module = nullptr;
 HANDLE g_lastLock = nullptr;
 // Named events stay open for the life of the process: an event whose last handle closes is gone,
 // and a peer that opens it later would get a new, unsignalled one.
 std::vector<unique_handle> g_events;
+std::map<std::wstring, Tab> g_tabs;
+HWND g_panel = nullptr;
 
 HANDLE Event(const std::wstring& name) {
     g_events.push_back(NamedEvent(name));
     return g_events.back().get();
 }
 
-LoadedSection Block() { return FindLoadedSection(g_module, "shake_da"); }
-
-LONG* BlockValue(const std::wstring& offset) {
-    return reinterpret_cast<LONG*>(Block().address + std::wcstoul(offset.c_str(), nullptr, 0));
-}
+BYTE* BlockAt(long offset) { return FindLoadedSection(g_module, "shake_da").address + offset; }
 
 bool BlockIsZero() {
-    const LoadedSection block = Block();
+    const LoadedSection block = FindLoadedSection(g_module, "shake_da");
     for (DWORD i = 0; i < block.size; ++i) {
         if (block.address[i] != 0) return false;
     }
@@ -91,64 +128,232 @@ void LogLines(int count, const std::wstring& tag) {
     }
 }
 
-int Run(const std::vector<std::wstring>& args) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::wstring& command = args[i];
-        auto next = [&]() -> std::wstring { return i + 1 < args.size() ? args[++i] : L""; };
-        if (command == L"load") {
-            g_module = ::LoadLibraryW(ModulePath().c_str());
-            if (!g_module) return 2;
-        } else if (command == L"unload") {
-            ::FreeLibrary(g_module);
-            g_module = nullptr;
-        } else if (command == L"poke") {
-            LONG* value = BlockValue(next());
-            *value = std::wcstol(next().c_str(), nullptr, 0);
-        } else if (command == L"peek") {
-            std::printf("%ld\n", static_cast<long>(*BlockValue(next())));
-        } else if (command == L"block-zero") {
-            std::printf("%s\n", BlockIsZero() ? "zero" : "nonzero");
-        } else if (command == L"lock") {
-            g_lastLock = LockNamedMutex(next().c_str());
-        } else if (command == L"unlock") {
-            UnlockNamedMutex(g_lastLock);
-        } else if (command == L"trylock") {
-            unique_handle mutex(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, next().c_str()));
-            const DWORD wait = mutex ? ::WaitForSingleObject(mutex.get(), 0) : WAIT_FAILED;
-            const bool acquired = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-            std::printf("%s\n", !mutex ? "missing" : acquired ? "free" : "busy");
-            if (acquired) ::ReleaseMutex(mutex.get());
-        } else if (command == L"race") {
-            const std::wstring prefix = next();
-            const int rounds = std::wcstol(next().c_str(), nullptr, 10);
-            const int result = Race(prefix, rounds, next()[0]);
-            if (result != 0) return result;
-        } else if (command == L"signal") {
-            ::SetEvent(Event(next()));
-        } else if (command == L"wait") {
-            if (::WaitForSingleObject(Event(next()), 60000) != WAIT_OBJECT_0) return 4;
-        } else if (command == L"sleep") {
-            ::Sleep(std::wcstoul(next().c_str(), nullptr, 10));
-        } else if (command == L"hang") {
-            ::Sleep(INFINITE);
-        } else if (command == L"exit") {
-            return std::wcstol(next().c_str(), nullptr, 10);
-        } else if (command == L"log-on") {
-            EnableLog(true);
-        } else if (command == L"log-lines") {
-            const int count = std::wcstol(next().c_str(), nullptr, 10);
-            LogLines(count, next());
-        } else if (command == L"log-writers") {
-            WriteLog("info line");
-            WriteError("error line");
-            WriteWCharLog("wide line: ", L"text");
-        } else if (command == L"log-init") {
-            InitLogFile();
-        } else {
+// Handles messages, as a browser thread does, until the event is signalled.
+void Serve(HANDLE until) {
+    for (;;) {
+        const DWORD wait = ::MsgWaitForMultipleObjects(1, &until, FALSE, 60000, QS_ALLINPUT);
+        if (wait != WAIT_OBJECT_0 + 1) return;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+}
+
+int Attach(const std::wstring& name) {
+    if (!g_module) g_module = ::LoadLibraryW(ModulePath().c_str());
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const auto getClassObject = ExportOf<GetClassObject>(g_module, "DllGetClassObject");
+    static const CLSID kShakeBho = {
+        0xD3441990, 0x2A84, 0x4A2F, {0x9D, 0x12, 0x0B, 0x7F, 0x60, 0x5D, 0xE4, 0xE9}};
+    ComPtr<IClassFactory> factory;
+    ComPtr<IObjectWithSite> helper;
+    if (!getClassObject || FAILED(getClassObject(kShakeBho, IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&helper)))) {
+        return 5;
+    }
+    Tab& tab = g_tabs[name];
+    if (!tab.browser) tab.browser = BrowserDouble::Create();
+    const ComPtr<SiteDouble> site = SiteDouble::Create(tab.browser);
+    helper->SetSite(static_cast<IServiceProvider*>(site.Get()));
+    tab.helpers.push_back(helper);
+    return kContinue;
+}
+
+void Detach(const std::wstring& name) {
+    Tab& tab = g_tabs[name];
+    if (tab.helpers.empty()) return;
+    const auto start = std::chrono::steady_clock::now();
+    tab.helpers.back()->SetSite(nullptr);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    tab.helpers.pop_back();
+    std::printf(
+        "detached in %ld ms\n",
+        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+}
+
+void MakePanel() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ::DefWindowProcW;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TestPanel";
+    ::RegisterClassW(&windowClass);
+    g_panel = ::CreateWindowExW(0, L"TestPanel", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    reinterpret_cast<SharedBlock*>(BlockAt(0))->g_hwnd = g_panel;
+}
+
+// A command returns kContinue, or the exit code that ends the run.
+using Command = std::function<int(Words&)>;
+
+const std::map<std::wstring, Command>& Commands() {
+    static const std::map<std::wstring, Command> commands = {
+        {L"load",
+         [](Words&) {
+             g_module = ::LoadLibraryW(ModulePath().c_str());
+             return g_module ? kContinue : 2;
+         }},
+        {L"unload",
+         [](Words&) {
+             ::FreeLibrary(g_module);
+             g_module = nullptr;
+             return kContinue;
+         }},
+        {L"poke",
+         [](Words& words) {
+             LONG* value = reinterpret_cast<LONG*>(BlockAt(words.Number()));
+             *value = words.Number();
+             return kContinue;
+         }},
+        {L"poke8",
+         [](Words& words) {
+             BYTE* value = BlockAt(words.Number());
+             *value = static_cast<BYTE>(words.Number());
+             return kContinue;
+         }},
+        {L"peek",
+         [](Words& words) {
+             std::printf("%ld\n",
+                         static_cast<long>(*reinterpret_cast<LONG*>(BlockAt(words.Number()))));
+             return kContinue;
+         }},
+        {L"block-zero",
+         [](Words&) {
+             std::printf("%s\n", BlockIsZero() ? "zero" : "nonzero");
+             return kContinue;
+         }},
+        {L"lock",
+         [](Words& words) {
+             g_lastLock = LockNamedMutex(words.Text().c_str());
+             return kContinue;
+         }},
+        {L"unlock",
+         [](Words&) {
+             UnlockNamedMutex(g_lastLock);
+             return kContinue;
+         }},
+        {L"trylock",
+         [](Words& words) {
+             unique_handle mutex(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, words.Text().c_str()));
+             const DWORD wait = mutex ? ::WaitForSingleObject(mutex.get(), 0) : WAIT_FAILED;
+             const bool acquired = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+             std::printf("%s\n", !mutex ? "missing" : acquired ? "free" : "busy");
+             if (acquired) ::ReleaseMutex(mutex.get());
+             return kContinue;
+         }},
+        {L"race",
+         [](Words& words) {
+             const std::wstring prefix = words.Text();
+             const int rounds = words.Number();
+             return Race(prefix, rounds, words.Text()[0]);
+         }},
+        {L"signal",
+         [](Words& words) {
+             ::SetEvent(Event(words.Text()));
+             return kContinue;
+         }},
+        {L"wait",
+         [](Words& words) {
+             return ::WaitForSingleObject(Event(words.Text()), 60000) == WAIT_OBJECT_0 ? kContinue
+                                                                                       : 4;
+         }},
+        {L"serve",
+         [](Words& words) {
+             Serve(Event(words.Text()));
+             return kContinue;
+         }},
+        {L"sleep",
+         [](Words& words) {
+             ::Sleep(words.Number());
+             return kContinue;
+         }},
+        {L"hang",
+         [](Words&) {
+             ::Sleep(INFINITE);
+             return kContinue;
+         }},
+        {L"exit", [](Words& words) { return static_cast<int>(words.Number()); }},
+        {L"log-on",
+         [](Words&) {
+             EnableLog(true);
+             return kContinue;
+         }},
+        {L"log-lines",
+         [](Words& words) {
+             const int count = words.Number();
+             LogLines(count, words.Text());
+             return kContinue;
+         }},
+        {L"log-writers",
+         [](Words&) {
+             WriteLog("info line");
+             WriteError("error line");
+             WriteWCharLog("wide line: ", L"text");
+             return kContinue;
+         }},
+        {L"log-init",
+         [](Words&) {
+             InitLogFile();
+             return kContinue;
+         }},
+        {L"attach", [](Words& words) { return Attach(words.Text()); }},
+        {L"detach",
+         [](Words& words) {
+             Detach(words.Text());
+             return kContinue;
+         }},
+        {L"quit",
+         [](Words& words) {
+             g_tabs[words.Text()].browser->FireQuit();
+             return kContinue;
+         }},
+        {L"state",
+         [](Words& words) {
+             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
+             const DWORD flags = words.Number();
+             browser->FireWindowStateChanged(flags, words.Number());
+             return kContinue;
+         }},
+        {L"url",
+         [](Words& words) {
+             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
+             browser->SetLocationUrl(words.Text());
+             return kContinue;
+         }},
+        {L"prop-bool",
+         [](Words& words) {
+             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
+             browser->SetProperty(words.Text(), BoolVariant(true).get());
+             return kContinue;
+         }},
+        {L"prop-text",
+         [](Words& words) {
+             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
+             const std::wstring name = words.Text();
+             browser->SetProperty(name, StringVariant(words.Text()).get());
+             return kContinue;
+         }},
+        {L"make-panel",
+         [](Words&) {
+             MakePanel();
+             return kContinue;
+         }},
+    };
+    return commands;
+}
+
+int Run(Words words) {
+    while (!words.Done()) {
+        const std::wstring name = words.Text();
+        const auto command = Commands().find(name);
+        if (command == Commands().end()) {
             std::fprintf(stderr, "unknown command\n");
             return 1;
         }
+        const int result = command->second(words);
         std::fflush(stdout);
+        if (result != kContinue) return result;
     }
     return 0;
 }
@@ -158,5 +363,10 @@ int Run(const std::vector<std::wstring>& args) {
 
 int wmain(int argc, wchar_t** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // tests compare the output with plain "\n" line ends
-    return kvshake::testing::Run(std::vector<std::wstring>(argv + 1, argv + argc));
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const int result = kvshake::testing::Run(kvshake::testing::Words({argv + 1, argv + argc}));
+    // Tabs go before the apartment does, as they do when a browser thread ends.
+    kvshake::testing::g_tabs.clear();
+    ::CoUninitialize();
+    return result;
 }

@@ -1,0 +1,219 @@
+// The helper object's life in a tab, driven in helper processes that load the module and site
+// its objects on browser doubles. This test program never loads the module itself, so every
+// test starts a new machine run.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+#include "bho/hidden_window.h"
+#include "foundation/settings_store.h"
+#include "foundation/shared_state.h"
+#include "support/child_process.h"
+#include "support/log_file.h"
+#include "support/test_paths.h"
+
+namespace kvshake::testing {
+namespace {
+
+std::wstring Offset(size_t offset) { return L" " + std::to_wstring(offset) + L" "; }
+const std::wstring kTabNum = Offset(offsetof(SharedBlock, g_nTabNum));
+const std::wstring kNextTabNum = Offset(offsetof(SharedBlock, g_nNextTabNum));
+const std::wstring kHideWindowHwnd = Offset(offsetof(SharedBlock, g_HideWindowHwnd));
+const std::wstring kActive = Offset(offsetof(SharedBlock, g_bActive));
+const std::wstring kPanel = Offset(offsetof(SharedBlock, g_hwnd));
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+HWND HiddenWindowOfTab(int number) {
+    return ::FindWindowW((L"HideWindow" + std::to_wstring(number)).c_str(), L"Hide Window");
+}
+
+std::string HandleText(HWND window) { return std::to_string(HandleToLong(window)) + "\n"; }
+
+class ShakeBhoTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ClearAccount();
+        WriteReg(kDebugValue, L"1");
+        DeleteLogFile();
+    }
+    void TearDown() override {
+        ClearAccount();
+        DelReg(kDebugValue);
+    }
+};
+
+TEST_F(ShakeBhoTest, FirstAttachStartsTheMachineRunAndTabsAreNumberedAcrossProcesses) {
+    WriteReg(kTokenValue, L"token");
+    const std::wstring first = UniqueName(L"first"), done = UniqueName(L"done");
+    TestHost a(L"attach tab signal " + first + L" wait " + done);
+    ASSERT_TRUE(WaitForNamedEvent(first));
+    TestHost b(L"attach tab peek" + kTabNum + L"signal " + done);
+    ASSERT_EQ(b.Wait(), 0u);
+    ASSERT_EQ(a.Wait(), 0u);
+    EXPECT_EQ(b.Output(), "2\n");
+
+    const std::string log = ReadLogFile();
+    const size_t init = log.find("[INFO]Explorer Init\r\n");
+    const size_t token = log.find("[INFO]Has Token\r\n");
+    const size_t thread = log.find("[INFO]After CreateThread to initActive\r\n");
+    ASSERT_NE(init, std::string::npos) << log;
+    EXPECT_LT(init, token);
+    EXPECT_LT(token, thread);
+    EXPECT_EQ(Count(log, "Explorer Init"), 1u) << log;
+    EXPECT_EQ(Count(log, "New Tab, Tab Num:0"), 0u);
+    EXPECT_EQ(Count(log, "[INFO]New Tab, Tab Num:1\r\n"), 1u);
+    EXPECT_EQ(Count(log, "[INFO]InitHideWindow, CreateWindow Suc\r\n"), 2u);
+}
+
+TEST_F(ShakeBhoTest, EachTabOwnsAHiddenWindowNamedAfterItsNumber) {
+    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
+    TestHost a(L"attach tab signal " + ready + L"-a wait " + done);
+    ASSERT_TRUE(WaitForNamedEvent(ready + L"-a"));
+    TestHost b(L"attach tab signal " + ready + L"-b peek" + kHideWindowHwnd + L"wait " + done);
+    ASSERT_TRUE(WaitForNamedEvent(ready + L"-b"));
+
+    DWORD processA = 0, processB = 0;
+    ASSERT_NE(HiddenWindowOfTab(0), nullptr);
+    ASSERT_NE(HiddenWindowOfTab(1), nullptr);
+    ::GetWindowThreadProcessId(HiddenWindowOfTab(0), &processA);
+    ::GetWindowThreadProcessId(HiddenWindowOfTab(1), &processB);
+    EXPECT_EQ(processA, a.ProcessId());
+    EXPECT_EQ(processB, b.ProcessId());
+    EXPECT_FALSE(::IsWindowVisible(HiddenWindowOfTab(0)));
+    const std::string newest = HandleText(HiddenWindowOfTab(1));
+
+    unique_handle doneEvent = NamedEvent(done);
+    ::SetEvent(doneEvent.get());
+    ASSERT_EQ(b.Wait(), 0u);
+    ASSERT_EQ(a.Wait(), 0u);
+    EXPECT_EQ(b.Output(), newest);  // the newest tab is taken to be in front
+}
+
+TEST_F(ShakeBhoTest, BrowserObjectAttachedAgainCountsButTakesNoNumberNorWindow) {
+    TestHost host(L"attach tab attach tab peek" + kTabNum + L"peek" + kNextTabNum);
+    ASSERT_EQ(host.Wait(), 0u);
+    EXPECT_EQ(host.Output(), "2\n1\n");
+    EXPECT_EQ(Count(ReadLogFile(), "InitHideWindow, CreateWindow Suc"), 1u);
+}
+
+TEST_F(ShakeBhoTest, LogStaysOffUnlessTheSwitchIsExactly1) {
+    for (const wchar_t* value : {L"true", L" 1"}) {
+        WriteReg(kDebugValue, value);
+        TestHost host(L"attach tab");
+        ASSERT_EQ(host.Wait(), 0u);
+        EXPECT_FALSE(LogFileExists()) << "kvshockdebug " << value;
+    }
+}
+
+// Messages sent from this process are handled by the helper process, on its tab's thread.
+TEST_F(ShakeBhoTest, HiddenWindowRunsPrivateMessagesOnItsTabsThread) {
+    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
+    unique_handle doneEvent = NamedEvent(done);
+    TestHost host(L"attach tab make-panel signal " + ready + L" serve " + done);
+    ASSERT_TRUE(WaitForNamedEvent(ready));
+    const HWND hidden = HiddenWindowOfTab(0);
+    ASSERT_NE(hidden, nullptr);
+    const HWND panel = ::FindWindowW(L"TestPanel", L"panel");
+    ASSERT_TRUE(::IsWindowVisible(panel));
+
+    EXPECT_EQ(::SendMessageW(hidden, WM_UP_UPLOAD, 0, 0), 0);
+    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Receive Msg:WM_UP_UPLOAD\r\n"), 1u);
+
+    ::SendMessageW(hidden, WM_ACTIVATE, WA_ACTIVE, 0);
+    ::SendMessageW(hidden, WM_ACTIVATE, WA_CLICKACTIVE, 0);
+    EXPECT_TRUE(::IsWindowVisible(panel));
+    EXPECT_EQ(::SendMessageW(hidden, WM_ACTIVATE, WA_INACTIVE, 0), 0);
+    EXPECT_FALSE(::IsWindowVisible(panel));
+
+    const std::string before = ReadLogFile();
+    EXPECT_EQ(::SendMessageW(hidden, WM_USER + 3, 0, 0), 0);
+    EXPECT_EQ(ReadLogFile(), before);
+    EXPECT_EQ(::SendMessageW(hidden, WM_GETTEXTLENGTH, 0, 0), 11);  // "Hide Window"
+
+    ::SetEvent(doneEvent.get());
+    EXPECT_EQ(host.Wait(), 0u);
+}
+
+// A new object on a browser object whose first object has gone takes over its hidden window.
+TEST_F(ShakeBhoTest, HiddenWindowOutlivesItsObjectWithoutDanglingAndIsTakenOver) {
+    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
+    unique_handle doneEvent = NamedEvent(done);
+    TestHost host(L"attach tab detach tab signal " + ready + L"-1 serve " + done +
+                  L"-1 attach tab" + L" signal " + ready + L"-2 serve " + done);
+    ASSERT_TRUE(WaitForNamedEvent(ready + L"-1"));
+    EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
+    EXPECT_EQ(Count(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
+
+    unique_handle step = NamedEvent(done + L"-1");
+    ::SetEvent(step.get());
+    ASSERT_TRUE(WaitForNamedEvent(ready + L"-2"));
+    EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
+    EXPECT_EQ(Count(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 1u);
+    ::SetEvent(doneEvent.get());
+    EXPECT_EQ(host.Wait(), 0u);
+}
+
+TEST_F(ShakeBhoTest, QuitCountsTabsDownAndTheLastOneEndsTheActivation) {
+    TestHost host(L"attach t0 attach t1 attach t2 quit t1 peek" + kTabNum +
+                  L"quit t0 quit t2 peek" + kTabNum);
+    ASSERT_EQ(host.Wait(), 0u);
+    EXPECT_EQ(host.Output(), "2\n0\n");
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(
+        Count(log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:3, g_dwDeadThreadId:0\r\n"), 1u);
+    EXPECT_EQ(
+        Count(log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:1, g_dwDeadThreadId:0\r\n"), 1u);
+    const size_t lastTab = log.find("[INFO]Before UnActive g_nTabNum Value:0\r\n");
+    ASSERT_NE(lastTab, std::string::npos) << log;
+    EXPECT_EQ(Count(log, "Before UnActive"), 1u);
+    EXPECT_NE(log.find("unActive", lastTab + 20), std::string::npos);
+}
+
+TEST_F(ShakeBhoTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
+    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
+    unique_handle doneEvent = NamedEvent(done);
+    const std::wstring target = L"peek" + kHideWindowHwnd;
+    TestHost host(L"attach t0 attach t1 url t0 http://a.example/ " + target +  // t1 in front
+                  L"state t0 1 1 " + target +                                  // inactive
+                  L"poke8" + kActive + L"1 state t0 3 2 " + target +           // mask without bit 0
+                  L"state t0 1 1 " + target +                                  // t0 in front
+                  L"prop-text t1 HideWindow junk state t1 1 1 " + target +     // not a handle
+                  L"signal " + ready + L" wait " + done);
+    ASSERT_TRUE(WaitForNamedEvent(ready));
+    const std::string t0 = HandleText(HiddenWindowOfTab(0));
+    const std::string t1 = HandleText(HiddenWindowOfTab(1));
+    ::SetEvent(doneEvent.get());
+    ASSERT_EQ(host.Wait(), 0u);
+    EXPECT_EQ(host.Output(), t1 + t1 + t1 + t0 + t0);
+    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Current Tab Url:http://a.example/\r\n"), 1u);
+}
+
+TEST_F(ShakeBhoTest, DetachWithoutCheckThreadReportsTheForcedEndAtOnce) {
+    TestHost host(L"attach tab detach tab");
+    ASSERT_EQ(host.Wait(), 0u);
+    long elapsed = -1;
+    ASSERT_EQ(std::sscanf(host.Output().c_str(), "detached in %ld ms", &elapsed), 1);
+    EXPECT_LT(elapsed, 2000);  // the wait on no thread fails at once instead of taking 5500 ms
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(Count(log, "[Error]TerminateThread Fail, Error Code:6\r\n"), 1u) << log;
+    EXPECT_EQ(Count(log, "SetSite WaitForSingleObject Suc"), 0u);
+}
+
+TEST_F(ShakeBhoTest, DetachOfTheTabThatCreatedThePanelForgetsThePanel) {
+    TestHost host(L"attach tab make-panel prop-bool tab CreateShowWindow detach tab peek" + kPanel);
+    ASSERT_EQ(host.Wait(), 0u);
+    EXPECT_NE(host.Output().find("\n0\n"), std::string::npos) << host.Output();
+    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Set g_hwnd Null Suc\r\n"), 1u);
+}
+
+}  // namespace
+}  // namespace kvshake::testing

@@ -1,0 +1,216 @@
+#include "browser_double/browser_double.h"
+
+#include <exdispid.h>
+#include <olectl.h>
+
+#include <utility>
+
+namespace kvshake::testing {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// The class name of the browser's own top-level frame window.
+constexpr wchar_t kFrameClass[] = L"IEFrame";
+
+HINSTANCE ThisModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+// Registers the frame class once per process; later doubles reuse it.
+bool FrameClassRegistered() {
+    static const bool registered = [] {
+        WNDCLASSEXW frameClass = {};
+        frameClass.cbSize = sizeof(frameClass);
+        frameClass.lpfnWndProc = ::DefWindowProcW;
+        frameClass.hInstance = ThisModule();
+        frameClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        frameClass.lpszClassName = kFrameClass;
+        return ::RegisterClassExW(&frameClass) != 0 ||
+               ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    return registered;
+}
+
+// Top-level and never shown.
+unique_window CreateFrameWindow() {
+    if (!FrameClassRegistered()) return unique_window();
+    return unique_window(::CreateWindowExW(0, kFrameClass, L"Browser double", WS_OVERLAPPEDWINDOW,
+                                           CW_USEDEFAULT, CW_USEDEFAULT, 800, 600, nullptr, nullptr,
+                                           ThisModule(), nullptr));
+}
+
+std::wstring NameOf(BSTR name) {
+    return name == nullptr ? std::wstring() : std::wstring(name, ::SysStringLen(name));
+}
+
+}  // namespace
+
+void window_traits::close(HWND window) noexcept {
+    if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+        ::DestroyWindow(window);
+    } else {
+        // Its thread destroys it when it next handles messages (DefWindowProc on WM_CLOSE).
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+}
+
+unique_variant BoolVariant(bool value) {
+    unique_variant variant;
+    VARIANT* out = variant.put();
+    out->vt = VT_BOOL;
+    out->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return variant;
+}
+
+unique_variant I4Variant(LONG value) {
+    unique_variant variant;
+    VARIANT* out = variant.put();
+    out->vt = VT_I4;
+    out->lVal = value;
+    return variant;
+}
+
+unique_variant StringVariant(const std::wstring& value) {
+    unique_variant variant;
+    BSTR text = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    if (text != nullptr) {
+        VARIANT* out = variant.put();
+        out->vt = VT_BSTR;
+        out->bstrVal = text;
+    }
+    return variant;
+}
+
+ComPtr<BrowserDouble> BrowserDouble::Create() {
+    unique_window window = CreateFrameWindow();
+    if (!window) return nullptr;
+    // A new object has no references; the smart pointer takes the first. (mingw's
+    // ComPtr::Attach adds a reference, unlike the Windows SDK's, so it cannot adopt one.)
+    return ComPtr<BrowserDouble>(new BrowserDouble(std::move(window)));
+}
+
+BrowserDouble::BrowserDouble(unique_window window)
+    : events_(*this, DIID_DWebBrowserEvents2, calls_), window_(std::move(window)) {}
+
+BrowserDouble::~BrowserDouble() = default;
+
+HRESULT BrowserDouble::QueryInterface(REFIID riid, void** object) {
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser ||
+        riid == IID_IWebBrowserApp || riid == IID_IWebBrowser2) {
+        *object = static_cast<IWebBrowser2*>(this);
+    } else if (riid == IID_IConnectionPointContainer) {
+        *object = static_cast<IConnectionPointContainer*>(this);
+    } else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG BrowserDouble::AddRef() { return ++references_; }
+
+ULONG BrowserDouble::Release() {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+}
+
+HRESULT BrowserDouble::get_LocationURL(BSTR* url) {
+    calls_.Add(L"get_LocationURL");
+    if (url == nullptr) return E_POINTER;
+    std::lock_guard<std::mutex> lock(mutex_);
+    *url = ::SysAllocStringLen(locationUrl_.data(), static_cast<UINT>(locationUrl_.size()));
+    return *url != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT BrowserDouble::get_HWND(SHANDLE_PTR* window) {
+    calls_.Add(L"get_HWND");
+    if (window == nullptr) return E_POINTER;
+    *window = reinterpret_cast<SHANDLE_PTR>(window_.get());
+    return S_OK;
+}
+
+HRESULT BrowserDouble::PutProperty(BSTR name, VARIANT value) {
+    std::wstring key = NameOf(name);
+    calls_.Add(L"PutProperty " + key);
+    unique_variant copy;
+    const HRESULT hr = CopyVariant(copy.put(), value);
+    if (FAILED(hr)) return hr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    properties_[std::move(key)] = std::move(copy);
+    return S_OK;
+}
+
+HRESULT BrowserDouble::GetProperty(BSTR name, VARIANT* value) {
+    const std::wstring key = NameOf(name);
+    calls_.Add(L"GetProperty " + key);
+    if (value == nullptr) return E_POINTER;
+    ::VariantInit(value);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = properties_.find(key);
+    // A property never set reads as VT_EMPTY, without an error.
+    return found == properties_.end() ? S_OK : CopyVariant(value, found->second.get());
+}
+
+HRESULT BrowserDouble::EnumConnectionPoints(IEnumConnectionPoints** points) {
+    if (points != nullptr) *points = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT BrowserDouble::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
+    if (point == nullptr) return E_POINTER;
+    if (riid != events_.Events()) {
+        *point = nullptr;
+        return CONNECT_E_NOCONNECTION;
+    }
+    events_.AddRef();
+    *point = &events_;
+    return S_OK;
+}
+
+void BrowserDouble::FireQuit() {
+    DISPPARAMS params = {};
+    events_.Fire(DISPID_ONQUIT, params);
+}
+
+void BrowserDouble::FireWindowStateChanged(DWORD flags, DWORD validMask) {
+    // Arguments go in reverse order: the last one first. VT_I4 values need no clearing.
+    VARIANT arguments[2];
+    ::VariantInit(&arguments[0]);
+    arguments[0].vt = VT_I4;
+    arguments[0].lVal = static_cast<LONG>(validMask);
+    ::VariantInit(&arguments[1]);
+    arguments[1].vt = VT_I4;
+    arguments[1].lVal = static_cast<LONG>(flags);
+    DISPPARAMS params = {};
+    params.rgvarg = arguments;
+    params.cArgs = 2;
+    events_.Fire(DISPID_WINDOWSTATECHANGED, params);
+}
+
+unique_variant BrowserDouble::Property(const std::wstring& name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = properties_.find(name);
+    return found == properties_.end() ? unique_variant() : found->second;
+}
+
+void BrowserDouble::SetProperty(const std::wstring& name, const VARIANT& value) {
+    unique_variant copy(value);
+    std::lock_guard<std::mutex> lock(mutex_);
+    properties_[name] = std::move(copy);
+}
+
+void BrowserDouble::SetLocationUrl(std::wstring url) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    locationUrl_ = std::move(url);
+}
+
+}  // namespace kvshake::testing

@@ -1,0 +1,268 @@
+#include "browser_double/browser_double.h"
+
+#include <gtest/gtest.h>
+
+#include <exdispid.h>
+#include <olectl.h>
+#include <shlguid.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "browser_double/site_double.h"
+
+namespace kvshake::testing {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// One Invoke call as a sink saw it.
+struct Delivery {
+    DISPID dispid = DISPID_UNKNOWN;
+    WORD flags = 0;
+    bool iidNull = false;
+    UINT namedArgs = 0;
+    std::vector<unique_variant> args;  // as passed: the last argument first
+};
+
+// A DWebBrowserEvents2 sink that keeps every call it receives.
+class RecordingSink final : public DispatchStubs {
+  public:
+    static ComPtr<RecordingSink> Create() { return ComPtr<RecordingSink>(new RecordingSink()); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
+            *object = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID, WORD flags,
+                                     DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+        Delivery delivery;
+        delivery.dispid = dispid;
+        delivery.flags = flags;
+        delivery.iidNull = riid == IID_NULL;
+        if (params != nullptr) {
+            delivery.namedArgs = params->cNamedArgs;
+            for (UINT i = 0; i < params->cArgs; ++i) delivery.args.emplace_back(params->rgvarg[i]);
+        }
+        deliveries.push_back(std::move(delivery));
+        return S_OK;
+    }
+
+    ULONG References() const { return references_.load(); }
+
+    std::vector<Delivery> deliveries;
+
+  private:
+    RecordingSink() = default;
+    std::atomic<ULONG> references_{0};
+};
+
+// The browser's events connection point, reached the way a helper object reaches it: through
+// its site's service.
+ComPtr<IConnectionPoint> EventsThroughSite(SiteDouble& site) {
+    ComPtr<IServiceProvider> services;
+    ComPtr<IWebBrowser2> browser;
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    if (FAILED(site.QueryInterface(IID_PPV_ARGS(&services))) ||
+        FAILED(services->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&browser))) ||
+        FAILED(browser.As(&container)) ||
+        FAILED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
+        return nullptr;
+    }
+    return point;
+}
+
+ComPtr<IWebBrowser2> BrowserThroughSite(SiteDouble& site) {
+    ComPtr<IWebBrowser2> browser;
+    site.QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&browser));
+    return browser;
+}
+
+// The thread joins a single-threaded apartment for the test's life, as a browser tab's thread.
+class Apartment {
+  public:
+    Apartment() : hr_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~Apartment() {
+        if (SUCCEEDED(hr_)) ::CoUninitialize();
+    }
+    HRESULT Result() const { return hr_; }
+
+  private:
+    HRESULT hr_;
+};
+
+class BrowserDoubleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_HRESULT_SUCCEEDED(apartment_.Result());
+        ASSERT_TRUE(browser_);
+        ASSERT_TRUE(site_);
+    }
+
+    // First in, last out: the objects below go before the apartment does.
+    Apartment apartment_;
+    ComPtr<BrowserDouble> browser_ = BrowserDouble::Create();
+    ComPtr<SiteDouble> site_ = SiteDouble::Create(browser_);
+};
+
+TEST_F(BrowserDoubleTest, EventsReachAdvisedSinksInTheBrowsersArgumentOrderUntilUnadvise) {
+    ComPtr<IConnectionPoint> point = EventsThroughSite(*site_.Get());
+    ASSERT_TRUE(point);
+    auto sink = RecordingSink::Create();
+    DWORD cookie = 0;
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(sink.Get(), &cookie));
+    EXPECT_EQ(cookie, 1u);
+    EXPECT_EQ(browser_->SinkCount(), 1u);
+
+    browser_->FireWindowStateChanged(0x3, 0x1);
+    browser_->FireQuit();
+    ASSERT_EQ(sink->deliveries.size(), 2u);
+    const Delivery& state = sink->deliveries[0];
+    EXPECT_EQ(state.dispid, DISPID_WINDOWSTATECHANGED);
+    EXPECT_EQ(state.flags, DISPATCH_METHOD);
+    EXPECT_TRUE(state.iidNull);
+    EXPECT_EQ(state.namedArgs, 0u);
+    ASSERT_EQ(state.args.size(), 2u);
+    EXPECT_EQ(state.args[0].type(), VT_I4);
+    EXPECT_EQ(state.args[0].get().lVal, 0x1) << "rgvarg[0] is dwValidFlagsMask";
+    EXPECT_EQ(state.args[1].type(), VT_I4);
+    EXPECT_EQ(state.args[1].get().lVal, 0x3) << "rgvarg[1] is dwWindowStateFlags";
+    EXPECT_EQ(sink->deliveries[1].dispid, DISPID_ONQUIT);
+    EXPECT_TRUE(sink->deliveries[1].args.empty());
+
+    const ULONG heldWhileAdvised = sink->References();
+    ASSERT_HRESULT_SUCCEEDED(point->Unadvise(cookie));
+    EXPECT_EQ(sink->References(), heldWhileAdvised - 1) << "Unadvise lets go of the sink";
+    EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+    browser_->FireQuit();
+    EXPECT_EQ(sink->deliveries.size(), 2u);
+    EXPECT_EQ(browser_->SinkCount(), 0u);
+    EXPECT_EQ(browser_->Calls(), (std::vector<std::wstring>{L"Advise", L"Unadvise", L"Unadvise"}));
+}
+
+TEST_F(BrowserDoubleTest, EverySinkHearsEachEventAndFreedSlotsAreReused) {
+    ComPtr<IConnectionPoint> point = EventsThroughSite(*site_.Get());
+    ASSERT_TRUE(point);
+    auto first = RecordingSink::Create();
+    auto second = RecordingSink::Create();
+    DWORD firstCookie = 0, secondCookie = 0, againCookie = 0;
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(first.Get(), &firstCookie));
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(second.Get(), &secondCookie));
+    EXPECT_EQ(firstCookie, 1u);
+    EXPECT_EQ(secondCookie, 2u);
+
+    browser_->FireQuit();
+    EXPECT_EQ(first->deliveries.size(), 1u);
+    EXPECT_EQ(second->deliveries.size(), 1u);
+
+    ASSERT_HRESULT_SUCCEEDED(point->Unadvise(firstCookie));
+    ASSERT_HRESULT_SUCCEEDED(point->Advise(first.Get(), &againCookie));
+    EXPECT_EQ(againCookie, 1u);
+    EXPECT_EQ(point->Unadvise(7), CONNECT_E_NOCONNECTION);
+
+    IID events = {};
+    ASSERT_HRESULT_SUCCEEDED(point->GetConnectionInterface(&events));
+    EXPECT_EQ(events, DIID_DWebBrowserEvents2);
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> other;
+    ASSERT_HRESULT_SUCCEEDED(point->GetConnectionPointContainer(&container));
+    EXPECT_EQ(container->FindConnectionPoint(IID_IPropertyNotifySink, &other),
+              CONNECT_E_NOCONNECTION);
+}
+
+TEST_F(BrowserDoubleTest, PropertiesAreCopiesKeptPerBrowserObject) {
+    ComPtr<IWebBrowser2> writer = BrowserThroughSite(*site_.Get());
+    ASSERT_TRUE(writer);
+    unique_bstr clickBtn(::SysAllocString(L"ClickBtn"));
+    unique_bstr hideWindow(::SysAllocString(L"HideWindow"));
+    {
+        unique_variant text = StringVariant(L"pressed");
+        ASSERT_HRESULT_SUCCEEDED(writer->PutProperty(clickBtn.get(), text.get()));
+    }  // the caller's string is gone; the browser keeps its own copy
+
+    ComPtr<IWebBrowser2> reader = BrowserThroughSite(*site_.Get());
+    ASSERT_TRUE(reader);
+    unique_variant value;
+    ASSERT_HRESULT_SUCCEEDED(reader->GetProperty(clickBtn.get(), value.put()));
+    ASSERT_EQ(value.type(), VT_BSTR);
+    EXPECT_STREQ(value.get().bstrVal, L"pressed");
+    EXPECT_EQ(reader->GetProperty(hideWindow.get(), value.put()), S_OK);
+    EXPECT_EQ(value.type(), VT_EMPTY) << "a property never set reads as empty";
+
+    browser_->SetProperty(L"HideWindow", I4Variant(2).get());
+    ASSERT_HRESULT_SUCCEEDED(reader->GetProperty(hideWindow.get(), value.put()));
+    EXPECT_EQ(value.type(), VT_I4);
+    EXPECT_EQ(value.get().lVal, 2);
+    EXPECT_EQ(browser_->Property(L"ClickBtn").type(), VT_BSTR);
+
+    auto otherTab = BrowserDouble::Create();
+    ASSERT_TRUE(otherTab);
+    EXPECT_EQ(otherTab->Property(L"ClickBtn").type(), VT_EMPTY);
+
+    EXPECT_EQ(browser_->Calls(),
+              (std::vector<std::wstring>{L"PutProperty ClickBtn", L"GetProperty ClickBtn",
+                                         L"GetProperty HideWindow", L"GetProperty HideWindow"}));
+}
+
+TEST_F(BrowserDoubleTest, TopWindowIsAHiddenTopLevelWindowThatGoesWithTheBrowser) {
+    ComPtr<IWebBrowser2> browser = BrowserThroughSite(*site_.Get());
+    ASSERT_TRUE(browser);
+    SHANDLE_PTR handle = 0;
+    ASSERT_HRESULT_SUCCEEDED(browser->get_HWND(&handle));
+    const HWND window = reinterpret_cast<HWND>(handle);
+    EXPECT_EQ(window, browser_->TopWindow());
+    ASSERT_TRUE(::IsWindow(window));
+    EXPECT_FALSE(::IsWindowVisible(window));
+    EXPECT_EQ(::GetAncestor(window, GA_ROOT), window);
+    EXPECT_EQ(::GetWindowThreadProcessId(window, nullptr), ::GetCurrentThreadId());
+
+    browser_->SetLocationUrl(L"http://example.com/page");
+    unique_bstr url;
+    ASSERT_HRESULT_SUCCEEDED(browser->get_LocationURL(url.put()));
+    EXPECT_STREQ(url.get(), L"http://example.com/page");
+
+    browser.Reset();
+    site_.Reset();
+    EXPECT_EQ(browser_->References(), 1u) << "the site and its callers let go of the browser";
+    browser_.Reset();
+    EXPECT_FALSE(::IsWindow(window));
+}
+
+TEST_F(BrowserDoubleTest, QueryServiceFindsTheBrowserOnlyForItsServiceAndOnlyWhenThereIsOne) {
+    ComPtr<IWebBrowser2> browser2;
+    ComPtr<IUnknown> fromService, fromObject;
+    ASSERT_HRESULT_SUCCEEDED(site_->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&browser2)));
+    ASSERT_HRESULT_SUCCEEDED(browser2.As(&fromService));
+    ASSERT_HRESULT_SUCCEEDED(browser_.As(&fromObject));
+    EXPECT_EQ(fromService.Get(), fromObject.Get());
+    ComPtr<IWebBrowserApp> app;
+    EXPECT_HRESULT_SUCCEEDED(site_->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&app)));
+    ComPtr<IOleClientSite> clientSite;
+    EXPECT_HRESULT_SUCCEEDED(site_.As(&clientSite));
+
+    ComPtr<IUnknown> unknownService;
+    EXPECT_EQ(site_->QueryService(SID_SUrlHistory, IID_PPV_ARGS(&unknownService)), E_NOINTERFACE);
+
+    auto bare = SiteDouble::CreateWithoutBrowser();
+    ASSERT_TRUE(bare);
+    browser2.Reset();
+    EXPECT_EQ(bare->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&browser2)), E_NOINTERFACE);
+    EXPECT_FALSE(browser2);
+}
+
+}  // namespace
+}  // namespace kvshake::testing
