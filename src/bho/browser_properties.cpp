@@ -5,7 +5,7 @@ namespace kvshake {
 ScopedVariant GetBrowserProperty(IWebBrowser2* browser, const wchar_t* name) {
     ScopedVariant value;
     unique_bstr property(::SysAllocString(name));
-    if (browser && property) browser->GetProperty(property.get(), value.Receive());
+    if (browser && property) browser->GetProperty(property.get(), value.put());
     return value;
 }
 

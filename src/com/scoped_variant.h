@@ -3,6 +3,8 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <string>
+
 #include "foundation/unique_resource.h"
 
 namespace kvshake {
@@ -16,13 +18,35 @@ struct bstr_traits {
 // Owns a BSTR and frees it.
 using unique_bstr = unique_any<bstr_traits>;
 
-// Owns a VARIANT and clears it.
+// Copies a VARIANT deeply. (The headers declare the source of VariantCopy as not const.)
+inline HRESULT CopyVariant(VARIANT* target, const VARIANT& source) noexcept {
+    return ::VariantCopy(target, const_cast<VARIANT*>(&source));
+}
+
+// Owns a VARIANT and clears it; copies are deep.
 class ScopedVariant {
   public:
     ScopedVariant() noexcept { ::VariantInit(&value_); }
+    explicit ScopedVariant(const VARIANT& source) noexcept : ScopedVariant() {
+        CopyVariant(&value_, source);
+    }
+    ScopedVariant(const ScopedVariant& other) noexcept : ScopedVariant(other.value_) {}
+    ScopedVariant& operator=(const ScopedVariant& other) noexcept {
+        if (this != &other) CopyVariant(&value_, other.value_);
+        return *this;
+    }
+    ScopedVariant(ScopedVariant&& other) noexcept : value_(other.value_) {
+        ::VariantInit(&other.value_);
+    }
+    ScopedVariant& operator=(ScopedVariant&& other) noexcept {
+        if (this != &other) {
+            ::VariantClear(&value_);
+            value_ = other.value_;
+            ::VariantInit(&other.value_);
+        }
+        return *this;
+    }
     ~ScopedVariant() { ::VariantClear(&value_); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
 
     static ScopedVariant Bool(bool value) noexcept {
         ScopedVariant variant;
@@ -36,16 +60,23 @@ class ScopedVariant {
         variant.value_.lVal = value;
         return variant;
     }
+    // VT_BSTR; stays VT_EMPTY when the string cannot be allocated.
+    static ScopedVariant Text(const std::wstring& value) noexcept {
+        ScopedVariant variant;
+        BSTR text = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+        if (text) {
+            variant.value_.vt = VT_BSTR;
+            variant.value_.bstrVal = text;
+        }
+        return variant;
+    }
 
     const VARIANT& get() const noexcept { return value_; }
-    VARIANT* Receive() noexcept {
+    VARTYPE type() const noexcept { return value_.vt; }
+    // Clears the value before handing out its address to an out-parameter.
+    VARIANT* put() noexcept {
         ::VariantClear(&value_);
         return &value_;
-    }
-    VARTYPE type() const noexcept { return value_.vt; }
-
-    ScopedVariant(ScopedVariant&& other) noexcept : value_(other.value_) {
-        ::VariantInit(&other.value_);
     }
 
   private:

@@ -60,33 +60,6 @@ void window_traits::close(HWND window) noexcept {
     }
 }
 
-unique_variant BoolVariant(bool value) {
-    unique_variant variant;
-    VARIANT* out = variant.put();
-    out->vt = VT_BOOL;
-    out->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return variant;
-}
-
-unique_variant I4Variant(LONG value) {
-    unique_variant variant;
-    VARIANT* out = variant.put();
-    out->vt = VT_I4;
-    out->lVal = value;
-    return variant;
-}
-
-unique_variant StringVariant(const std::wstring& value) {
-    unique_variant variant;
-    BSTR text = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-    if (text != nullptr) {
-        VARIANT* out = variant.put();
-        out->vt = VT_BSTR;
-        out->bstrVal = text;
-    }
-    return variant;
-}
-
 ComPtr<BrowserDouble> BrowserDouble::Create() {
     unique_window window = CreateFrameWindow();
     if (!window) return nullptr;
@@ -141,7 +114,7 @@ HRESULT BrowserDouble::get_HWND(SHANDLE_PTR* window) {
 HRESULT BrowserDouble::PutProperty(BSTR name, VARIANT value) {
     std::wstring key = NameOf(name);
     calls_.Add(L"PutProperty " + key);
-    unique_variant copy;
+    ScopedVariant copy;
     const HRESULT hr = CopyVariant(copy.put(), value);
     if (FAILED(hr)) return hr;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -196,14 +169,14 @@ void BrowserDouble::FireWindowStateChanged(DWORD flags, DWORD validMask) {
     events_.Fire(DISPID_WINDOWSTATECHANGED, params);
 }
 
-unique_variant BrowserDouble::Property(const std::wstring& name) const {
+ScopedVariant BrowserDouble::Property(const std::wstring& name) const {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = properties_.find(name);
-    return found == properties_.end() ? unique_variant() : found->second;
+    return found == properties_.end() ? ScopedVariant() : found->second;
 }
 
 void BrowserDouble::SetProperty(const std::wstring& name, const VARIANT& value) {
-    unique_variant copy(value);
+    ScopedVariant copy(value);
     std::lock_guard<std::mutex> lock(mutex_);
     properties_[name] = std::move(copy);
 }

@@ -23,7 +23,7 @@ struct Delivery {
     WORD flags = 0;
     bool iidNull = false;
     UINT namedArgs = 0;
-    std::vector<unique_variant> args;  // as passed: the last argument first
+    std::vector<ScopedVariant> args;  // as passed: the last argument first
 };
 
 // A DWebBrowserEvents2 sink that keeps every call it receives.
@@ -190,20 +190,20 @@ TEST_F(BrowserDoubleTest, PropertiesAreCopiesKeptPerBrowserObject) {
     unique_bstr clickBtn(::SysAllocString(L"ClickBtn"));
     unique_bstr hideWindow(::SysAllocString(L"HideWindow"));
     {
-        unique_variant text = StringVariant(L"pressed");
+        ScopedVariant text = ScopedVariant::Text(L"pressed");
         ASSERT_HRESULT_SUCCEEDED(writer->PutProperty(clickBtn.get(), text.get()));
     }  // the caller's string is gone; the browser keeps its own copy
 
     ComPtr<IWebBrowser2> reader = BrowserThroughSite(*site_.Get());
     ASSERT_TRUE(reader);
-    unique_variant value;
+    ScopedVariant value;
     ASSERT_HRESULT_SUCCEEDED(reader->GetProperty(clickBtn.get(), value.put()));
     ASSERT_EQ(value.type(), VT_BSTR);
     EXPECT_STREQ(value.get().bstrVal, L"pressed");
     EXPECT_EQ(reader->GetProperty(hideWindow.get(), value.put()), S_OK);
     EXPECT_EQ(value.type(), VT_EMPTY) << "a property never set reads as empty";
 
-    browser_->SetProperty(L"HideWindow", I4Variant(2).get());
+    browser_->SetProperty(L"HideWindow", ScopedVariant::Int32(2).get());
     ASSERT_HRESULT_SUCCEEDED(reader->GetProperty(hideWindow.get(), value.put()));
     EXPECT_EQ(value.type(), VT_I4);
     EXPECT_EQ(value.get().lVal, 2);

@@ -324,14 +324,14 @@ const std::map<std::wstring, Command>& Commands() {
         {L"prop-bool",
          [](Words& words) {
              BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
-             browser->SetProperty(words.Text(), BoolVariant(true).get());
+             browser->SetProperty(words.Text(), ScopedVariant::Bool(true).get());
              return kContinue;
          }},
         {L"prop-text",
          [](Words& words) {
              BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
              const std::wstring name = words.Text();
-             browser->SetProperty(name, StringVariant(words.Text()).get());
+             browser->SetProperty(name, ScopedVariant::Text(words.Text()).get());
              return kContinue;
          }},
         {L"make-panel",
