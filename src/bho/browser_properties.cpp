@@ -21,4 +21,9 @@ bool BrowserFlagIsSet(IWebBrowser2* browser, const wchar_t* name) {
     return value.type() == VT_BOOL && value.get().boolVal != VARIANT_FALSE;
 }
 
+bool BrowserBoolIs(IWebBrowser2* browser, const wchar_t* name, VARIANT_BOOL value) {
+    const ScopedVariant property = GetBrowserProperty(browser, name);
+    return property.type() == VT_BOOL && property.get().boolVal == value;
+}
+
 }  // namespace kvshake

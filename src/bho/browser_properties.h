@@ -20,4 +20,7 @@ HRESULT PutBrowserProperty(IWebBrowser2* browser, const wchar_t* name, const Sco
 // True when the property is VT_BOOL and not zero.
 bool BrowserFlagIsSet(IWebBrowser2* browser, const wchar_t* name);
 
+// True when the property is VT_BOOL holding exactly value.
+bool BrowserBoolIs(IWebBrowser2* browser, const wchar_t* name, VARIANT_BOOL value);
+
 }  // namespace kvshake

@@ -1,23 +1,10 @@
-// Operations of the helper object whose work comes with the activation, the check loop, the
-// upload, the tip, the toolbar button and the panel. Until each is built it only logs that it
-// was asked for, so that the paths that call it can already be followed in the log.
+// Operations of the helper object whose work comes with the upload, the tip, the toolbar button and
+// the panel. Until each is built it only logs that it was asked for, so that the paths that call it
+// can already be followed in the log.
 #include "bho/shake_bho.h"
 #include "foundation/log.h"
 
 namespace kvshake {
-
-DWORD WINAPI CShakeBHO::InitActive(LPVOID bho) {
-    WriteLog("InitActive: activation is not built yet");
-    static_cast<CShakeBHO*>(bho)->Release();
-    return 0;
-}
-
-void CShakeBHO::unActive() { WriteLog("unActive: deactivation is not built yet"); }
-
-HANDLE CShakeBHO::startCheckShake() {
-    WriteLog("startCheckShake: the check loop is not built yet");
-    return nullptr;
-}
 
 void CShakeBHO::uploadPic() { WriteLog("uploadPic: the upload is not built yet"); }
 

@@ -7,6 +7,7 @@
 
 #include "bho/browser_properties.h"
 #include "com/module.h"
+#include "com/module_thread.h"
 #include "foundation/log.h"
 #include "foundation/named_mutex.h"
 #include "foundation/settings_store.h"
@@ -84,6 +85,7 @@ void CShakeBHO::Attach(IUnknown* site) {
 
     const bool newTab = TakeTabNumber();
     if (!newTab) AdoptHiddenWindow();
+    checkState_ = std::make_shared<CheckThreadState>(m_nTabNumber);
     ::InterlockedIncrement(&shake_da.g_nTabNum);
     if (!shake_da.g_bInited) {
         StartMachineRun(newTab);
@@ -133,9 +135,8 @@ void CShakeBHO::StartMachineRun(bool newTab) {
     std::wstring token;
     if (ReadReg(kTokenValue, token)) {
         WriteLog("Has Token");
-        AddRef();  // the activation thread's reference, given back when it ends
-        unique_handle thread(::CreateThread(nullptr, 0, InitActive, this, 0, nullptr));
-        if (!thread) Release();
+        Microsoft::WRL::ComPtr<CShakeBHO> self(this);
+        unique_handle thread(StartModuleThread([self] { self->InitActive(); }, nullptr));
         WriteLog("After CreateThread to initActive");
     } else {
         WriteLog("No Token");
@@ -146,7 +147,7 @@ void CShakeBHO::StartMachineRun(bool newTab) {
 void CShakeBHO::OpenNewTab() {
     if (shake_da.g_bLogEnabled) EnableLog(true);
     WriteLog(StringPrintf("New Tab, Tab Num:%d", static_cast<int>(m_nTabNumber)));
-    if (shake_da.g_bActive) m_hCheckThread.reset(startCheckShake());
+    if (shake_da.g_bActive) KeepCheckThread(startCheckShake());
     InitHideWindow();
 }
 
@@ -175,15 +176,30 @@ void CShakeBHO::Detach() {
     } else {
         WriteLog("In SetSite, m_spWebBrowser == NULL true");
     }
-    if (m_bCheckOwner) GiveUpCheckerRole();
+    if (checkState_ && checkState_->m_bCheckOwner) GiveUpCheckerRole();
     site_.Reset();
 }
 
+void CShakeBHO::KeepCheckThread(HANDLE thread) {
+    std::lock_guard<std::mutex> lock(checkThreadLock_);
+    m_hCheckThread.reset(thread);
+}
+
+// Every check thread of the tab is told to stop; the wait covers the latest. A thread that is
+// still inside an exchange with a silent service when the time is up is left to finish it: it
+// acts on nothing after its stop signal and ends by itself. Ending a thread forcibly could leave
+// a lock or the library state of the whole browser process half changed, so that is done only
+// for a thread that could not be given a stop signal.
 void CShakeBHO::StopCheckThread() {
     shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
+    const bool canStop = checkState_ && checkState_->m_hStopEvent;
+    if (checkState_) checkState_->RequestStop();
+    std::lock_guard<std::mutex> lock(checkThreadLock_);
     const DWORD limit = shake_da.g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;
     if (::WaitForSingleObject(m_hCheckThread.get(), limit) == WAIT_OBJECT_0) {
         WriteLog("SetSite WaitForSingleObject Suc");
+    } else if (m_hCheckThread && canStop) {
+        WriteLog("SetSite check thread still in an exchange, left to end by itself");
     } else if (m_hCheckThread && ::TerminateThread(m_hCheckThread.get(), 0)) {
         WriteLog("TerminateThread Suc");
     } else {
@@ -203,7 +219,7 @@ void CShakeBHO::ForgetPanelIfCreatedHere() {
 void CShakeBHO::GiveUpCheckerRole() {
     ScopedNamedMutex lock(kMutexForChecking, shake_da.g_hMutexForChecking);
     shake_da.g_bHasCheckThread = false;
-    m_bCheckOwner = false;
+    checkState_->m_bCheckOwner = false;
 }
 
 STDMETHODIMP CShakeBHO::QueryStatus(const GUID*, ULONG count, OLECMD* commands, OLECMDTEXT*) {

@@ -7,9 +7,12 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 
 #include "com/dispatch_event_sink.h"
 #include "foundation/unique_resource.h"
+#include "service/check_loop.h"
 
 namespace kvshake {
 
@@ -50,7 +53,8 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     void RefreshPanelPage();
 
     // The activation and the check loop.
-    static DWORD WINAPI InitActive(LPVOID bho);
+    void activate();
+    void InitActive();  // runs on a thread of its own, started by the first attach
     void unActive();
     HANDLE startCheckShake();
 
@@ -69,6 +73,7 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     void AdoptHiddenWindow();
     void StartMachineRun(bool newTab);
     void OpenNewTab();
+    void KeepCheckThread(HANDLE thread);
     void StopCheckThread();
     void ForgetPanelIfCreatedHere();
     void GiveUpCheckerRole();
@@ -83,11 +88,13 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
 
     Microsoft::WRL::ComPtr<IWebBrowser2> m_spWebBrowser;
     bool m_bAdvised = false;
+    std::mutex checkThreadLock_;  // m_hCheckThread is also kept by the activation thread
     unique_handle m_hCheckThread;
     HWND m_hHideWnd = nullptr;
-    bool m_bCheckOwner = false;
     LONG m_nTabNumber = 0;
-    DWORD m_dwCheckThreadId = 0;
+    std::atomic<DWORD> m_dwCheckThreadId{0};
+    // Shared with the tab's check threads: the checker role (m_bCheckOwner) and the stop signal.
+    std::shared_ptr<CheckThreadState> checkState_;
 };
 
 }  // namespace kvshake

@@ -49,9 +49,13 @@ class ScopedVariant {
     ~ScopedVariant() { ::VariantClear(&value_); }
 
     static ScopedVariant Bool(bool value) noexcept {
+        return BoolValue(value ? VARIANT_TRUE : VARIANT_FALSE);
+    }
+    // VT_BOOL with exactly the given value, for readers that test a particular one.
+    static ScopedVariant BoolValue(VARIANT_BOOL value) noexcept {
         ScopedVariant variant;
         variant.value_.vt = VT_BOOL;
-        variant.value_.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+        variant.value_.boolVal = value;
         return variant;
     }
     static ScopedVariant Int32(LONG value) noexcept {

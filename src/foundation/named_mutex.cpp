@@ -1,5 +1,7 @@
 #include "foundation/named_mutex.h"
 
+#include <utility>
+
 namespace kvshake {
 
 HANDLE LockNamedMutex(const wchar_t* name) noexcept {
@@ -25,9 +27,12 @@ ScopedNamedMutex::ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle) no
     sharedHandle_ = mutex_;
 }
 
-ScopedNamedMutex::~ScopedNamedMutex() {
+ScopedNamedMutex::~ScopedNamedMutex() { Unlock(); }
+
+void ScopedNamedMutex::Unlock() noexcept {
+    if (!mutex_) return;
     sharedHandle_ = nullptr;
-    UnlockNamedMutex(mutex_);
+    UnlockNamedMutex(std::exchange(mutex_, nullptr));
 }
 
 }  // namespace kvshake

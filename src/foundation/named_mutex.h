@@ -28,6 +28,9 @@ class ScopedNamedMutex {
     ScopedNamedMutex(const ScopedNamedMutex&) = delete;
     ScopedNamedMutex& operator=(const ScopedNamedMutex&) = delete;
 
+    // Gives the mutex back before the end of the scope; the destructor then does nothing.
+    void Unlock() noexcept;
+
   private:
     HANDLE& sharedHandle_;
     HANDLE mutex_;

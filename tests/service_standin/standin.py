@@ -4,13 +4,17 @@
 Two loopback listeners:
 
 * the service port (HTTPS): every connection carries one request, which is
-  recorded byte for byte before the next scripted answer (or the default
-  answer) is sent; the connection is then closed.
+  recorded byte for byte before its answer is sent: the first queued answer
+  that matches the request, else the most recently set default that matches
+  it, else the fallback default; the connection is then closed.
 * the control port (plain HTTP/1.0), used by the tests:
-    POST /reset     clear answers and recorded requests, default back to
-                    200/empty, release hanging connections      -> "ok"
+    POST /reset     clear queued answers, recorded requests and every
+                    default (back to 200/empty), release hanging
+                    connections                                 -> "ok"
     POST /script    JSON array of answer objects, appended to the queue
-    POST /default   one JSON answer object, the new default answer
+    POST /default   one JSON answer object: with "match", the default for
+                    requests that it matches (the most recently set
+                    matching default wins); without, the fallback default
     GET  /requests  for each request: "REQUEST <len> <arrival_ms>\\r\\n" then
                     exactly <len> raw bytes (application/octet-stream)
     GET  /count     number of recorded requests, decimal text
@@ -18,8 +22,14 @@ Two loopback listeners:
 
 Answer object fields (all optional): status, reason, headers ([name, value]
 pairs), body or body_b64, pieces ([{body|body_b64, delay_ms}]), chunked,
-delay_ms, hang, close.  Apart from Content-Length (or Transfer-Encoding when
-chunked) only the listed headers are sent, so tests own the header block.
+delay_ms, hang, close, match.  Apart from Content-Length (or
+Transfer-Encoding when chunked) only the listed headers are sent, so tests own
+the header block.
+
+"match" is a text that an answer's request must contain in its path with
+query (the request line's target, taken as UTF-8).  Queued answers are taken
+in FIFO order among those that match; an answer without "match" matches every
+request, and a queued answer that matches no request stays queued.
 """
 
 import argparse
@@ -57,7 +67,8 @@ class State:
         self.lock = threading.Lock()
         self.queue = collections.deque()
         self.requests = []  # (raw bytes, arrival ms)
-        self.default = {}
+        self.default = {}  # the fallback default
+        self.match_defaults = []  # (match, answer), oldest first
         # Hanging connections wait on the event current when they started;
         # /reset sets it and installs a fresh one for later connections.
         self.hang_release = threading.Event()
@@ -66,22 +77,62 @@ class State:
         with self.lock:
             self.requests.append((raw, now_ms()))
 
-    def next_answer(self):
+    def next_answer(self, target):
         with self.lock:
-            answer = self.queue.popleft() if self.queue else self.default
-            return answer, self.hang_release
+            return self.answer_for(target), self.hang_release
+
+    def answer_for(self, target):
+        """First matching queued answer (taken off the queue), else the
+        latest matching default, else the fallback. Call with the lock held."""
+        for index, answer in enumerate(self.queue):
+            if matches(answer, target):
+                del self.queue[index]
+                return answer
+        for match, answer in reversed(self.match_defaults):
+            if match in target:
+                return answer
+        return self.default
+
+    def set_default(self, answer):
+        with self.lock:
+            if "match" not in answer:
+                self.default = answer
+                return
+            match = answer["match"]
+            # A default set again for the same text replaces the earlier one.
+            self.match_defaults = [(m, a) for m, a in self.match_defaults if m != match]
+            self.match_defaults.append((match, answer))
 
     def reset(self):
         with self.lock:
             self.queue.clear()
             self.requests.clear()
             self.default = {}
+            self.match_defaults = []
             self.hang_release.set()
             self.hang_release = threading.Event()
 
     def release_hanging(self):
         with self.lock:
             self.hang_release.set()
+
+
+def matches(answer, target):
+    return "match" not in answer or answer["match"] in target
+
+
+def check_answer(answer):
+    if not isinstance(answer, dict):
+        raise ValueError("expected a JSON object as answer")
+    if not isinstance(answer.get("match", ""), str):
+        raise ValueError("match must be a string")
+
+
+def request_target(raw):
+    """The path with query of the request line, e.g. "/a?b=c"."""
+    line = raw.split(b"\r\n", 1)[0].decode("utf-8", "surrogateescape")
+    parts = line.split(" ")
+    return parts[1] if len(parts) > 1 else ""
 
 
 def body_bytes(obj):
@@ -198,7 +249,7 @@ class ServiceHandler(socketserver.BaseRequestHandler):
                 return
             state = self.server.state
             state.record(raw)
-            answer, release = state.next_answer()
+            answer, release = state.next_answer(request_target(raw))
             if answer.get("delay_ms"):
                 time.sleep(answer["delay_ms"] / 1000.0)
             if answer.get("hang"):
@@ -268,16 +319,16 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
                 state.reset()
             elif self.path == "/script":
                 answers = self.read_json()
-                if not isinstance(answers, list) or not all(isinstance(a, dict) for a in answers):
+                if not isinstance(answers, list):
                     raise ValueError("expected a JSON array of objects")
+                for answer in answers:
+                    check_answer(answer)
                 with state.lock:
                     state.queue.extend(answers)
             elif self.path == "/default":
                 answer = self.read_json()
-                if not isinstance(answer, dict):
-                    raise ValueError("expected a JSON object")
-                with state.lock:
-                    state.default = answer
+                check_answer(answer)
+                state.set_default(answer)
             else:
                 self.reply(404, "unknown path")
                 return

@@ -2,7 +2,7 @@
 // the commands of its command line in order and prints what they report:
 //   load | unload                       load or free KVShake.dll (beside this program)
 //   poke OFFSET VALUE | peek OFFSET     a 32-bit value at OFFSET in the module's shake_da block
-//   poke8 OFFSET VALUE                  one byte (a flag) at OFFSET
+//   poke8 OFFSET VALUE | peek8 OFFSET   one byte (a flag) at OFFSET
 //   block-zero                          prints "zero" when the whole block is zero, else "nonzero"
 //   lock NAME | unlock                  LockNamedMutex / UnlockNamedMutex of the last lock
 //   trylock NAME                        prints "free", "busy" or "missing" (never blocks)
@@ -210,6 +210,11 @@ const std::map<std::wstring, Command>& Commands() {
          [](Words& words) {
              BYTE* value = BlockAt(words.Number());
              *value = static_cast<BYTE>(words.Number());
+             return kContinue;
+         }},
+        {L"peek8",
+         [](Words& words) {
+             std::printf("%d\n", static_cast<int>(*BlockAt(words.Number())));
              return kContinue;
          }},
         {L"peek",

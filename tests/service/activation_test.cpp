@@ -1,0 +1,249 @@
+// Binding and activation flows of the helper object, run in this process on the module's code
+// linked in, against the service stand-in.
+#include "service/activation.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "bho/hidden_window.h"
+#include "bho/shake_bho.h"
+#include "browser_double/browser_double.h"
+#include "browser_double/site_double.h"
+#include "foundation/log.h"
+#include "foundation/settings_store.h"
+#include "foundation/shared_state.h"
+#include "service/active_state.h"
+#include "support/log_file.h"
+#include "support/message_recorder.h"
+#include "support/standin_client.h"
+
+namespace kvshake::testing {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr char kActivatePath[] =
+    "GET /cgi-bin/pqsupport-bin/shakeactive?action=active&browser=3&f=json&token=t-1&uin=10001 "
+    "HTTP/1.0";
+
+std::wstring Stored(const wchar_t* name) {
+    std::wstring value;
+    ReadReg(name, value);
+    return value;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A tab of this process: the module's helper object sited on a browser double.
+class Tab {
+  public:
+    Tab() : browser_(BrowserDouble::Create()) {
+        CShakeBHO::CreateInstance(IID_PPV_ARGS(&helper_));
+        const ComPtr<SiteDouble> site = SiteDouble::Create(browser_);
+        helper_->SetSite(static_cast<IServiceProvider*>(site.Get()));
+    }
+    ~Tab() { helper_->SetSite(nullptr); }
+
+    CShakeBHO& Bho() { return *static_cast<CShakeBHO*>(helper_.Get()); }
+    BrowserDouble& Browser() { return *browser_.Get(); }
+
+  private:
+    ComPtr<BrowserDouble> browser_;
+    ComPtr<IObjectWithSite> helper_;
+};
+
+class ActivationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        ASSERT_TRUE(standin::Reset());
+        // Checks of the threads that a successful activation starts are answered slowly.
+        standin::SetDefault(R"({"match":"shakecheck","delay_ms":200,
+                                "body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
+        shake_da = SharedBlock{};
+        shake_da.g_bInited = true;  // a machine run that has started already
+        ClearAccount();
+        WriteReg(kTokenValue, L"t-1");
+        WriteReg(kUinValue, L"10001");
+        DeleteLogFile();
+        EnableLog(true);
+    }
+    void TearDown() override {
+        EnableLog(false);
+        ClearAccount();
+        standin::Reset();
+        shake_da = SharedBlock{};
+        ::CoUninitialize();
+    }
+
+    static std::vector<RecordedRequest> ActiveRequests() {
+        std::vector<RecordedRequest> active;
+        for (RecordedRequest& request : standin::Requests()) {
+            if (request.RequestLine().find("shakeactive") != std::string::npos) {
+                active.push_back(std::move(request));
+            }
+        }
+        return active;
+    }
+};
+
+TEST_F(ActivationTest, ActivateWhileActiveOnlyStartsACheckThread) {
+    Tab tab;
+    SetActive(true);
+    tab.Bho().activate();
+    EXPECT_TRUE(ActiveRequests().empty());
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(Count(log, "[INFO]activate End & Don't need to go Active\r\n"), 1u);
+    EXPECT_EQ(Count(log, "[INFO]Create New Thread To Check, ThreadID :"), 1u);
+}
+
+TEST_F(ActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
+    standin::Script(R"([{"match":"shakeactive",
+                         "body":"{\"message\":\"OK\",\"sid\":\"s-42\"}"}])");
+    Tab tab;
+    MessageRecorder front;
+    shake_da.g_HideWindowHwnd = front.Window();
+    tab.Bho().activate();
+
+    const auto requests = ActiveRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].RequestLine(), kActivatePath);
+    EXPECT_EQ(Stored(kSidValue), L"s-42");
+    EXPECT_TRUE(ReadActive());
+    EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(Count(log, "startCheckShake start"), 1u);
+    for (const char* line :
+         {"[INFO]Active Suc\r\n", "[INFO]In ActiveSuc, Send Msg End\r\n",
+          "[INFO]ActivateSuc End\r\n", "[INFO]activate End & go to Active real\r\n"}) {
+        EXPECT_EQ(Count(log, line), 1u) << line;
+    }
+
+    // The tab has a check thread now, so a second activation starts none.
+    SetActive(false);
+    standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-43\"}"}])");
+    tab.Bho().activate();
+    EXPECT_EQ(Stored(kSidValue), L"s-43");
+    EXPECT_EQ(Count(ReadLogFile(), "startCheckShake start"), 1u);
+}
+
+TEST_F(ActivationTest, RefusalDeletesTheAccountOnlyWhenItSays201) {
+    WriteReg(kUserValue, L"user");
+    standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"invalid\",\"ret\":\"1\"}"},
+                        {"match":"shakeactive","body":"{\"message\":\"invalid\",\"ret\":\"201\"}"}])");
+    Tab tab;
+    tab.Bho().activate();
+    EXPECT_FALSE(ReadActive());
+    EXPECT_EQ(Stored(kTokenValue), L"t-1");
+    EXPECT_EQ(Stored(kUserValue), L"user");
+
+    tab.Bho().activate();
+    EXPECT_FALSE(ReadActive());
+    for (const wchar_t* name : {kTokenValue, kUinValue, kSidValue, kUserValue, kNicknameValue}) {
+        std::wstring value;
+        EXPECT_FALSE(ReadReg(name, value)) << name;
+    }
+    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Active Fail\r\n"), 2u);
+}
+
+TEST_F(ActivationTest, InactiveBrowserIsNotInactivatedAgain) {
+    Tab tab;
+    DeleteLogFile();
+    tab.Bho().unActive();
+    EXPECT_TRUE(ActiveRequests().empty());
+    EXPECT_FALSE(LogFileExists());
+}
+
+TEST_F(ActivationTest, UnActiveOkForgetsTheSidAndKeepsTheAccount) {
+    WriteReg(kSidValue, L"s-9");
+    standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\"}"}])");
+    Tab tab;
+    SetActive(true);
+    tab.Bho().unActive();
+    const auto requests = ActiveRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].RequestLine(),
+              "GET /cgi-bin/pqsupport-bin/shakeactive?action=inactive&f=json&browser=3&uin=10001"
+              "&sid=s-9 HTTP/1.0");
+    EXPECT_FALSE(ReadActive());
+    std::wstring sid;
+    EXPECT_FALSE(ReadReg(kSidValue, sid));
+    EXPECT_EQ(Stored(kTokenValue), L"t-1");
+    EXPECT_EQ(Count(ReadLogFile(), "[INFO]unActive result: {\"message\":\"OK\"}\r\n"), 1u);
+}
+
+TEST_F(ActivationTest, UnbindWithoutAnAnswerKeepsEverything) {
+    WriteReg(kSidValue, L"s-9");
+    standin::Script(R"([{"match":"shakeactive","close":true}])");
+    EXPECT_FALSE(unbind());
+    EXPECT_EQ(Stored(kTokenValue), L"t-1");
+    EXPECT_EQ(Stored(kUinValue), L"10001");
+    EXPECT_EQ(Stored(kSidValue), L"s-9");
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(Count(log, "[INFO]unbind result: \r\n"), 1u);
+    EXPECT_EQ(Count(log, "[Error]Unbind Fail No Response\r\n"), 1u);
+}
+
+TEST_F(ActivationTest, UnbindOkDeletesTheAccountAndTellsTheFrontTab) {
+    WriteReg(kSidValue, L"s-9");
+    WriteReg(kDebugValue, L"1");
+    standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\"}"}])");
+    MessageRecorder front;
+    shake_da.g_HideWindowHwnd = front.Window();
+    SetActive(true);
+    EXPECT_TRUE(unbind());
+    EXPECT_EQ(ActiveRequests().at(0).RequestLine(),
+              "GET /cgi-bin/pqsupport-bin/shakeactive?action=unbind&f=json&browser=3&token=t-1"
+              "&uin=10001&sid=s-9 HTTP/1.0");
+    EXPECT_FALSE(ReadActive());
+    EXPECT_EQ(Stored(kTokenValue), L"");
+    EXPECT_EQ(Stored(kDebugValue), L"1");
+    EXPECT_EQ(front.Count(WM_ICON_INACTIVE), 1u);
+    DelReg(kDebugValue);
+}
+
+TEST_F(ActivationTest, SaveAccountStoresEachValueUnderItsOwnName) {
+    WriteReg(kSidValue, L"old-sid");
+    SaveAccount(LR"({"token":"tk","uin":"42","user":"someone","nickname":"Nick"})");
+    EXPECT_EQ(Stored(kTokenValue), L"tk");
+    EXPECT_EQ(Stored(kUinValue), L"42");
+    EXPECT_EQ(Stored(kUserValue), L"someone");
+    EXPECT_EQ(Stored(kNicknameValue), L"Nick");
+    EXPECT_EQ(Stored(kSidValue), L"old-sid");
+}
+
+// The first attach of a machine run with a stored token activates on a thread of its own.
+TEST_F(ActivationTest, InitActiveLogsEachStepInOrder) {
+    shake_da.g_bInited = false;
+    standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-1\"}"}])");
+    WriteReg(kDebugValue, L"1");
+    Tab tab;
+    for (int i = 0; i < 100 && ReadLogFile().find("ActivateSuc End") == std::string::npos; ++i) {
+        MessageRecorder::Pump(100);
+    }
+    const std::string log = ReadLogFile();
+    size_t at = 0;
+    for (const char* line :
+         {"[INFO]InitActive Start\r\n",
+          "[INFO]InitActive Result: {\"message\":\"OK\",\"sid\":\"s-1\"}\r\n",
+          "[INFO]Active Result Message Value:OK\r\n", "[INFO]Active Suc\r\n",
+          "[INFO]In ActiveSuc, Send Msg End\r\n", "[INFO]startCheckShake start\r\n",
+          "[INFO]Create New Thread To Check, ThreadID :", "[INFO]ActivateSuc End\r\n"}) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " in order in\n" << log;
+    }
+    EXPECT_EQ(Stored(kSidValue), L"s-1");
+    DelReg(kDebugValue);
+}
+
+}  // namespace
+}  // namespace kvshake::testing

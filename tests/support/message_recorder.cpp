@@ -1,0 +1,50 @@
+#include "support/message_recorder.h"
+
+#include <algorithm>
+
+namespace kvshake::testing {
+namespace {
+constexpr wchar_t kClassName[] = L"KVShakeTestMessageRecorder";
+}
+
+MessageRecorder::MessageRecorder() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = Procedure;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kClassName;
+    ::RegisterClassW(&windowClass);  // fails harmlessly when already registered
+    window_ = ::CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                windowClass.hInstance, this);
+}
+
+MessageRecorder::~MessageRecorder() { ::DestroyWindow(window_); }
+
+size_t MessageRecorder::Count(UINT message) const {
+    return static_cast<size_t>(std::count(received_.begin(), received_.end(), message));
+}
+
+void MessageRecorder::Pump(DWORD ms) {
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    }
+}
+
+LRESULT CALLBACK MessageRecorder::Procedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* recorder = reinterpret_cast<MessageRecorder*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (recorder && message >= WM_USER && message < WM_USER + 100) {
+        recorder->received_.push_back(message);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace kvshake::testing
