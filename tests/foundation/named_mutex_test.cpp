@@ -15,8 +15,8 @@ namespace {
 // Asks another process whether it could take the mutex right now.
 std::string StateSeenFromAnotherProcess(const std::wstring& name) {
     TestHost probe(L"trylock " + name);
-    probe.Wait();
-    return probe.Output();
+    const DWORD exitCode = probe.Wait();
+    return exitCode == 0 ? probe.Output() : "probe ended with " + std::to_string(exitCode);
 }
 
 TEST(NamedMutexTest, FirstLockCreatesAnOwnedMutexThatTheUnlockFrees) {

@@ -10,8 +10,7 @@
 
 #include "bho/hidden_window.h"
 #include "bho/shake_bho.h"
-#include "browser_double/browser_double.h"
-#include "browser_double/site_double.h"
+#include "browser_double/attached_tab.h"
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
@@ -22,8 +21,6 @@
 
 namespace kvshake::testing {
 namespace {
-
-using Microsoft::WRL::ComPtr;
 
 constexpr char kActivatePath[] =
     "GET /cgi-bin/pqsupport-bin/shakeactive?action=active&browser=3&f=json&token=t-1&uin=10001 "
@@ -42,24 +39,6 @@ size_t Count(const std::string& text, const std::string& part) {
     }
     return count;
 }
-
-// A tab of this process: the module's helper object sited on a browser double.
-class Tab {
-  public:
-    Tab() : browser_(BrowserDouble::Create()) {
-        CShakeBHO::CreateInstance(IID_PPV_ARGS(&helper_));
-        const ComPtr<SiteDouble> site = SiteDouble::Create(browser_);
-        helper_->SetSite(static_cast<IServiceProvider*>(site.Get()));
-    }
-    ~Tab() { helper_->SetSite(nullptr); }
-
-    CShakeBHO& Bho() { return *static_cast<CShakeBHO*>(helper_.Get()); }
-    BrowserDouble& Browser() { return *browser_.Get(); }
-
-  private:
-    ComPtr<BrowserDouble> browser_;
-    ComPtr<IObjectWithSite> helper_;
-};
 
 class ActivationTest : public ::testing::Test {
   protected:
@@ -97,7 +76,7 @@ class ActivationTest : public ::testing::Test {
 };
 
 TEST_F(ActivationTest, ActivateWhileActiveOnlyStartsACheckThread) {
-    Tab tab;
+    AttachedTab tab;
     SetActive(true);
     tab.Bho().activate();
     EXPECT_TRUE(ActiveRequests().empty());
@@ -109,7 +88,7 @@ TEST_F(ActivationTest, ActivateWhileActiveOnlyStartsACheckThread) {
 TEST_F(ActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
     standin::Script(R"([{"match":"shakeactive",
                          "body":"{\"message\":\"OK\",\"sid\":\"s-42\"}"}])");
-    Tab tab;
+    AttachedTab tab;
     MessageRecorder front;
     shake_da.g_HideWindowHwnd = front.Window();
     tab.Bho().activate();
@@ -140,7 +119,7 @@ TEST_F(ActivationTest, RefusalDeletesTheAccountOnlyWhenItSays201) {
     WriteReg(kUserValue, L"user");
     standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"invalid\",\"ret\":\"1\"}"},
                         {"match":"shakeactive","body":"{\"message\":\"invalid\",\"ret\":\"201\"}"}])");
-    Tab tab;
+    AttachedTab tab;
     tab.Bho().activate();
     EXPECT_FALSE(ReadActive());
     EXPECT_EQ(Stored(kTokenValue), L"t-1");
@@ -156,7 +135,7 @@ TEST_F(ActivationTest, RefusalDeletesTheAccountOnlyWhenItSays201) {
 }
 
 TEST_F(ActivationTest, InactiveBrowserIsNotInactivatedAgain) {
-    Tab tab;
+    AttachedTab tab;
     DeleteLogFile();
     tab.Bho().unActive();
     EXPECT_TRUE(ActiveRequests().empty());
@@ -166,7 +145,7 @@ TEST_F(ActivationTest, InactiveBrowserIsNotInactivatedAgain) {
 TEST_F(ActivationTest, UnActiveOkForgetsTheSidAndKeepsTheAccount) {
     WriteReg(kSidValue, L"s-9");
     standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\"}"}])");
-    Tab tab;
+    AttachedTab tab;
     SetActive(true);
     tab.Bho().unActive();
     const auto requests = ActiveRequests();
@@ -226,7 +205,7 @@ TEST_F(ActivationTest, InitActiveLogsEachStepInOrder) {
     shake_da.g_bInited = false;
     standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-1\"}"}])");
     WriteReg(kDebugValue, L"1");
-    Tab tab;
+    AttachedTab tab;
     for (int i = 0; i < 100 && ReadLogFile().find("ActivateSuc End") == std::string::npos; ++i) {
         MessageRecorder::Pump(100);
     }

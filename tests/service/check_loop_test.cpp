@@ -1,5 +1,5 @@
-// The machine-wide check loop, in helper processes that load the module: each activates at its
-// first attach (a stored token) or joins an activated browser as a new tab.
+// The machine-wide check loop, mostly in helper processes that load the module: each activates at
+// its first attach (a stored token) or joins an activated browser as a new tab.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -7,9 +7,14 @@
 #include <string>
 #include <vector>
 
+#include <psapi.h>
+
+#include "browser_double/attached_tab.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
+#include "service/active_state.h"
 #include "support/child_process.h"
+#include "support/handle_count.h"
 #include "support/log_file.h"
 #include "support/message_recorder.h"
 #include "support/standin_client.h"
@@ -216,6 +221,46 @@ TEST_F(CheckLoopTest, TwoTabsClosedTogetherBothHaveTheirThreadsEnd) {
               2);
     EXPECT_LT(first, 2000);   // the checker's exchange takes 250 ms
     EXPECT_LT(second, 2000);  // the other thread's pause ends at its stop signal
+}
+
+}  // namespace
+}  // namespace kvshake::testing
+
+namespace kvshake::testing {
+namespace {
+
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    ::GetProcessMemoryInfo(::GetCurrentProcess(),
+                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+    return counters.PrivateUsage;
+}
+
+// The checker of this process, on the module's code linked in, polls a service that answers at
+// once; whatever one pass takes, it must give back.
+TEST(CheckLoopPassesTest, TenThousandPassesLeaveHandlesAndMemoryFlat) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ASSERT_TRUE(standin::Reset());
+    standin::SetDefault(CheckAnswer(kNothing));
+    shake_da = SharedBlock{};
+    shake_da.g_bInited = true;
+    DWORD handlesAfterWarmUp = 0;
+    SIZE_T bytesAfterWarmUp = 0;
+    {
+        AttachedTab tab;
+        SetActive(true);
+        tab.Bho().activate();
+        ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 1000; }, 60000));
+        handlesAfterWarmUp = HandleCountOfThisProcess();
+        bytesAfterWarmUp = PrivateBytes();
+        ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 11000; }, 240000));
+        EXPECT_LE(HandleCountOfThisProcess(), handlesAfterWarmUp + 2);
+        EXPECT_LT(PrivateBytes(), bytesAfterWarmUp + 4 * 1024 * 1024);
+    }
+    standin::Reset();
+    shake_da = SharedBlock{};
+    ::CoUninitialize();
 }
 
 }  // namespace

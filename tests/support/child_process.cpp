@@ -5,7 +5,7 @@
 namespace kvshake::testing {
 namespace {
 
-std::wstring CommandLine(const std::wstring& commands) {
+std::wstring TestHostCommandLine(const std::wstring& commands) {
     return L"\"" + TestHostPath() + L"\" " + commands;
 }
 
@@ -37,7 +37,7 @@ std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
 
 }  // namespace
 
-TestHost::TestHost(const std::wstring& commands) {
+ChildProcess::ChildProcess(std::wstring commandLine) {
     wchar_t tempDir[MAX_PATH + 1] = {};
     wchar_t tempFile[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH, tempDir);
@@ -54,7 +54,6 @@ TestHost::TestHost(const std::wstring& commands) {
     startup.hStdOutput = output.get();
     startup.hStdError = output.get();
     PROCESS_INFORMATION info{};
-    std::wstring commandLine = CommandLine(commands);
     if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                          &startup, &info)) {
         process_.reset(info.hProcess);
@@ -63,12 +62,12 @@ TestHost::TestHost(const std::wstring& commands) {
     }
 }
 
-TestHost::~TestHost() {
+ChildProcess::~ChildProcess() {
     Kill();
     ::DeleteFileW(outputPath_.c_str());
 }
 
-DWORD TestHost::Wait(DWORD timeoutMs) {
+DWORD ChildProcess::Wait(DWORD timeoutMs) {
     if (!process_ || ::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) {
         return STILL_ACTIVE;
     }
@@ -77,21 +76,31 @@ DWORD TestHost::Wait(DWORD timeoutMs) {
     return code;
 }
 
-void TestHost::Kill() {
+void ChildProcess::Kill() {
     if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
         ::TerminateProcess(process_.get(), 255);
         ::WaitForSingleObject(process_.get(), 10000);
     }
 }
 
-std::string TestHost::Output() const { return ReadWholeFile(outputPath_); }
+std::string ChildProcess::Output() const { return ReadWholeFile(outputPath_); }
+
+TestHost::TestHost(const std::wstring& commands) : ChildProcess(TestHostCommandLine(commands)) {}
+
+ProgramRun RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
+    ChildProcess child(commandLine);
+    ProgramRun run;
+    run.exitCode = child.Wait(timeoutMs);
+    run.output = child.Output();
+    return run;
+}
 
 DebuggedRun RunTestHostUnderDebugger(const std::wstring& commands) {
     DebuggedRun run;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    std::wstring commandLine = CommandLine(commands);
+    std::wstring commandLine = TestHostCommandLine(commands);
     if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
                           DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &info)) {
         return run;

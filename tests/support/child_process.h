@@ -9,12 +9,14 @@
 
 namespace kvshake::testing {
 
-// The helper program kvshake_testhost.exe running in a process of its own, with its standard
-// output captured in a file. Its command line is a list of commands (see testhost_main.cpp).
-class TestHost {
+// A program running in a process of its own, with its standard output and error captured in a
+// file.
+class ChildProcess {
   public:
-    explicit TestHost(const std::wstring& commands);
-    ~TestHost();  // kills the process if it still runs
+    explicit ChildProcess(std::wstring commandLine);
+    ~ChildProcess();  // kills the process if it still runs
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return static_cast<bool>(process_); }
     // Waits for the exit and returns the exit code; STILL_ACTIVE when the wait timed out.
@@ -28,6 +30,20 @@ class TestHost {
     DWORD processId_ = 0;
     std::wstring outputPath_;
 };
+
+// The helper program kvshake_testhost.exe; its command line is a list of commands (see
+// testhost_main.cpp).
+class TestHost : public ChildProcess {
+  public:
+    explicit TestHost(const std::wstring& commands);
+};
+
+// A program run to its end (or killed after timeoutMs), with what it printed.
+struct ProgramRun {
+    DWORD exitCode = STILL_ACTIVE;  // STILL_ACTIVE: it did not start, or did not end in time
+    std::string output;
+};
+ProgramRun RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 120000);
 
 // Runs the helper program to its end under this process as its debugger, and collects what it
 // sends to the debugger output.

@@ -105,6 +105,11 @@ std::vector<RecordedRequest> Requests() {
     return requests;
 }
 
+size_t RequestCount() {
+    std::string reply;
+    return Exchange("GET", "/count", "", reply) ? std::strtoul(reply.c_str(), nullptr, 10) : 0;
+}
+
 }  // namespace standin
 
 std::string JsonString(const std::string& text) {

@@ -17,13 +17,15 @@ struct RecordedRequest {
 
 // The control side of the local HTTPS stand-in of the web service (plain HTTP on loopback, at
 // the port the test environment publishes). Answers are JSON objects: status, reason, headers,
-// body or body_b64, pieces [{body, delay_ms}], chunked, delay_ms, hang, close.
+// body or body_b64, pieces [{body, delay_ms}], chunked, delay_ms, hang, close, and match: a part
+// of the path that the answer is for.
 namespace standin {
 
 bool Reset();  // forgets answers and requests; releases hanging connections
 bool Script(const std::string& answersJsonArray);
 bool SetDefault(const std::string& answerJsonObject);
 std::vector<RecordedRequest> Requests();
+size_t RequestCount();  // cheaper than Requests() for a test that only counts
 
 }  // namespace standin
 
