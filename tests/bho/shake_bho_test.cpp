@@ -8,10 +8,14 @@
 #include <string>
 
 #include "bho/hidden_window.h"
+#include "browser_double/attached_tab.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
+#include "service/active_state.h"
 #include "support/child_process.h"
+#include "support/handle_count.h"
 #include "support/log_file.h"
+#include "support/standin_client.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -213,6 +217,50 @@ TEST_F(ShakeBhoTest, DetachOfTheTabThatCreatedThePanelForgetsThePanel) {
     ASSERT_EQ(host.Wait(), 0u);
     EXPECT_NE(host.Output().find("\n0\n"), std::string::npos) << host.Output();
     EXPECT_EQ(Count(ReadLogFile(), "[INFO]Set g_hwnd Null Suc\r\n"), 1u);
+}
+
+}  // namespace
+}  // namespace kvshake::testing
+
+namespace kvshake::testing {
+namespace {
+
+// Helper objects of the module's code linked into this program, on browser doubles of this
+// process, with a shared block of their own.
+class ShakeBhoInProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        ASSERT_TRUE(standin::Reset());
+        standin::SetDefault(R"({"match":"shakecheck","delay_ms":50,
+                                "body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
+        shake_da = SharedBlock{};
+        shake_da.g_bInited = true;
+    }
+    void TearDown() override {
+        standin::Reset();
+        shake_da = SharedBlock{};
+        ::CoUninitialize();
+    }
+};
+
+TEST_F(ShakeBhoInProcessTest, ObjectOnAnAttachedBrowserObjectTakesItsFirstObjectsNumber) {
+    shake_da.g_nNextTabNum = 7;
+    AttachedTab first;
+    AttachedTab second(first.Browser());
+    EXPECT_EQ(first.Bho().TabNumber(), 7);
+    EXPECT_EQ(second.Bho().TabNumber(), 7);
+    EXPECT_EQ(shake_da.g_nNextTabNum, 8);
+}
+
+TEST_F(ShakeBhoInProcessTest, DetachClosesTheCheckThreadItWaitedFor) {
+    SetActive(true);
+    { AttachedTab warmUp; }
+    const DWORD before = HandleCountOfThisProcess();
+    for (int i = 0; i < 20; ++i) {
+        AttachedTab tab;  // a new tab of an activated browser keeps its check thread's handle
+    }
+    EXPECT_LE(HandleCountOfThisProcess(), before + 2);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <wrl/client.h>
 
+#include <utility>
+
 #include "bho/shake_bho.h"
 #include "browser_double/browser_double.h"
 #include "browser_double/site_double.h"
@@ -12,7 +14,10 @@ namespace kvshake::testing {
 // sited on a browser double for its life.
 class AttachedTab {
   public:
-    AttachedTab() : browser_(BrowserDouble::Create()) {
+    AttachedTab() : AttachedTab(BrowserDouble::Create()) {}
+    // Another helper object for a browser object that may have had one before.
+    explicit AttachedTab(Microsoft::WRL::ComPtr<BrowserDouble> browser)
+        : browser_(std::move(browser)) {
         CShakeBHO::CreateInstance(IID_PPV_ARGS(&helper_));
         const Microsoft::WRL::ComPtr<SiteDouble> site = SiteDouble::Create(browser_);
         helper_->SetSite(static_cast<IServiceProvider*>(site.Get()));
@@ -22,7 +27,7 @@ class AttachedTab {
     AttachedTab& operator=(const AttachedTab&) = delete;
 
     CShakeBHO& Bho() { return *static_cast<CShakeBHO*>(helper_.Get()); }
-    BrowserDouble& Browser() { return *browser_.Get(); }
+    const Microsoft::WRL::ComPtr<BrowserDouble>& Browser() const { return browser_; }
 
   private:
     Microsoft::WRL::ComPtr<BrowserDouble> browser_;

@@ -86,12 +86,6 @@ ComPtr<IConnectionPoint> EventsThroughSite(SiteDouble& site) {
     return point;
 }
 
-ComPtr<IWebBrowser2> BrowserThroughSite(SiteDouble& site) {
-    ComPtr<IWebBrowser2> browser;
-    site.QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&browser));
-    return browser;
-}
-
 // The thread joins a single-threaded apartment for the test's life, as a browser tab's thread.
 class Apartment {
   public:
@@ -152,116 +146,6 @@ TEST_F(BrowserDoubleTest, EventsReachAdvisedSinksInTheBrowsersArgumentOrderUntil
     EXPECT_EQ(sink->deliveries.size(), 2u);
     EXPECT_EQ(browser_->SinkCount(), 0u);
     EXPECT_EQ(browser_->Calls(), (std::vector<std::wstring>{L"Advise", L"Unadvise", L"Unadvise"}));
-}
-
-TEST_F(BrowserDoubleTest, EverySinkHearsEachEventAndFreedSlotsAreReused) {
-    ComPtr<IConnectionPoint> point = EventsThroughSite(*site_.Get());
-    ASSERT_TRUE(point);
-    auto first = RecordingSink::Create();
-    auto second = RecordingSink::Create();
-    DWORD firstCookie = 0, secondCookie = 0, againCookie = 0;
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(first.Get(), &firstCookie));
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(second.Get(), &secondCookie));
-    EXPECT_EQ(firstCookie, 1u);
-    EXPECT_EQ(secondCookie, 2u);
-
-    browser_->FireQuit();
-    EXPECT_EQ(first->deliveries.size(), 1u);
-    EXPECT_EQ(second->deliveries.size(), 1u);
-
-    ASSERT_HRESULT_SUCCEEDED(point->Unadvise(firstCookie));
-    ASSERT_HRESULT_SUCCEEDED(point->Advise(first.Get(), &againCookie));
-    EXPECT_EQ(againCookie, 1u);
-    EXPECT_EQ(point->Unadvise(7), CONNECT_E_NOCONNECTION);
-
-    IID events = {};
-    ASSERT_HRESULT_SUCCEEDED(point->GetConnectionInterface(&events));
-    EXPECT_EQ(events, DIID_DWebBrowserEvents2);
-    ComPtr<IConnectionPointContainer> container;
-    ComPtr<IConnectionPoint> other;
-    ASSERT_HRESULT_SUCCEEDED(point->GetConnectionPointContainer(&container));
-    EXPECT_EQ(container->FindConnectionPoint(IID_IPropertyNotifySink, &other),
-              CONNECT_E_NOCONNECTION);
-}
-
-TEST_F(BrowserDoubleTest, PropertiesAreCopiesKeptPerBrowserObject) {
-    ComPtr<IWebBrowser2> writer = BrowserThroughSite(*site_.Get());
-    ASSERT_TRUE(writer);
-    unique_bstr clickBtn(::SysAllocString(L"ClickBtn"));
-    unique_bstr hideWindow(::SysAllocString(L"HideWindow"));
-    {
-        ScopedVariant text = ScopedVariant::Text(L"pressed");
-        ASSERT_HRESULT_SUCCEEDED(writer->PutProperty(clickBtn.get(), text.get()));
-    }  // the caller's string is gone; the browser keeps its own copy
-
-    ComPtr<IWebBrowser2> reader = BrowserThroughSite(*site_.Get());
-    ASSERT_TRUE(reader);
-    ScopedVariant value;
-    ASSERT_HRESULT_SUCCEEDED(reader->GetProperty(clickBtn.get(), value.put()));
-    ASSERT_EQ(value.type(), VT_BSTR);
-    EXPECT_STREQ(value.get().bstrVal, L"pressed");
-    EXPECT_EQ(reader->GetProperty(hideWindow.get(), value.put()), S_OK);
-    EXPECT_EQ(value.type(), VT_EMPTY) << "a property never set reads as empty";
-
-    browser_->SetProperty(L"HideWindow", ScopedVariant::Int32(2).get());
-    ASSERT_HRESULT_SUCCEEDED(reader->GetProperty(hideWindow.get(), value.put()));
-    EXPECT_EQ(value.type(), VT_I4);
-    EXPECT_EQ(value.get().lVal, 2);
-    EXPECT_EQ(browser_->Property(L"ClickBtn").type(), VT_BSTR);
-
-    auto otherTab = BrowserDouble::Create();
-    ASSERT_TRUE(otherTab);
-    EXPECT_EQ(otherTab->Property(L"ClickBtn").type(), VT_EMPTY);
-
-    EXPECT_EQ(browser_->Calls(),
-              (std::vector<std::wstring>{L"PutProperty ClickBtn", L"GetProperty ClickBtn",
-                                         L"GetProperty HideWindow", L"GetProperty HideWindow"}));
-}
-
-TEST_F(BrowserDoubleTest, TopWindowIsAHiddenTopLevelWindowThatGoesWithTheBrowser) {
-    ComPtr<IWebBrowser2> browser = BrowserThroughSite(*site_.Get());
-    ASSERT_TRUE(browser);
-    SHANDLE_PTR handle = 0;
-    ASSERT_HRESULT_SUCCEEDED(browser->get_HWND(&handle));
-    const HWND window = reinterpret_cast<HWND>(handle);
-    EXPECT_EQ(window, browser_->TopWindow());
-    ASSERT_TRUE(::IsWindow(window));
-    EXPECT_FALSE(::IsWindowVisible(window));
-    EXPECT_EQ(::GetAncestor(window, GA_ROOT), window);
-    EXPECT_EQ(::GetWindowThreadProcessId(window, nullptr), ::GetCurrentThreadId());
-
-    browser_->SetLocationUrl(L"http://example.com/page");
-    unique_bstr url;
-    ASSERT_HRESULT_SUCCEEDED(browser->get_LocationURL(url.put()));
-    EXPECT_STREQ(url.get(), L"http://example.com/page");
-
-    browser.Reset();
-    site_.Reset();
-    EXPECT_EQ(browser_->References(), 1u) << "the site and its callers let go of the browser";
-    browser_.Reset();
-    EXPECT_FALSE(::IsWindow(window));
-}
-
-TEST_F(BrowserDoubleTest, QueryServiceFindsTheBrowserOnlyForItsServiceAndOnlyWhenThereIsOne) {
-    ComPtr<IWebBrowser2> browser2;
-    ComPtr<IUnknown> fromService, fromObject;
-    ASSERT_HRESULT_SUCCEEDED(site_->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&browser2)));
-    ASSERT_HRESULT_SUCCEEDED(browser2.As(&fromService));
-    ASSERT_HRESULT_SUCCEEDED(browser_.As(&fromObject));
-    EXPECT_EQ(fromService.Get(), fromObject.Get());
-    ComPtr<IWebBrowserApp> app;
-    EXPECT_HRESULT_SUCCEEDED(site_->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&app)));
-    ComPtr<IOleClientSite> clientSite;
-    EXPECT_HRESULT_SUCCEEDED(site_.As(&clientSite));
-
-    ComPtr<IUnknown> unknownService;
-    EXPECT_EQ(site_->QueryService(SID_SUrlHistory, IID_PPV_ARGS(&unknownService)), E_NOINTERFACE);
-
-    auto bare = SiteDouble::CreateWithoutBrowser();
-    ASSERT_TRUE(bare);
-    browser2.Reset();
-    EXPECT_EQ(bare->QueryService(SID_SWebBrowserApp, IID_PPV_ARGS(&browser2)), E_NOINTERFACE);
-    EXPECT_FALSE(browser2);
 }
 
 }  // namespace
