@@ -125,6 +125,7 @@ HANDLE CShakeBHO::startCheckShake() {
     PutBrowserProperty(m_spWebBrowser.Get(), kHasThreadCheckProperty, ScopedVariant::BoolValue(1));
 
     std::shared_ptr<CheckThreadState> state = checkState_;
+    if (!state) return nullptr;  // the tab never got its browser
     DWORD threadId = 0;
     HANDLE thread = StartModuleThread([state] { checkShakeThread(*state); }, &threadId);
     if (!thread) return nullptr;
