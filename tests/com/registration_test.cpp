@@ -1,4 +1,5 @@
-// DllRegisterServer, DllUnregisterServer and DllInstall against the registry of the test prefix.
+// DllRegisterServer, DllUnregisterServer and DllInstall against the registry of the test prefix,
+// and the module's version, string and manifest resources.
 // Every test starts and ends with none of the module's keys anywhere.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,12 +7,14 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KVShake_h.h"
 #include "com/program_run.h"
 #include "com/registry_check.h"
-#include "foundation/unique_resource.h"
+#include "com/scoped_variant.h"
+#include "resources/resource.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -22,7 +25,6 @@ using Microsoft::WRL::ComPtr;
 constexpr wchar_t kClsid[] = L"{D3441990-2A84-4A2F-9D12-0B7F605DE4E9}";
 constexpr wchar_t kLibId[] = L"{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}";
 constexpr wchar_t kAppId[] = L"{1EEED60E-0AD3-4740-989C-6CA268313F93}";
-constexpr wchar_t kInterfaceKey[] = L"Interface\\{F743C3A5-5319-4FD4-AB3B-0FBDA9B8BB22}";
 constexpr wchar_t kButtonClsid[] = L"{1FBA04EE-3024-11d2-8F1F-0000F87ABD16}";
 constexpr wchar_t kBhoParent[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
@@ -32,6 +34,7 @@ constexpr wchar_t kNeighbour[] = L"{0F0F0F0F-1111-2222-3333-444444444444}";
 
 const std::wstring kBhoKey = std::wstring(kBhoParent) + L"\\" + kClsid;
 const std::wstring kButtonKey = std::wstring(kExtensionsParent) + L"\\" + kButton;
+const std::wstring kObject = std::wstring(L"CLSID\\") + kClsid;
 
 // Where the class keys go: HKCR is HKLM\Software\Classes for a machine registration (Wine's
 // HKCR is that key alone, and the test clears the per-user copies first), and the user's own
@@ -45,26 +48,18 @@ const Classes kMachineClasses{HKEY_LOCAL_MACHINE, L"Software\\Classes\\"};
 const Classes kUserClasses{HKEY_CURRENT_USER, L"Software\\Classes\\"};
 
 // The class keys of the scripts, the type library's, and neighbours that tests plant.
-const std::vector<const wchar_t*> kScriptClassKeys = {
-    L"AppID\\{1EEED60E-0AD3-4740-989C-6CA268313F93}",
-    L"AppID\\KVShake.DLL",
-    L"KVShake.ShakeBHO.1",
-    L"KVShake.ShakeBHO",
-    L"CLSID\\{D3441990-2A84-4A2F-9D12-0B7F605DE4E9}",
-};
-const std::vector<const wchar_t*> kTypeLibraryKeys = {
-    L"TypeLib\\{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}",
-    kInterfaceKey,
-};
-const std::vector<const wchar_t*> kNeighbourKeys = {
-    L"AppID\\{0F0F0F0F-1111-2222-3333-444444444444}",
-    L"CLSID\\{0F0F0F0F-1111-2222-3333-444444444444}",
-};
+const std::vector<std::wstring> kScriptClassKeys = {std::wstring(L"AppID\\") + kAppId,
+                                                    L"AppID\\KVShake.DLL", L"KVShake.ShakeBHO.1",
+                                                    L"KVShake.ShakeBHO", kObject};
+const std::vector<std::wstring> kTypeLibraryKeys = {
+    std::wstring(L"TypeLib\\") + kLibId, L"Interface\\{F743C3A5-5319-4FD4-AB3B-0FBDA9B8BB22}"};
+const std::vector<std::wstring> kNeighbourKeys = {std::wstring(L"AppID\\") + kNeighbour,
+                                                  std::wstring(L"CLSID\\") + kNeighbour};
 
 void RemoveEverything() {
     for (const Classes& classes : {kMachineClasses, kUserClasses}) {
         for (const auto* keys : {&kScriptClassKeys, &kTypeLibraryKeys, &kNeighbourKeys}) {
-            for (const wchar_t* key : *keys) DeleteTree(classes.root, classes + key);
+            for (const std::wstring& key : *keys) DeleteTree(classes.root, classes + key);
         }
     }
     for (const wchar_t* parent : {kBhoParent, kExtensionsParent}) {
@@ -74,60 +69,59 @@ void RemoveEverything() {
     }
 }
 
-void ExpectClassKeys(const Classes& classes, const std::wstring& module) {
-    const std::wstring object = classes + L"CLSID\\" + kClsid;
-    const HKEY root = classes.root;
-    EXPECT_TRUE(KeyHoldsExactly(root, classes + L"AppID\\" + kAppId, {Sz(L"", L"KVShake")}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(root, classes + L"AppID\\KVShake.DLL", {Sz(L"AppID", kAppId)}, 0));
-    EXPECT_TRUE(
-        KeyHoldsExactly(root, classes + L"KVShake.ShakeBHO.1", {Sz(L"", L"ShakeBHO Class")}, 1));
-    EXPECT_TRUE(
-        KeyHoldsExactly(root, classes + L"KVShake.ShakeBHO.1\\CLSID", {Sz(L"", kClsid)}, 0));
-    EXPECT_TRUE(
-        KeyHoldsExactly(root, classes + L"KVShake.ShakeBHO", {Sz(L"", L"ShakeBHO Class")}, 2));
-    EXPECT_TRUE(KeyHoldsExactly(root, classes + L"KVShake.ShakeBHO\\CLSID", {Sz(L"", kClsid)}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(root, classes + L"KVShake.ShakeBHO\\CurVer",
-                                {Sz(L"", L"KVShake.ShakeBHO.1")}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(root, object, {Sz(L"", L"ShakeBHO Class")}, 5));
-    EXPECT_TRUE(KeyHoldsExactly(root, object + L"\\ProgID", {Sz(L"", L"KVShake.ShakeBHO.1")}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(root, object + L"\\VersionIndependentProgID",
-                                {Sz(L"", L"KVShake.ShakeBHO")}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(root, object + L"\\Programmable", {}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(root, object + L"\\InprocServer32",
-                                {Sz(L"", module), Sz(L"ThreadingModel", L"Apartment")}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(root, object + L"\\TypeLib", {Sz(L"", kLibId)}, 0));
-}
-
-void ExpectMachineKeys(const std::wstring& module) {
-    EXPECT_TRUE(KeyHoldsExactly(HKEY_LOCAL_MACHINE, kBhoKey,
-                                {Sz(L"", L"ShakeBHO Class"), Dword(L"NoExplorer", 1)}, 0));
-    EXPECT_TRUE(KeyHoldsExactly(HKEY_LOCAL_MACHINE, kButtonKey,
-                                {Sz(L"ButtonText", L"点亮摇一摇"), Sz(L"Icon", module + L",214"),
-                                 Sz(L"HotIcon", module + L",214"), Sz(L"CLSID", kButtonClsid),
-                                 Sz(L"ClsidExtension", kClsid), Sz(L"Default Visible", L"yes")},
-                                0));
-}
-
-struct bstr_traits {
-    using type = BSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::SysFreeString(value); }
-};
-using unique_bstr = unique_any<bstr_traits>;
-
 std::wstring Text(const unique_bstr& text) { return text ? text.get() : L""; }
 
-// The type library as the registry finds it; its help string through the out-parameter.
-void ExpectTypeLibraryRegistered(const std::wstring& module, std::wstring* helpString = nullptr) {
-    const std::wstring version = std::wstring(L"TypeLib\\") + kLibId + L"\\1.0";
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, version));
+// Every key and value of scripts 101 and 102 with the class keys in `classes` (and none in the
+// other place), and the type library as the registry finds it; its help string through the
+// out-parameter.
+void ExpectRegistered(const Classes& classes, const std::wstring& module,
+                      std::wstring* helpString = nullptr) {
+    const struct {
+        std::wstring path;
+        std::vector<RegValue> values;
+        DWORD subkeys;
+        HKEY root = nullptr;  // the classes' root unless given
+    } keys[] = {
+        {classes + L"AppID\\" + kAppId, {Sz(L"", L"KVShake")}, 0},
+        {classes + L"AppID\\KVShake.DLL", {Sz(L"AppID", kAppId)}, 0},
+        {classes + L"KVShake.ShakeBHO.1", {Sz(L"", L"ShakeBHO Class")}, 1},
+        {classes + L"KVShake.ShakeBHO.1\\CLSID", {Sz(L"", kClsid)}, 0},
+        {classes + L"KVShake.ShakeBHO", {Sz(L"", L"ShakeBHO Class")}, 2},
+        {classes + L"KVShake.ShakeBHO\\CLSID", {Sz(L"", kClsid)}, 0},
+        {classes + L"KVShake.ShakeBHO\\CurVer", {Sz(L"", L"KVShake.ShakeBHO.1")}, 0},
+        {classes + kObject, {Sz(L"", L"ShakeBHO Class")}, 5},
+        {classes + kObject + L"\\ProgID", {Sz(L"", L"KVShake.ShakeBHO.1")}, 0},
+        {classes + kObject + L"\\VersionIndependentProgID", {Sz(L"", L"KVShake.ShakeBHO")}, 0},
+        {classes + kObject + L"\\Programmable", {}, 0},
+        {classes + kObject + L"\\InprocServer32",
+         {Sz(L"", module), Sz(L"ThreadingModel", L"Apartment")},
+         0},
+        {classes + kObject + L"\\TypeLib", {Sz(L"", kLibId)}, 0},
+        // The browser's own keys are HKLM's in either mode.
+        {kBhoKey, {Sz(L"", L"ShakeBHO Class"), Dword(L"NoExplorer", 1)}, 0, HKEY_LOCAL_MACHINE},
+        {kButtonKey,
+         {Sz(L"ButtonText", L"点亮摇一摇"), Sz(L"Icon", module + L",214"),
+          Sz(L"HotIcon", module + L",214"), Sz(L"CLSID", kButtonClsid),
+          Sz(L"ClsidExtension", kClsid), Sz(L"Default Visible", L"yes")},
+         0,
+         HKEY_LOCAL_MACHINE},
+    };
+    for (const auto& key : keys) {
+        EXPECT_TRUE(
+            KeyHoldsExactly(key.root ? key.root : classes.root, key.path, key.values, key.subkeys));
+    }
+    const Classes& other = classes.root == HKEY_LOCAL_MACHINE ? kUserClasses : kMachineClasses;
+    for (const std::wstring& key : kScriptClassKeys) {
+        EXPECT_FALSE(KeyExists(other.root, other + key)) << "class key in the other place";
+    }
+
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId + L"\\1.0"));
     ComPtr<ITypeLib> library;
     ASSERT_EQ(::LoadRegTypeLib(LIBID_MySolutionPluginLib, 1, 0, LOCALE_NEUTRAL, &library), S_OK);
-    unique_bstr name, doc;
+    unique_bstr name, doc, path;
     ASSERT_EQ(library->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr), S_OK);
     EXPECT_EQ(Text(name), L"MySolutionPluginLib");
     EXPECT_EQ(Text(doc).substr(0, 12), L"KVShake 1.0 ");
-    unique_bstr path;
     ASSERT_EQ(::QueryPathOfRegTypeLib(LIBID_MySolutionPluginLib, 1, 0, LOCALE_NEUTRAL, path.put()),
               S_OK);
     EXPECT_EQ(::lstrcmpiW(Text(path).c_str(), module.c_str()), 0) << "registered for the module";
@@ -137,7 +131,7 @@ void ExpectTypeLibraryRegistered(const std::wstring& module, std::wstring* helpS
 void ExpectNothingRegistered() {
     for (const Classes& classes : {kMachineClasses, kUserClasses}) {
         for (const auto* keys : {&kScriptClassKeys, &kTypeLibraryKeys}) {
-            for (const wchar_t* key : *keys) {
+            for (const std::wstring& key : *keys) {
                 EXPECT_FALSE(KeyExists(classes.root, classes + key))
                     << (classes.root == HKEY_LOCAL_MACHINE ? "HKLM " : "HKCU ") << key;
             }
@@ -147,18 +141,19 @@ void ExpectNothingRegistered() {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kButtonKey));
 }
 
+// The HRESULT that kvshake_regtool prints: the export called in a process of its own.
+std::string RegTool(const std::wstring& arguments) {
+    const ProgramRun run = RunRegTool(arguments);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    return run.output;
+}
+
 using PlainExport = HRESULT(STDAPICALLTYPE*)();
 using InstallExport = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
 
 template <typename Function>
 Function Export(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
-std::wstring LoadedModulePath(HMODULE module) {
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(module, path, MAX_PATH);
-    return path;
 }
 
 // The module loaded into this program. DllInstall is only ever called here without "user": the
@@ -173,11 +168,10 @@ class RegistrationTest : public ::testing::Test {
     }
 
     void SetUp() override {
-        ASSERT_NE(module_, nullptr);
-        ASSERT_NE(registerServer_, nullptr);
-        ASSERT_NE(unregisterServer_, nullptr);
-        ASSERT_NE(install_, nullptr);
-        modulePath_ = LoadedModulePath(module_);
+        ASSERT_TRUE(module_ && registerServer_ && unregisterServer_ && install_);
+        wchar_t path[MAX_PATH] = {};
+        ::GetModuleFileNameW(module_, path, MAX_PATH);
+        modulePath_ = path;
         RemoveEverything();
     }
     void TearDown() override { RemoveEverything(); }
@@ -194,14 +188,9 @@ PlainExport RegistrationTest::registerServer_ = nullptr;
 PlainExport RegistrationTest::unregisterServer_ = nullptr;
 InstallExport RegistrationTest::install_ = nullptr;
 
-// ---- Registration per machine ----
-
 TEST_F(RegistrationTest, OwnExportWritesEveryKeyAndValueAndTheTypeLibrary) {
     ASSERT_EQ(registerServer_(), S_OK);
-    ExpectClassKeys(kMachineClasses, modulePath_);
-    ExpectMachineKeys(modulePath_);
-    ExpectTypeLibraryRegistered(modulePath_);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUserClasses + L"CLSID\\" + kClsid));
+    ExpectRegistered(kMachineClasses, modulePath_);
 }
 
 TEST_F(RegistrationTest, Regsvr32WritesEveryKeyAndValueAndTheTypeLibrary) {
@@ -210,76 +199,35 @@ TEST_F(RegistrationTest, Regsvr32WritesEveryKeyAndValueAndTheTypeLibrary) {
     const ProgramRun run =
         RunProgram(std::wstring(L"\"") + system + L"\\regsvr32.exe\" /s \"" + ModulePath() + L"\"");
     ASSERT_EQ(run.exitCode, 0u) << run.output;
-    ExpectClassKeys(kMachineClasses, ModulePath());
-    ExpectMachineKeys(ModulePath());
-    ExpectTypeLibraryRegistered(ModulePath());
-}
-
-TEST_F(RegistrationTest, TheThreadKeepsItsLocaleOnSuccessAndOnFailure) {
-    const LCID saved = ::GetThreadLocale();
-    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
-    ASSERT_TRUE(::SetThreadLocale(german));
-    EXPECT_EQ(registerServer_(), S_OK);
-    EXPECT_EQ(::GetThreadLocale(), german);
-    EXPECT_EQ(unregisterServer_(), S_OK);
-    EXPECT_EQ(::GetThreadLocale(), german);
-    // Only volatile keys may go below a volatile key: script 102 fails on its second key.
-    CreateKey(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO", REG_OPTION_VOLATILE);
-    EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-    EXPECT_EQ(::GetThreadLocale(), german);
-    ::SetThreadLocale(saved);
-}
-
-TEST_F(RegistrationTest, RegistrationStopsAtTheFirstFailure) {
-    CreateKey(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO", REG_OPTION_VOLATILE);
-    EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
-    // Script 101 and the start of 102 went in; nothing after the failing key did.
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"AppID\\KVShake.DLL"));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO.1"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"CLSID\\" + kClsid));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kBhoKey));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId));
+    ExpectRegistered(kMachineClasses, ModulePath());
 }
 
 TEST_F(RegistrationTest, ASecondRegistrationDropsWhatWasPlantedInForceRemoveKeys) {
     ASSERT_EQ(registerServer_(), S_OK);
-    const std::wstring forced[] = {kMachineClasses + L"CLSID\\" + kClsid, kBhoKey, kButtonKey};
-    for (const std::wstring& key : forced) {
+    for (const std::wstring& key : {kMachineClasses + kObject, kBhoKey, kButtonKey}) {
         SetString(HKEY_LOCAL_MACHINE, key, L"Stale", L"planted");
         SetString(HKEY_LOCAL_MACHINE, key + L"\\Stale", L"", L"planted");
     }
-    // A key without ForceRemove keeps what it holds.
-    SetString(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO", L"Kept", L"planted");
-
     ASSERT_EQ(registerServer_(), S_OK);
-    for (const std::wstring& key : forced) {
-        EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, key, L"Stale"))
-            << std::string(key.begin(), key.end());
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, key + L"\\Stale"));
-    }
-    EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO", L"Kept"));
-    ExpectMachineKeys(modulePath_);
-    EXPECT_TRUE(KeyHoldsExactly(HKEY_LOCAL_MACHINE, forced[0], {Sz(L"", L"ShakeBHO Class")}, 5));
+    ExpectRegistered(kMachineClasses, modulePath_);  // exactly the scripts' values and subkeys
 }
-
-// ---- Unregistration ----
 
 TEST_F(RegistrationTest, UnregistrationRemovesOurKeysAndKeepsEverySharedParent) {
     ASSERT_EQ(registerServer_(), S_OK);
-    SetString(HKEY_LOCAL_MACHINE, kMachineClasses + L"AppID\\" + kNeighbour, L"", L"theirs");
-    SetString(HKEY_LOCAL_MACHINE, kMachineClasses + L"CLSID\\" + kNeighbour, L"", L"theirs");
-    SetString(HKEY_LOCAL_MACHINE, std::wstring(kBhoParent) + L"\\" + kNeighbour, L"", L"theirs");
-    SetString(HKEY_LOCAL_MACHINE, std::wstring(kExtensionsParent) + L"\\" + kNeighbour, L"", L"x");
+    for (const std::wstring& key : kNeighbourKeys) {
+        SetString(HKEY_LOCAL_MACHINE, kMachineClasses + key, L"", L"theirs");
+    }
+    for (const wchar_t* parent : {kBhoParent, kExtensionsParent}) {
+        SetString(HKEY_LOCAL_MACHINE, std::wstring(parent) + L"\\" + kNeighbour, L"", L"theirs");
+    }
 
     ASSERT_EQ(unregisterServer_(), S_OK);
     ExpectNothingRegistered();
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId + L"\\1.0"));
     ComPtr<ITypeLib> library;
     EXPECT_TRUE(
         FAILED(::LoadRegTypeLib(LIBID_MySolutionPluginLib, 1, 0, LOCALE_NEUTRAL, &library)));
-
-    for (const wchar_t* parent : {L"AppID", L"CLSID"}) {
-        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + parent + L"\\" + kNeighbour));
+    for (const std::wstring& key : kNeighbourKeys) {
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + key)) << key;
     }
     for (const std::wstring& path : {std::wstring(kBhoParent), std::wstring(kExtensionsParent)}) {
         for (size_t end = path.find(L'\\'); end != std::wstring::npos;
@@ -290,86 +238,109 @@ TEST_F(RegistrationTest, UnregistrationRemovesOurKeysAndKeepsEverySharedParent) 
     }
 }
 
-TEST_F(RegistrationTest, InstallFalseOnlyUnregisters) {
-    ASSERT_EQ(registerServer_(), S_OK);
-    EXPECT_EQ(install_(FALSE, nullptr), S_OK);
-    ExpectNothingRegistered();
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId));
-}
-
-TEST_F(RegistrationTest, InstallTrueRegistersPerMachineWithoutACommandLine) {
-    EXPECT_EQ(install_(TRUE, nullptr), S_OK);
-    ExpectClassKeys(kMachineClasses, modulePath_);
-    ExpectMachineKeys(modulePath_);
-    ExpectTypeLibraryRegistered(modulePath_);
-}
-
-// ---- DllInstall in a process of its own ----
-
-TEST_F(RegistrationTest, AFailedInstallTakesBackWhatItWrote) {
-    CreateKey(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO", REG_OPTION_VOLATILE);
-    const ProgramRun run = RunRegTool(L"install 1");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(run.output, "0x800703FD");  // ERROR_CHILD_MUST_BE_VOLATILE
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO.1"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO"));
-}
-
-TEST_F(RegistrationTest, PerUserInstallAndUninstallInAFreshProcess) {
-    ProgramRun run = RunRegTool(L"install 1 user");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(run.output, "0x00000000");
-    ExpectClassKeys(kUserClasses, ModulePath());
-
-    run = RunRegTool(L"install 0 user");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(run.output, "0x00000000");
+TEST_F(RegistrationTest, InstallTrueRegistersPerMachineAndInstallFalseOnlyUnregisters) {
+    ASSERT_EQ(install_(TRUE, nullptr), S_OK);
+    ExpectRegistered(kMachineClasses, modulePath_);
+    ASSERT_EQ(install_(FALSE, nullptr), S_OK);
     ExpectNothingRegistered();
 }
 
-class PerUserCommandLineTest : public RegistrationTest,
-                               public ::testing::WithParamInterface<const wchar_t*> {};
-
-TEST_P(PerUserCommandLineTest, RegistersTheClassesForTheCurrentUserOnly) {
-    const ProgramRun run = RunRegTool(std::wstring(L"install 1 \"") + GetParam() + L"\"");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(run.output, "0x00000000");
-    ExpectClassKeys(kUserClasses, ModulePath());
-    ExpectMachineKeys(ModulePath());  // the browser's own keys are HKLM's in either mode
-    for (const wchar_t* key : kScriptClassKeys) {
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + key)) << "no HKCR class key";
+// "user" in any case, and nothing else, installs for the current user; in a fresh process each,
+// since per-user mode stays on for the process.
+TEST_F(RegistrationTest, InstallCommandLineChoosesPerUserOrPerMachine) {
+    const struct {
+        const wchar_t* commandLine;
+        const Classes& classes;
+    } cases[] = {{L"user", kUserClasses},     {L"USER", kUserClasses},
+                 {L"User", kUserClasses},     {L"users", kMachineClasses},
+                 {L"user ", kMachineClasses}, {L"/user", kMachineClasses}};
+    for (const auto& install : cases) {
+        SCOPED_TRACE(std::wstring(L"\"") + install.commandLine + L"\"");
+        const std::wstring quoted = std::wstring(L" \"") + install.commandLine + L"\"";
+        EXPECT_EQ(RegTool(L"install 1" + quoted), "0x00000000");
+        ExpectRegistered(install.classes, ModulePath());
+        EXPECT_EQ(RegTool(L"install 0" + quoted), "0x00000000");
+        ExpectNothingRegistered();
+        RemoveEverything();
     }
-    ExpectTypeLibraryRegistered(ModulePath());
 }
 
-INSTANTIATE_TEST_SUITE_P(User, PerUserCommandLineTest,
-                         ::testing::Values(L"user", L"USER", L"User"));
+TEST_F(RegistrationTest, AFailureMidwayStopsThereAndInstallTakesBackWhatItWrote) {
+    // Only volatile keys may go below a volatile key: script 102 fails on its second key.
+    const std::wstring volatileKey = kMachineClasses + L"KVShake.ShakeBHO";
+    CreateKey(HKEY_LOCAL_MACHINE, volatileKey, REG_OPTION_VOLATILE);
+    // Registration gives the thread its own locale back whatever the outcome.
+    const LCID saved = ::GetThreadLocale();
+    const LCID german = MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT);
+    ASSERT_TRUE(::SetThreadLocale(german));
+    EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
+    EXPECT_EQ(::GetThreadLocale(), german);
+    // Script 101 and the start of 102 went in; nothing after the failing key did.
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"AppID\\KVShake.DLL"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO.1"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + kObject));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kBhoKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId));
+    RemoveEverything();
+    EXPECT_EQ(registerServer_(), S_OK);
+    EXPECT_EQ(::GetThreadLocale(), german);
+    ::SetThreadLocale(saved);
 
-class PerMachineCommandLineTest : public RegistrationTest,
-                                  public ::testing::WithParamInterface<const wchar_t*> {};
-
-TEST_P(PerMachineCommandLineTest, RegistersPerMachine) {
-    const ProgramRun run = RunRegTool(std::wstring(L"install 1 \"") + GetParam() + L"\"");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_EQ(run.output, "0x00000000");
-    ExpectClassKeys(kMachineClasses, ModulePath());
-    ExpectMachineKeys(ModulePath());
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUserClasses + L"CLSID\\" + kClsid));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUserClasses + L"KVShake.ShakeBHO"));
+    RemoveEverything();
+    CreateKey(HKEY_LOCAL_MACHINE, volatileKey, REG_OPTION_VOLATILE);
+    EXPECT_EQ(RegTool(L"install 1"), "0x800703FD");  // ERROR_CHILD_MUST_BE_VOLATILE
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO.1"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, volatileKey));
 }
-
-INSTANTIATE_TEST_SUITE_P(NotQuiteUser, PerMachineCommandLineTest,
-                         ::testing::Values(L"users", L"user ", L"/user", L"use", L""));
-
-// ---- Under the Chinese code page ----
 
 TEST_F(RegistrationTest, TypeLibraryHelpStringReadsBackInChineseCp936) {
     ASSERT_EQ(::GetACP(), 936u);
     ASSERT_EQ(registerServer_(), S_OK);
     std::wstring helpString;
-    ExpectTypeLibraryRegistered(modulePath_, &helpString);
+    ExpectRegistered(kMachineClasses, modulePath_, &helpString);
     EXPECT_EQ(helpString, L"KVShake 1.0 类型库");
-    ExpectMachineKeys(modulePath_);
+}
+
+TEST_F(RegistrationTest, ResourcesNameTheModuleAndItsManifestAsksForTheHighestLevel) {
+    DWORD handle = 0;
+    std::vector<BYTE> data(::GetFileVersionInfoSizeW(modulePath_.c_str(), &handle));
+    ASSERT_FALSE(data.empty());
+    ASSERT_TRUE(::GetFileVersionInfoW(modulePath_.c_str(), 0, static_cast<DWORD>(data.size()),
+                                      data.data()));
+    const auto query = [&data](const std::wstring& block) -> const void* {
+        void* value = nullptr;
+        UINT length = 0;
+        return ::VerQueryValueW(data.data(), block.c_str(), &value, &length) ? value : nullptr;
+    };
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
+    const std::pair<const wchar_t*, const wchar_t*> strings[] = {
+        {L"FileVersion", L"1.0.0.1"},
+        {L"ProductVersion", L"1.0.0.1"},
+        {L"InternalName", L"KVShake.dll"},
+        {L"OriginalFilename", L"KVShake.dll"},
+        {L"FileDescription", L"Kovin Shake BHO"},
+        {L"ProductName", L"Kovin Shake BHO"}};
+    for (const auto& [name, expected] : strings) {
+        const auto* text = static_cast<const wchar_t*>(
+            query(std::wstring(L"\\StringFileInfo\\040904B0\\") + name));
+        EXPECT_STREQ(text, expected) << name;
+    }
+
+    wchar_t name[64] = {};
+    ASSERT_GT(::LoadStringW(module_, IDS_PROJNAME, name, 64), 0);
+    EXPECT_STREQ(name, L"KVShake");
+
+    const HRSRC found = ::FindResourceW(module_, MAKEINTRESOURCEW(2), RT_MANIFEST);
+    ASSERT_NE(found, nullptr);
+    const std::string manifest(
+        static_cast<const char*>(::LockResource(::LoadResource(module_, found))),
+        ::SizeofResource(module_, found));
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"highestAvailable\" "
+                            "uiAccess=\"false\"/>"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "com/registry_check.h"
 
 #include <cstring>
+#include <optional>
 
 #include "foundation/unique_resource.h"
 
@@ -26,10 +27,7 @@ std::string Describe(const RegValue& value) {
     return name + " of type " + std::to_string(value.type);
 }
 
-}  // namespace
-
-bool KeyExists(HKEY root, const std::wstring& path) { return static_cast<bool>(Open(root, path)); }
-
+// Nothing when the key or the value is missing. A REG_SZ value must end with its terminator.
 std::optional<RegValue> ReadValue(HKEY root, const std::wstring& path, const wchar_t* name) {
     const unique_hkey key = Open(root, path);
     DWORD type = REG_NONE, bytes = 0;
@@ -55,6 +53,10 @@ std::optional<RegValue> ReadValue(HKEY root, const std::wstring& path, const wch
     }
     return value;
 }
+
+}  // namespace
+
+bool KeyExists(HKEY root, const std::wstring& path) { return static_cast<bool>(Open(root, path)); }
 
 ::testing::AssertionResult KeyHoldsExactly(HKEY root, const std::wstring& path,
                                            const std::vector<RegValue>& values, DWORD subkeys) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,9 +24,6 @@ inline RegValue Dword(std::wstring name, DWORD number) {
 }
 
 bool KeyExists(HKEY root, const std::wstring& path);
-
-// Nothing when the key or the value is missing. A REG_SZ value must end with its terminator.
-std::optional<RegValue> ReadValue(HKEY root, const std::wstring& path, const wchar_t* name);
 
 // The key exists and holds these values and no others, and this many subkeys.
 ::testing::AssertionResult KeyHoldsExactly(HKEY root, const std::wstring& path,
