@@ -24,6 +24,9 @@ namespace kvshake::testing {
 namespace {
 
 constexpr char kNothing[] = R"({"ret":"0","shake_status":"0"})";
+// The first TLS exchange in a new Wine prefix loads and imports the system's roots, which can
+// take a while on a busy machine.
+constexpr DWORD kActivationTimeoutMs = 60000;
 const std::wstring kActiveFlag = L" " + std::to_wstring(offsetof(SharedBlock, g_bActive)) + L" ";
 const std::wstring kFrontWindow =
     L" " + std::to_wstring(offsetof(SharedBlock, g_HideWindowHwnd)) + L" ";
@@ -95,7 +98,7 @@ TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverWhenItCloses)
     const std::wstring go = Name(L"go"), gone = Name(L"gone"), done = Name(L"done");
     unique_handle goEvent = NamedEvent(go), doneEvent = NamedEvent(done);
     TestHost first(L"attach tab serve " + go + L" detach tab signal " + gone + L" serve " + done);
-    ASSERT_TRUE(WaitUntil(Activated));
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
     TestHost second(L"attach tab serve " + done);
     ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); }));
     MessageRecorder::Pump(4000);  // more than a pause of the tab without the role
@@ -126,7 +129,7 @@ TEST_F(CheckLoopTest, EachShakeSendsOneUploadToTheFrontTab) {
     const std::wstring done = Name(L"done");
     unique_handle doneEvent = NamedEvent(done);
     TestHost host(L"attach tab serve " + done);
-    ASSERT_TRUE(WaitUntil(Activated));
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
     const std::string shake = CheckAnswer(R"({"ret":"0","shake_status":"1"})");
     standin::Script("[" + shake + "," + shake + "]");
     ASSERT_TRUE(WaitUntil([] { return LogHas("Receive Msg:WM_UP_UPLOAD", 2); }));
@@ -144,7 +147,7 @@ TEST_F(CheckLoopTest, ShakeWithoutAFrontTabIsDroppedWithAnError) {
     const std::wstring done = Name(L"done");
     unique_handle doneEvent = NamedEvent(done);
     TestHost host(L"attach tab poke" + kFrontWindow + L"0 serve " + done);
-    ASSERT_TRUE(WaitUntil(Activated));
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
     standin::Script("[" + CheckAnswer(R"({"ret":"0","shake_status":"1"})") + "]");
     EXPECT_TRUE(WaitUntil([] { return LogHas("[Error]g_HideWindowHwnd NULL\r\n"); }));
     ::SetEvent(doneEvent.get());
@@ -156,7 +159,7 @@ TEST_F(CheckLoopTest, FailedCheckDeactivatesAndNothingIsCheckedAfterIt) {
     const std::wstring done = Name(L"done");
     unique_handle doneEvent = NamedEvent(done);
     TestHost host(L"attach tab serve " + done + L" peek8" + kActiveFlag);
-    ASSERT_TRUE(WaitUntil(Activated));
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
     standin::Script("[" + CheckAnswer(R"({"ret":"-1"})") + "]");
     ASSERT_TRUE(WaitUntil([] { return LogHas("check result: {\"ret\":\"-1\"}"); }));
     MessageRecorder::Pump(500);
@@ -174,7 +177,7 @@ TEST_F(CheckLoopTest, DetachDuringASilentExchangeLeavesTheThreadToEndByItself) {
     const std::wstring go = Name(L"go"), gone = Name(L"gone"), done = Name(L"done");
     unique_handle goEvent = NamedEvent(go), doneEvent = NamedEvent(done);
     TestHost host(L"attach tab serve " + go + L" detach tab signal " + gone + L" serve " + done);
-    ASSERT_TRUE(WaitUntil(Activated));
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
     standin::Reset();
     standin::SetDefault(CheckAnswer(R"({"ret":"0","shake_status":"1"})", 8000));
     ASSERT_TRUE(WaitUntil([] { return !Checks().empty(); }));
@@ -206,7 +209,7 @@ TEST_F(CheckLoopTest, TwoTabsClosedTogetherBothHaveTheirThreadsEnd) {
                   doneEvent = NamedEvent(done);
     TestHost host(L"attach t0 serve " + newTab + L" attach t1 serve " + go +
                   L" detach t0 detach t1 serve " + done);
-    ASSERT_TRUE(WaitUntil(Activated));
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
     ::SetEvent(newTabEvent.get());  // a new tab of the activated browser starts its own thread
     ASSERT_TRUE(WaitUntil([] { return LogHas("Create New Thread To Check", 2); }));
     ::SetEvent(goEvent.get());
