@@ -9,6 +9,7 @@
 
 #include "bho/hidden_window.h"
 #include "browser_double/attached_tab.h"
+#include "browser_double/in_process_tab_test.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
@@ -27,14 +28,6 @@ const std::wstring kNextTabNum = Offset(offsetof(SharedBlock, g_nNextTabNum));
 const std::wstring kHideWindowHwnd = Offset(offsetof(SharedBlock, g_HideWindowHwnd));
 const std::wstring kActive = Offset(offsetof(SharedBlock, g_bActive));
 const std::wstring kPanel = Offset(offsetof(SharedBlock, g_hwnd));
-
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 HWND HiddenWindowOfTab(int number) {
     return ::FindWindowW((L"HideWindow" + std::to_wstring(number)).c_str(), L"Hide Window");
@@ -72,10 +65,10 @@ TEST_F(ShakeBhoTest, FirstAttachStartsTheMachineRunAndTabsAreNumberedAcrossProce
     ASSERT_NE(init, std::string::npos) << log;
     EXPECT_LT(init, token);
     EXPECT_LT(token, thread);
-    EXPECT_EQ(Count(log, "Explorer Init"), 1u) << log;
-    EXPECT_EQ(Count(log, "New Tab, Tab Num:0"), 0u);
-    EXPECT_EQ(Count(log, "[INFO]New Tab, Tab Num:1\r\n"), 1u);
-    EXPECT_EQ(Count(log, "[INFO]InitHideWindow, CreateWindow Suc\r\n"), 2u);
+    EXPECT_EQ(CountOccurrences(log, "Explorer Init"), 1u) << log;
+    EXPECT_EQ(CountOccurrences(log, "New Tab, Tab Num:0"), 0u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]New Tab, Tab Num:1\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]InitHideWindow, CreateWindow Suc\r\n"), 2u);
 }
 
 TEST_F(ShakeBhoTest, EachTabOwnsAHiddenWindowNamedAfterItsNumber) {
@@ -106,7 +99,7 @@ TEST_F(ShakeBhoTest, BrowserObjectAttachedAgainCountsButTakesNoNumberNorWindow) 
     TestHost host(L"attach tab attach tab peek" + kTabNum + L"peek" + kNextTabNum);
     ASSERT_EQ(host.Wait(), 0u);
     EXPECT_EQ(host.Output(), "2\n1\n");
-    EXPECT_EQ(Count(ReadLogFile(), "InitHideWindow, CreateWindow Suc"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "InitHideWindow, CreateWindow Suc"), 1u);
 }
 
 TEST_F(ShakeBhoTest, LogStaysOffUnlessTheSwitchIsExactly1) {
@@ -130,7 +123,7 @@ TEST_F(ShakeBhoTest, HiddenWindowRunsPrivateMessagesOnItsTabsThread) {
     ASSERT_TRUE(::IsWindowVisible(panel));
 
     EXPECT_EQ(::SendMessageW(hidden, WM_UP_UPLOAD, 0, 0), 0);
-    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Receive Msg:WM_UP_UPLOAD\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Receive Msg:WM_UP_UPLOAD\r\n"), 1u);
 
     ::SendMessageW(hidden, WM_ACTIVATE, WA_ACTIVE, 0);
     ::SendMessageW(hidden, WM_ACTIVATE, WA_CLICKACTIVE, 0);
@@ -155,13 +148,13 @@ TEST_F(ShakeBhoTest, HiddenWindowOutlivesItsObjectWithoutDanglingAndIsTakenOver)
                   L"-1 attach tab" + L" signal " + ready + L"-2 serve " + done);
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-1"));
     EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
-    EXPECT_EQ(Count(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
 
     unique_handle step = NamedEvent(done + L"-1");
     ::SetEvent(step.get());
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-2"));
     EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
-    EXPECT_EQ(Count(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 1u);
     ::SetEvent(doneEvent.get());
     EXPECT_EQ(host.Wait(), 0u);
 }
@@ -172,14 +165,17 @@ TEST_F(ShakeBhoTest, QuitCountsTabsDownAndTheLastOneEndsTheActivation) {
     ASSERT_EQ(host.Wait(), 0u);
     EXPECT_EQ(host.Output(), "2\n0\n");
     const std::string log = ReadLogFile();
-    EXPECT_EQ(
-        Count(log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:3, g_dwDeadThreadId:0\r\n"), 1u);
-    EXPECT_EQ(
-        Count(log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:1, g_dwDeadThreadId:0\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(
+                  log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:3, g_dwDeadThreadId:0\r\n"),
+              1u);
+    EXPECT_EQ(CountOccurrences(
+                  log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:1, g_dwDeadThreadId:0\r\n"),
+              1u);
     const size_t lastTab = log.find("[INFO]Before UnActive g_nTabNum Value:0\r\n");
     ASSERT_NE(lastTab, std::string::npos) << log;
-    EXPECT_EQ(Count(log, "Before UnActive"), 1u);
-    EXPECT_EQ(Count(log, "unActive start"), 0u);  // an inactive browser has nothing to end
+    EXPECT_EQ(CountOccurrences(log, "Before UnActive"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "unActive start"),
+              0u);  // an inactive browser has nothing to end
 }
 
 TEST_F(ShakeBhoTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
@@ -198,7 +194,7 @@ TEST_F(ShakeBhoTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
     ::SetEvent(doneEvent.get());
     ASSERT_EQ(host.Wait(), 0u);
     EXPECT_EQ(host.Output(), t1 + t1 + t1 + t0 + t0);
-    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Current Tab Url:http://a.example/\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Current Tab Url:http://a.example/\r\n"), 1u);
 }
 
 TEST_F(ShakeBhoTest, DetachWithoutCheckThreadReportsTheForcedEndAtOnce) {
@@ -208,15 +204,15 @@ TEST_F(ShakeBhoTest, DetachWithoutCheckThreadReportsTheForcedEndAtOnce) {
     ASSERT_EQ(std::sscanf(host.Output().c_str(), "detached in %ld ms", &elapsed), 1);
     EXPECT_LT(elapsed, 2000);  // the wait on no thread fails at once instead of taking 5500 ms
     const std::string log = ReadLogFile();
-    EXPECT_EQ(Count(log, "[Error]TerminateThread Fail, Error Code:6\r\n"), 1u) << log;
-    EXPECT_EQ(Count(log, "SetSite WaitForSingleObject Suc"), 0u);
+    EXPECT_EQ(CountOccurrences(log, "[Error]TerminateThread Fail, Error Code:6\r\n"), 1u) << log;
+    EXPECT_EQ(CountOccurrences(log, "SetSite WaitForSingleObject Suc"), 0u);
 }
 
 TEST_F(ShakeBhoTest, DetachOfTheTabThatCreatedThePanelForgetsThePanel) {
     TestHost host(L"attach tab make-panel prop-bool tab CreateShowWindow detach tab peek" + kPanel);
     ASSERT_EQ(host.Wait(), 0u);
     EXPECT_NE(host.Output().find("\n0\n"), std::string::npos) << host.Output();
-    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Set g_hwnd Null Suc\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Set g_hwnd Null Suc\r\n"), 1u);
 }
 
 }  // namespace
@@ -225,24 +221,7 @@ TEST_F(ShakeBhoTest, DetachOfTheTabThatCreatedThePanelForgetsThePanel) {
 namespace kvshake::testing {
 namespace {
 
-// Helper objects of the module's code linked into this program, on browser doubles of this
-// process, with a shared block of their own.
-class ShakeBhoInProcessTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        ASSERT_TRUE(standin::Reset());
-        standin::SetDefault(R"({"match":"shakecheck","delay_ms":50,
-                                "body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
-        shake_da = SharedBlock{};
-        shake_da.g_bInited = true;
-    }
-    void TearDown() override {
-        standin::Reset();
-        shake_da = SharedBlock{};
-        ::CoUninitialize();
-    }
-};
+using ShakeBhoInProcessTest = InProcessTabTest;
 
 TEST_F(ShakeBhoInProcessTest, ObjectOnAnAttachedBrowserObjectTakesItsFirstObjectsNumber) {
     shake_da.g_nNextTabNum = 7;

@@ -106,11 +106,8 @@ TEST_F(SettingsStoreTest, ClearAccountDeletesWhatExistsAndReportsTheRest) {
         EXPECT_FALSE(ValueExists(name)) << name;
     }
     EXPECT_TRUE(ValueExists(kDebugValue));
-    const std::string line = "[Error]DelReg fail, Error Code:2\r\n";
     const std::string log = ReadLogFile();
-    size_t count = 0;
-    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++count;
-    EXPECT_EQ(count, 3u) << log;
+    EXPECT_EQ(CountOccurrences(log, "[Error]DelReg fail, Error Code:2\r\n"), 3u) << log;
 }
 
 TEST_F(SettingsStoreTest, MissingKeyMakesEveryOperationFailAndIsNeverCreated) {

@@ -11,6 +11,7 @@
 #include "bho/hidden_window.h"
 #include "bho/shake_bho.h"
 #include "browser_double/attached_tab.h"
+#include "browser_double/in_process_tab_test.h"
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
@@ -32,24 +33,13 @@ std::wstring Stored(const wchar_t* name) {
     return value;
 }
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-class ActivationTest : public ::testing::Test {
+class ActivationTest : public InProcessTabTest {
   protected:
+    // Checks of the threads that a successful activation starts are answered slowly.
+    int CheckDelayMs() const override { return 200; }
+
     void SetUp() override {
-        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        ASSERT_TRUE(standin::Reset());
-        // Checks of the threads that a successful activation starts are answered slowly.
-        standin::SetDefault(R"({"match":"shakecheck","delay_ms":200,
-                                "body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
-        shake_da = SharedBlock{};
-        shake_da.g_bInited = true;  // a machine run that has started already
+        InProcessTabTest::SetUp();
         ClearAccount();
         WriteReg(kTokenValue, L"t-1");
         WriteReg(kUinValue, L"10001");
@@ -59,9 +49,7 @@ class ActivationTest : public ::testing::Test {
     void TearDown() override {
         EnableLog(false);
         ClearAccount();
-        standin::Reset();
-        shake_da = SharedBlock{};
-        ::CoUninitialize();
+        InProcessTabTest::TearDown();
     }
 
     static std::vector<RecordedRequest> ActiveRequests() {
@@ -81,8 +69,8 @@ TEST_F(ActivationTest, ActivateWhileActiveOnlyStartsACheckThread) {
     tab.Bho().activate();
     EXPECT_TRUE(ActiveRequests().empty());
     const std::string log = ReadLogFile();
-    EXPECT_EQ(Count(log, "[INFO]activate End & Don't need to go Active\r\n"), 1u);
-    EXPECT_EQ(Count(log, "[INFO]Create New Thread To Check, ThreadID :"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]activate End & Don't need to go Active\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]Create New Thread To Check, ThreadID :"), 1u);
 }
 
 TEST_F(ActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
@@ -100,11 +88,11 @@ TEST_F(ActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
     EXPECT_TRUE(ReadActive());
     EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
     const std::string log = ReadLogFile();
-    EXPECT_EQ(Count(log, "startCheckShake start"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "startCheckShake start"), 1u);
     for (const char* line :
          {"[INFO]Active Suc\r\n", "[INFO]In ActiveSuc, Send Msg End\r\n",
           "[INFO]ActivateSuc End\r\n", "[INFO]activate End & go to Active real\r\n"}) {
-        EXPECT_EQ(Count(log, line), 1u) << line;
+        EXPECT_EQ(CountOccurrences(log, line), 1u) << line;
     }
 
     // The tab has a check thread now, so a second activation starts none.
@@ -112,7 +100,7 @@ TEST_F(ActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
     standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-43\"}"}])");
     tab.Bho().activate();
     EXPECT_EQ(Stored(kSidValue), L"s-43");
-    EXPECT_EQ(Count(ReadLogFile(), "startCheckShake start"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);
 }
 
 TEST_F(ActivationTest, RefusalDeletesTheAccountOnlyWhenItSays201) {
@@ -131,7 +119,7 @@ TEST_F(ActivationTest, RefusalDeletesTheAccountOnlyWhenItSays201) {
         std::wstring value;
         EXPECT_FALSE(ReadReg(name, value)) << name;
     }
-    EXPECT_EQ(Count(ReadLogFile(), "[INFO]Active Fail\r\n"), 2u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Active Fail\r\n"), 2u);
 }
 
 TEST_F(ActivationTest, InactiveBrowserIsNotInactivatedAgain) {
@@ -157,7 +145,8 @@ TEST_F(ActivationTest, UnActiveOkForgetsTheSidAndKeepsTheAccount) {
     std::wstring sid;
     EXPECT_FALSE(ReadReg(kSidValue, sid));
     EXPECT_EQ(Stored(kTokenValue), L"t-1");
-    EXPECT_EQ(Count(ReadLogFile(), "[INFO]unActive result: {\"message\":\"OK\"}\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]unActive result: {\"message\":\"OK\"}\r\n"),
+              1u);
 }
 
 TEST_F(ActivationTest, UnbindWithoutAnAnswerKeepsEverything) {
@@ -168,8 +157,8 @@ TEST_F(ActivationTest, UnbindWithoutAnAnswerKeepsEverything) {
     EXPECT_EQ(Stored(kUinValue), L"10001");
     EXPECT_EQ(Stored(kSidValue), L"s-9");
     const std::string log = ReadLogFile();
-    EXPECT_EQ(Count(log, "[INFO]unbind result: \r\n"), 1u);
-    EXPECT_EQ(Count(log, "[Error]Unbind Fail No Response\r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]unbind result: \r\n"), 1u);
+    EXPECT_EQ(CountOccurrences(log, "[Error]Unbind Fail No Response\r\n"), 1u);
 }
 
 TEST_F(ActivationTest, UnbindOkDeletesTheAccountAndTellsTheFrontTab) {

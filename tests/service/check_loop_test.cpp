@@ -10,6 +10,7 @@
 #include <psapi.h>
 
 #include "browser_double/attached_tab.h"
+#include "browser_double/in_process_tab_test.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
@@ -30,14 +31,6 @@ constexpr DWORD kActivationTimeoutMs = 60000;
 const std::wstring kActiveFlag = L" " + std::to_wstring(offsetof(SharedBlock, g_bActive)) + L" ";
 const std::wstring kFrontWindow =
     L" " + std::to_wstring(offsetof(SharedBlock, g_HideWindowHwnd)) + L" ";
-
-size_t Count(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 std::vector<RecordedRequest> Checks() {
     std::vector<RecordedRequest> checks;
@@ -60,7 +53,7 @@ bool WaitUntil(Condition condition, DWORD timeoutMs = 15000) {
 }
 
 bool LogHas(const std::string& line, size_t times = 1) {
-    return Count(ReadLogFile(), line) >= times;
+    return CountOccurrences(ReadLogFile(), line) >= times;
 }
 
 std::string CheckAnswer(const char* body, int delayMs = 0) {
@@ -138,8 +131,8 @@ TEST_F(CheckLoopTest, EachShakeSendsOneUploadToTheFrontTab) {
     ASSERT_EQ(host.Wait(), 0u);
 
     const std::string log = ReadLogFile();
-    EXPECT_EQ(Count(log, "[INFO]Send Msg:WM_UP_UPLOAD\r\n"), 2u);
-    EXPECT_EQ(Count(log, "[INFO]Receive Msg:WM_UP_UPLOAD\r\n"), 2u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]Send Msg:WM_UP_UPLOAD\r\n"), 2u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]Receive Msg:WM_UP_UPLOAD\r\n"), 2u);
     EXPECT_LT(log.find("Send Msg:WM_UP_UPLOAD"), log.find("Receive Msg:WM_UP_UPLOAD"));
 }
 
@@ -152,7 +145,7 @@ TEST_F(CheckLoopTest, ShakeWithoutAFrontTabIsDroppedWithAnError) {
     EXPECT_TRUE(WaitUntil([] { return LogHas("[Error]g_HideWindowHwnd NULL\r\n"); }));
     ::SetEvent(doneEvent.get());
     ASSERT_EQ(host.Wait(), 0u);
-    EXPECT_EQ(Count(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
 }
 
 TEST_F(CheckLoopTest, FailedCheckDeactivatesAndNothingIsCheckedAfterIt) {
@@ -198,9 +191,9 @@ TEST_F(CheckLoopTest, DetachDuringASilentExchangeLeavesTheThreadToEndByItself) {
     ASSERT_EQ(std::sscanf(host.Output().c_str(), "detached in %ld ms", &elapsed), 1);
     EXPECT_LT(elapsed, 3500 + 1500);
     const std::string log = ReadLogFile();
-    EXPECT_EQ(Count(log, "left to end by itself"), 1u) << log;
-    EXPECT_EQ(Count(log, "Send Msg:WM_UP_UPLOAD"), 0u);
-    EXPECT_EQ(Count(log, "TerminateThread"), 0u);
+    EXPECT_EQ(CountOccurrences(log, "left to end by itself"), 1u) << log;
+    EXPECT_EQ(CountOccurrences(log, "Send Msg:WM_UP_UPLOAD"), 0u);
+    EXPECT_EQ(CountOccurrences(log, "TerminateThread"), 0u);
 }
 
 TEST_F(CheckLoopTest, TwoTabsClosedTogetherBothHaveTheirThreadsEnd) {
@@ -217,7 +210,7 @@ TEST_F(CheckLoopTest, TwoTabsClosedTogetherBothHaveTheirThreadsEnd) {
     ::SetEvent(doneEvent.get());
     ASSERT_EQ(host.Wait(), 0u);
 
-    EXPECT_EQ(Count(ReadLogFile(), "[INFO]SetSite WaitForSingleObject Suc\r\n"), 2u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]SetSite WaitForSingleObject Suc\r\n"), 2u);
     long first = -1, second = -1;
     ASSERT_EQ(std::sscanf(host.Output().c_str(), "detached in %ld ms\ndetached in %ld ms", &first,
                           &second),
@@ -242,12 +235,12 @@ SIZE_T PrivateBytes() {
 
 // The checker of this process, on the module's code linked in, polls a service that answers at
 // once; whatever one pass takes, it must give back.
-TEST(CheckLoopPassesTest, TenThousandPassesLeaveHandlesAndMemoryFlat) {
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ASSERT_TRUE(standin::Reset());
-    standin::SetDefault(CheckAnswer(kNothing));
-    shake_da = SharedBlock{};
-    shake_da.g_bInited = true;
+class CheckLoopPassesTest : public InProcessTabTest {
+  protected:
+    int CheckDelayMs() const override { return 0; }
+};
+
+TEST_F(CheckLoopPassesTest, TenThousandPassesLeaveHandlesAndMemoryFlat) {
     DWORD handlesAfterWarmUp = 0;
     SIZE_T bytesAfterWarmUp = 0;
     {
@@ -261,9 +254,6 @@ TEST(CheckLoopPassesTest, TenThousandPassesLeaveHandlesAndMemoryFlat) {
         EXPECT_LE(HandleCountOfThisProcess(), handlesAfterWarmUp + 2);
         EXPECT_LT(PrivateBytes(), bytesAfterWarmUp + 4 * 1024 * 1024);
     }
-    standin::Reset();
-    shake_da = SharedBlock{};
-    ::CoUninitialize();
 }
 
 }  // namespace

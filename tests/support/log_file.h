@@ -9,4 +9,7 @@ std::string ReadLogFile();
 bool LogFileExists();
 void DeleteLogFile();
 
+// How often part occurs in text (a log line in the log, say).
+size_t CountOccurrences(const std::string& text, const std::string& part);
+
 }  // namespace kvshake::testing
