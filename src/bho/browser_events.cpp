@@ -79,9 +79,8 @@ void CShakeBHO::OnWindowStateChanged(DWORD flags, DWORD validMask) {
     unique_bstr url;
     if (m_spWebBrowser) m_spWebBrowser->get_LocationURL(url.put());
     WriteWCharLog("Current Tab Url:", url.get());
-    const ScopedVariant window = GetBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty);
-    if (window.type() == VT_I4) {
-        shake_da.g_HideWindowHwnd = static_cast<HWND>(LongToHandle(window.get().lVal));
+    if (const HWND window = HiddenWindowProperty(m_spWebBrowser.Get())) {
+        shake_da.g_HideWindowHwnd = window;
     }
 }
 

@@ -21,6 +21,11 @@ bool BrowserFlagIsSet(IWebBrowser2* browser, const wchar_t* name) {
     return value.type() == VT_BOOL && value.get().boolVal != VARIANT_FALSE;
 }
 
+HWND HiddenWindowProperty(IWebBrowser2* browser) {
+    const ScopedVariant window = GetBrowserProperty(browser, kHideWindowProperty);
+    return window.type() == VT_I4 ? static_cast<HWND>(LongToHandle(window.get().lVal)) : nullptr;
+}
+
 bool BrowserBoolIs(IWebBrowser2* browser, const wchar_t* name, VARIANT_BOOL value) {
     const ScopedVariant property = GetBrowserProperty(browser, name);
     return property.type() == VT_BOOL && property.get().boolVal == value;

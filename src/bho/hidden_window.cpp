@@ -126,6 +126,8 @@ void CALLBACK sendMsgRMTip(HWND, UINT, UINT_PTR timerId, DWORD) {
     WriteLog("sendMsgRMTip End");
 }
 
+void SendToFrontTab(UINT message) { ::SendMessageW(shake_da.g_HideWindowHwnd, message, 0, 0); }
+
 void SendGoPageMsg(const wchar_t* url) {
     WriteLog("SendGoPageMsg Start");
     ::SendMessageW(shake_da.g_hwnd, WM_GOPAGE, 0, reinterpret_cast<LPARAM>(url));

@@ -19,6 +19,10 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 // The tip's thread-timer callback: sends WM_RMTIP to the tab that shows the tip.
 void CALLBACK sendMsgRMTip(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 
+// Sends message (both parameters 0) to the hidden window of the tab in front, g_HideWindowHwnd,
+// and waits until that tab's thread has handled it. Lost when there is no such window.
+void SendToFrontTab(UINT message);
+
 // Sends WM_GOPAGE with url to the panel; only from the panel's own process.
 void SendGoPageMsg(const wchar_t* url);
 

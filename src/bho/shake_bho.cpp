@@ -154,10 +154,8 @@ void CShakeBHO::OpenNewTab() {
 // A browser object attached again keeps the hidden window its first object made; messages to it
 // now reach this object. Only a window of this thread can be taken over.
 void CShakeBHO::AdoptHiddenWindow() {
-    const ScopedVariant window = GetBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty);
-    if (window.type() != VT_I4) return;
-    const auto hidden = static_cast<HWND>(LongToHandle(window.get().lVal));
-    if (::GetWindowThreadProcessId(hidden, nullptr) != ::GetCurrentThreadId()) return;
+    const HWND hidden = HiddenWindowProperty(m_spWebBrowser.Get());
+    if (!hidden || ::GetWindowThreadProcessId(hidden, nullptr) != ::GetCurrentThreadId()) return;
     m_hHideWnd = hidden;
     ::SetWindowLongPtrW(m_hHideWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }

@@ -10,7 +10,6 @@
 #include "bho/shake_bho.h"
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
-#include "foundation/shared_state.h"
 #include "service/active_state.h"
 #include "service/http_transport.h"
 #include "service/protocol.h"
@@ -19,10 +18,6 @@
 namespace kvshake {
 
 namespace {
-
-const wchar_t* TextOrNull(const std::optional<std::wstring>& response) {
-    return response ? response->c_str() : nullptr;
-}
 
 // An activation answer: "OK" stores the sid and activates; otherwise "201" anywhere means the
 // account is no longer bound. True when activated.
@@ -36,8 +31,6 @@ bool ApplyActivationAnswer(const std::wstring& response, const std::wstring& mes
     SetActive(false);
     return false;
 }
-
-void SendToFrontTab(UINT message) { ::SendMessageW(shake_da.g_HideWindowHwnd, message, 0, 0); }
 
 // The button shows the active look: the lines both activations write on success.
 void ReportActivated() {
@@ -111,7 +104,7 @@ void CShakeBHO::unActive() {
     if (!ReadActive()) return;
     WriteLog("unActive start");
     const std::optional<std::wstring> response = GetData(kServiceHost, InactivatePath().c_str());
-    WriteWCharLog("unActive result: ", TextOrNull(response));
+    WriteWCharLog("unActive result: ", ResponseText(response));
     if (!response) return;
     if (GetKeyValue(*response, L"message") == L"OK") {
         SetActive(false);
@@ -127,7 +120,7 @@ void CShakeBHO::unActive() {
 bool unbind() {
     WriteLog("unbind start");
     const std::optional<std::wstring> response = GetData(kServiceHost, UnbindPath().c_str());
-    WriteWCharLog("unbind result: ", TextOrNull(response));
+    WriteWCharLog("unbind result: ", ResponseText(response));
     if (!response) {
         WriteError("Unbind Fail No Response");
         return false;

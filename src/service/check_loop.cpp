@@ -70,7 +70,7 @@ void CheckAsOwner(const CheckThreadState& state) {
     if (outcome == CheckOutcome::Shake) {
         SendUpload();
     } else if (outcome == CheckOutcome::Failed) {
-        ::SendMessageW(shake_da.g_HideWindowHwnd, WM_ICON_INACTIVE, 0, 0);
+        SendToFrontTab(WM_ICON_INACTIVE);
         SetActive(false);
     }
 }
@@ -115,7 +115,7 @@ bool CheckThreadState::PauseOrStop(DWORD ms) const noexcept {
 CheckOutcome checkShake() {
     WriteLog("check start");
     const std::optional<std::wstring> response = GetData(kServiceHost, CheckPath().c_str());
-    WriteWCharLog("check result: ", response ? response->c_str() : nullptr);
+    WriteWCharLog("check result: ", ResponseText(response));
     return CheckOutcomeOf(response);
 }
 

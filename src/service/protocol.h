@@ -38,6 +38,11 @@ std::wstring GetKeyValue(const std::wstring& text, const std::wstring& key);
 // True when "201" occurs anywhere in the text, also inside a longer number.
 bool ContainsCode201(const std::wstring& text);
 
+// The text of a response for the log; null (logged as empty) when none arrived.
+inline const wchar_t* ResponseText(const std::optional<std::wstring>& response) {
+    return response ? response->c_str() : nullptr;
+}
+
 // What an answer to the check request asks for.
 enum class CheckOutcome { Failed = 0, Nothing = 1, Shake = 2 };
 
