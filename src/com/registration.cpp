@@ -23,16 +23,6 @@ constexpr wchar_t kAppId[] = L"{1EEED60E-0AD3-4740-989C-6CA268313F93}";
 using RegisterTypeLibForUserFn = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
 using UnRegisterTypeLibForUserFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
 
-// The module's own instance handle, also before DllMain has handed it to the module object.
-HMODULE ThisModule() noexcept {
-    if (HINSTANCE instance = Module().Instance()) return instance;
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
-}
-
 HRESULT FromLastError() noexcept {
     const DWORD error = ::GetLastError();
     return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
@@ -42,7 +32,7 @@ HRESULT GetModulePath(std::wstring& path) {
     path.assign(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
-            ::GetModuleFileNameW(ThisModule(), path.data(), static_cast<DWORD>(path.size()));
+            ::GetModuleFileNameW(Module().Instance(), path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) return FromLastError();
         if (length < path.size()) {
             path.resize(length);
@@ -95,7 +85,7 @@ struct RegistrationContext {
 
     HRESULT RunScript(UINT id, ScriptAction action) const noexcept {
         std::string script;
-        const HRESULT hr = LoadRegistryScript(ThisModule(), id, script);
+        const HRESULT hr = LoadRegistryScript(Module().Instance(), id, script);
         return FAILED(hr) ? hr : RunRegistryScript(script, replacements, roots, action);
     }
 };
