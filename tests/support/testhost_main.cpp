@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "KVShake_h.h"
 #include "browser_double/browser_double.h"
 #include "browser_double/site_double.h"
 #include "foundation/log.h"
@@ -145,11 +146,9 @@ int Attach(const std::wstring& name) {
     if (!g_module) g_module = ::LoadLibraryW(ModulePath().c_str());
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     const auto getClassObject = ExportOf<GetClassObject>(g_module, "DllGetClassObject");
-    static const CLSID kShakeBho = {
-        0xD3441990, 0x2A84, 0x4A2F, {0x9D, 0x12, 0x0B, 0x7F, 0x60, 0x5D, 0xE4, 0xE9}};
     ComPtr<IClassFactory> factory;
     ComPtr<IObjectWithSite> helper;
-    if (!getClassObject || FAILED(getClassObject(kShakeBho, IID_PPV_ARGS(&factory))) ||
+    if (!getClassObject || FAILED(getClassObject(CLSID_ShakeBHO, IID_PPV_ARGS(&factory))) ||
         FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&helper)))) {
         return 5;
     }
