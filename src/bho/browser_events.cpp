@@ -45,9 +45,10 @@ STDMETHODIMP CShakeBHO::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params
                 break;
             case DISPID_WINDOWSTATECHANGED:
                 // The arguments come in reverse order: the valid-flags mask first.
-                if (params && params->cArgs >= 2 && params->rgvarg[0].vt == VT_I4 &&
-                    params->rgvarg[1].vt == VT_I4) {
-                    OnWindowStateChanged(params->rgvarg[1].lVal, params->rgvarg[0].lVal);
+                if (params && params->cArgs >= 2) {
+                    const std::optional<ULONG> mask = IntegerOf(params->rgvarg[0]);
+                    const std::optional<ULONG> flags = IntegerOf(params->rgvarg[1]);
+                    if (mask && flags) OnWindowStateChanged(*flags, *mask);
                 }
                 break;
         }
@@ -59,6 +60,7 @@ STDMETHODIMP CShakeBHO::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params
 // The tab is closing. The last tab of the machine ends the activation. The mutex handles need
 // no closing here: every lock closes its own handle when it is given back.
 void CShakeBHO::OnQuit() {
+    tabQuit_ = true;
     shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
     WriteLog(StringPrintf("IN  DISPID_ONQUIT Before g_nTabNum Value:%d, g_dwDeadThreadId:%ld",
                           static_cast<int>(shake_da.g_nTabNum),

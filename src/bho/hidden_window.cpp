@@ -1,7 +1,5 @@
 #include "bho/hidden_window.h"
 
-#include <string>
-
 #include "bho/browser_properties.h"
 #include "bho/shake_bho.h"
 #include "com/module.h"
@@ -27,10 +25,13 @@ void LogLastError(const char* format) {
 
 // Runs one private message for the object kept in the window's user data.
 void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
+    if (message == WM_UP_UPLOAD) {
+        WriteLog("Receive Msg:WM_UP_UPLOAD");
+        if (!bho) WriteError("WM_UP_UPLOAD: the window has no helper object, nothing uploaded");
+    }
     if (!bho) return;
     switch (message) {
         case WM_UP_UPLOAD:
-            WriteLog("Receive Msg:WM_UP_UPLOAD");
             bho->uploadPic();
             break;
         case WM_RMTIP:
@@ -48,6 +49,9 @@ void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
         case WM_REFRESH_PAGE:
             bho->RefreshPanelPage();
             break;
+        case WM_KEEP_CHECK_THREAD:
+            bho->KeepCheckThread(bho->startCheckShake());
+            break;
     }
 }
 
@@ -57,10 +61,20 @@ void PaintNothing(HWND window) {
     ::EndPaint(window, &paint);
 }
 
+// Clears a shared window variable that names window; one that names another tab's stays.
+void ForgetSharedWindow(HWND& shared, HWND window) {
+    ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&shared), nullptr,
+                                        window);
+}
+
 }  // namespace
 
+std::wstring HiddenWindowClassName(LONG tabNumber) {
+    return kHideWindowClassPrefix + std::to_wstring(tabNumber);
+}
+
 void CShakeBHO::InitHideWindow() {
-    const std::wstring className = kHideWindowClassPrefix + std::to_wstring(m_nTabNumber);
+    const std::wstring className = HiddenWindowClassName(m_nTabNumber);
     const HINSTANCE instance = Module().Instance();
 
     WNDCLASSW windowClass{};
@@ -80,12 +94,24 @@ void CShakeBHO::InitHideWindow() {
                                    100, 700, 500, nullptr, nullptr, instance, this);
     if (!m_hHideWnd) {
         LogLastError("InitHideWindow, CreateWindow Error, Errorcode:%d");
+        ::UnregisterClassW(className.c_str(), instance);
         return;
     }
     WriteLog("InitHideWindow, CreateWindow Suc");
     PutBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty,
                        ScopedVariant::Int32(HandleToLong(m_hHideWnd)));
     shake_da.g_HideWindowHwnd = m_hHideWnd;  // the newest tab is taken to be in front
+}
+
+// The tab has quit: its hidden window and the window's class go, and the shared variables that
+// name the window forget it.
+void CShakeBHO::CloseHideWindow() {
+    if (!m_hHideWnd) return;
+    const HWND window = std::exchange(m_hHideWnd, nullptr);
+    ForgetSharedWindow(shake_da.g_HideWindowHwnd, window);
+    ForgetSharedWindow(shake_da.g_NeedRemoveTipHwnd, window);
+    ::DestroyWindow(window);
+    ::UnregisterClassW(HiddenWindowClassName(m_nTabNumber).c_str(), Module().Instance());
 }
 
 // Thin: finds the object and hands each message on. The object of a window comes with its
@@ -112,7 +138,12 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_ICON_INACTIVE:
         case WM_GOPAGE:
         case WM_REFRESH_PAGE:
-            DispatchPrivateMessage(ObjectOf(window), message, lParam);
+        case WM_KEEP_CHECK_THREAD:
+            try {
+                DispatchPrivateMessage(ObjectOf(window), message, lParam);
+            } catch (...) {
+                WriteError("A private message ended on an exception");
+            }
             return 0;
         default:
             return ::DefWindowProcW(window, message, wParam, lParam);
@@ -125,8 +156,6 @@ void CALLBACK sendMsgRMTip(HWND, UINT, UINT_PTR timerId, DWORD) {
     ::SendMessageW(shake_da.g_NeedRemoveTipHwnd, WM_RMTIP, 0, 0);
     WriteLog("sendMsgRMTip End");
 }
-
-void SendToFrontTab(UINT message) { ::SendMessageW(shake_da.g_HideWindowHwnd, message, 0, 0); }
 
 void SendGoPageMsg(const wchar_t* url) {
     WriteLog("SendGoPageMsg Start");

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace kvshake {
 
 // Private messages handled by the window procedure of the tabs' hidden windows and the panel.
@@ -12,16 +14,18 @@ inline constexpr UINT WM_ICON_ACTIVE = WM_USER + 10;    // the button shows the 
 inline constexpr UINT WM_ICON_INACTIVE = WM_USER + 11;  // the button shows the inactive look
 inline constexpr UINT WM_GOPAGE = WM_USER + 12;         // lParam: the URL the panel goes to
 inline constexpr UINT WM_REFRESH_PAGE = WM_USER + 13;   // the panel's page follows the state
+// From the activation thread to its own tab: start the tab's check thread and keep it. Only the
+// tab's thread may use the tab's browser.
+inline constexpr UINT WM_KEEP_CHECK_THREAD = WM_USER + 14;
+
+// The name of a tab's hidden window class: "HideWindow" and the tab number.
+std::wstring HiddenWindowClassName(LONG tabNumber);
 
 // The window procedure of the hidden windows and of the panel windows.
 LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The tip's thread-timer callback: sends WM_RMTIP to the tab that shows the tip.
 void CALLBACK sendMsgRMTip(HWND window, UINT message, UINT_PTR timerId, DWORD time);
-
-// Sends message (both parameters 0) to the hidden window of the tab in front, g_HideWindowHwnd,
-// and waits until that tab's thread has handled it. Lost when there is no such window.
-void SendToFrontTab(UINT message);
 
 // Sends WM_GOPAGE with url to the panel; only from the panel's own process.
 void SendGoPageMsg(const wchar_t* url);

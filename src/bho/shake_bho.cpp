@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bho/browser_properties.h"
+#include "bho/front_tab.h"
 #include "com/module.h"
 #include "com/module_thread.h"
 #include "foundation/log.h"
@@ -87,8 +88,8 @@ void CShakeBHO::Attach(IUnknown* site) {
     if (!newTab) AdoptHiddenWindow();
     checkState_ = std::make_shared<CheckThreadState>(m_nTabNumber);
     ::InterlockedIncrement(&shake_da.g_nTabNum);
-    if (!shake_da.g_bInited) {
-        StartMachineRun(newTab);
+    if (StartMachineRun()) {
+        StartInitialActivation(newTab);
     } else if (newTab) {
         OpenNewTab();
     }
@@ -114,15 +115,19 @@ bool CShakeBHO::TakeTabNumber() {
         if (number.type() == VT_I4) m_nTabNumber = number.get().lVal;
         return false;
     }
-    PutBrowserProperty(browser, kClickBtnProperty, ScopedVariant::Bool(true));
+    PutBrowserProperty(browser, kClickBtnProperty, ScopedVariant::BoolValue(1));
     m_nTabNumber = ::InterlockedIncrement(&shake_da.g_nNextTabNum) - 1;
     PutBrowserProperty(browser, kTabNumberProperty, ScopedVariant::Int32(m_nTabNumber));
     return true;
 }
 
-// The first attach since the shared block was created: the log switch, a new log file, and the
-// activation of a bound browser.
-void CShakeBHO::StartMachineRun(bool newTab) {
+// The first attach since the shared block was created switches the log on as stored, starts a
+// new log file and marks the machine run as begun. It is decided under "mutexForActive", so that
+// of processes attaching at the same moment exactly one is first, and every other finds the log
+// switch already set. False for every later attach.
+bool CShakeBHO::StartMachineRun() {
+    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
+    if (shake_da.g_bInited) return false;
     std::wstring debug;
     if (ReadReg(kDebugValue, debug) && debug == L"1") {
         shake_da.g_bLogEnabled = true;
@@ -131,17 +136,26 @@ void CShakeBHO::StartMachineRun(bool newTab) {
     InitLogFile();
     WriteLog("Explorer Init");
     shake_da.g_bInited = true;
+    return true;
+}
 
+// A bound browser activates at start. The activation thread is held until the tab's hidden window
+// exists, since that is how it hands the check thread over to the tab's own thread.
+void CShakeBHO::StartInitialActivation(bool newTab) {
+    auto tabWindow = std::make_shared<HWND>(nullptr);
+    unique_handle activation;
     std::wstring token;
     if (ReadReg(kTokenValue, token)) {
         WriteLog("Has Token");
-        Microsoft::WRL::ComPtr<CShakeBHO> self(this);
-        unique_handle thread(StartModuleThread([self] { self->InitActive(); }, nullptr));
+        activation.reset(StartModuleThread([tabWindow] { InitActive(*tabWindow); }, nullptr,
+                                           CREATE_SUSPENDED));
         WriteLog("After CreateThread to initActive");
     } else {
         WriteLog("No Token");
     }
     if (newTab) InitHideWindow();
+    *tabWindow = m_hHideWnd;
+    if (activation) ::ResumeThread(activation.get());
 }
 
 void CShakeBHO::OpenNewTab() {
@@ -175,13 +189,25 @@ void CShakeBHO::Detach() {
         WriteLog("In SetSite, m_spWebBrowser == NULL true");
     }
     if (checkState_ && checkState_->m_bCheckOwner) GiveUpCheckerRole();
+    if (tabQuit_) CloseHideWindow();
     site_.Reset();
 }
 
-void CShakeBHO::KeepCheckThread(HANDLE thread) {
-    std::lock_guard<std::mutex> lock(checkThreadLock_);
-    m_hCheckThread.reset(thread);
+HANDLE CShakeBHO::startCheckShake() {
+    WriteLog("startCheckShake start");
+    // The value 1, not VARIANT_TRUE: activate tests for exactly 1.
+    PutBrowserProperty(m_spWebBrowser.Get(), kHasThreadCheckProperty, ScopedVariant::BoolValue(1));
+    if (!checkState_) return nullptr;  // the tab never got its browser
+    DWORD threadId = 0;
+    HANDLE thread = StartCheckThread(checkState_, TheFrontTab(), &threadId);
+    if (!thread) return nullptr;
+    m_dwCheckThreadId = threadId;
+    WriteLog(
+        StringPrintf("Create New Thread To Check, ThreadID :%ld", static_cast<long>(threadId)));
+    return thread;
 }
+
+void CShakeBHO::KeepCheckThread(HANDLE thread) { m_hCheckThread.reset(thread); }
 
 // Every check thread of the tab is told to stop; the wait covers the latest. A thread that is
 // still inside an exchange with a silent service when the time is up is left to finish it: it
@@ -192,7 +218,6 @@ void CShakeBHO::StopCheckThread() {
     shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
     const bool canStop = checkState_ && checkState_->m_hStopEvent;
     if (checkState_) checkState_->RequestStop();
-    std::lock_guard<std::mutex> lock(checkThreadLock_);
     const DWORD limit = shake_da.g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;
     if (::WaitForSingleObject(m_hCheckThread.get(), limit) == WAIT_OBJECT_0) {
         WriteLog("SetSite WaitForSingleObject Suc");

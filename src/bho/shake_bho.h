@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
 #include "com/dispatch_event_sink.h"
 #include "foundation/unique_resource.h"
@@ -17,7 +16,8 @@
 namespace kvshake {
 
 // The browser helper object: one per tab, created by the class factory and sited on the tab by
-// the browser. It lives on the tab's browser thread.
+// the browser. It lives on the tab's browser thread, and only that thread uses the tab's browser:
+// other threads hand their work over through the tab's hidden window.
 class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCommandTarget {
   public:
     static HRESULT CreateInstance(REFIID iid, void** object);
@@ -52,11 +52,11 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     void GoPage(const wchar_t* url);
     void RefreshPanelPage();
 
-    // The activation and the check loop.
+    // The activation and the tab's check threads.
     void activate();
-    void InitActive();  // runs on a thread of its own, started by the first attach
     void unActive();
     HANDLE startCheckShake();
+    void KeepCheckThread(HANDLE thread);
 
     IWebBrowser2* Browser() const noexcept { return m_spWebBrowser.Get(); }
     LONG TabNumber() const noexcept { return m_nTabNumber; }
@@ -71,13 +71,18 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     bool ConnectToBrowser(IUnknown* site);
     bool TakeTabNumber();
     void AdoptHiddenWindow();
-    void StartMachineRun(bool newTab);
+    bool StartMachineRun();
+    void StartInitialActivation(bool newTab);
     void OpenNewTab();
-    void KeepCheckThread(HANDLE thread);
     void StopCheckThread();
     void ForgetPanelIfCreatedHere();
     void GiveUpCheckerRole();
     void InitHideWindow();
+    void CloseHideWindow();
+
+    // Runs on a thread of its own, started by the first attach of a machine run: activates with
+    // the service, then has the tab's own thread, through tabWindow, start the check thread.
+    static void InitActive(HWND tabWindow);
 
     void OnQuit();
     void OnWindowStateChanged(DWORD flags, DWORD validMask);
@@ -88,11 +93,11 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
 
     Microsoft::WRL::ComPtr<IWebBrowser2> m_spWebBrowser;
     bool m_bAdvised = false;
-    std::mutex checkThreadLock_;  // m_hCheckThread is also kept by the activation thread
+    bool tabQuit_ = false;  // the browser said the tab is closing; detach then closes its window
     unique_handle m_hCheckThread;
     HWND m_hHideWnd = nullptr;
     LONG m_nTabNumber = 0;
-    std::atomic<DWORD> m_dwCheckThreadId{0};
+    DWORD m_dwCheckThreadId = 0;
     // Shared with the tab's check threads: the checker role (m_bCheckOwner) and the stop signal.
     std::shared_ptr<CheckThreadState> checkState_;
 };

@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include "foundation/log.h"
+
 namespace kvshake {
 
 namespace module_thread_internal {
@@ -18,7 +20,11 @@ struct Start {
     static DWORD WINAPI Run(LPVOID parameter) {
         std::unique_ptr<Start> start(static_cast<Start*>(parameter));
         const HMODULE module = start->module;
-        start->work();
+        try {
+            start->work();
+        } catch (...) {
+            WriteError("A thread of the module ended on an exception");
+        }
         start.reset();  // what the work kept alive goes before the module reference
         ::FreeLibraryAndExitThread(module, 1);
         return 1;
@@ -29,10 +35,11 @@ struct Start {
 
 // Starts a thread that runs work and keeps the module that holds this code loaded until the
 // thread has returned: it holds a reference on the module and gives it back as its very last
-// step, so an unload can never pull the code from under it. Returns the thread handle (null on
+// step, so an unload can never pull the code from under it. Nothing the work throws leaves the
+// thread. flags as for CreateThread (CREATE_SUSPENDED). Returns the thread handle (null on
 // failure, when work is dropped unrun) and its id.
 template <typename Work>
-HANDLE StartModuleThread(Work work, DWORD* threadId) {
+HANDLE StartModuleThread(Work work, DWORD* threadId, DWORD flags = 0) {
     using Start = module_thread_internal::Start<Work>;
     HMODULE module = nullptr;
     if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -40,7 +47,8 @@ HANDLE StartModuleThread(Work work, DWORD* threadId) {
         return nullptr;
     }
     auto* start = new (std::nothrow) Start{std::move(work), module};
-    HANDLE thread = start ? ::CreateThread(nullptr, 0, Start::Run, start, 0, threadId) : nullptr;
+    HANDLE thread =
+        start ? ::CreateThread(nullptr, 0, Start::Run, start, flags, threadId) : nullptr;
     if (!thread) {
         delete start;
         ::FreeLibrary(module);

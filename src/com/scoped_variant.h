@@ -3,6 +3,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "foundation/unique_resource.h"
@@ -21,6 +22,29 @@ using unique_bstr = unique_any<bstr_traits>;
 // Copies a VARIANT deeply. (The headers declare the source of VariantCopy as not const.)
 inline HRESULT CopyVariant(VARIANT* target, const VARIANT& source) noexcept {
     return ::VariantCopy(target, const_cast<VARIANT*>(&source));
+}
+
+// The value of an integer VARIANT of any width or sign, also held by reference; nothing for any
+// other type. Event arguments declared as DWORD come as VT_I4 from some senders, VT_UI4 from
+// others.
+inline std::optional<ULONG> IntegerOf(const VARIANT& value) noexcept {
+    const bool byRef = (value.vt & VT_BYREF) != 0;
+    switch (value.vt & ~VT_BYREF) {
+        case VT_I4:
+            return static_cast<ULONG>(byRef ? *value.plVal : value.lVal);
+        case VT_UI4:
+            return byRef ? *value.pulVal : value.ulVal;
+        case VT_INT:
+            return static_cast<ULONG>(byRef ? *value.pintVal : value.intVal);
+        case VT_UINT:
+            return byRef ? *value.puintVal : value.uintVal;
+        case VT_I2:
+            return static_cast<ULONG>(byRef ? *value.piVal : value.iVal);
+        case VT_UI2:
+            return byRef ? *value.puiVal : value.uiVal;
+        default:
+            return std::nullopt;
+    }
 }
 
 // Owns a VARIANT and clears it; copies are deep.
@@ -48,9 +72,6 @@ class ScopedVariant {
     }
     ~ScopedVariant() { ::VariantClear(&value_); }
 
-    static ScopedVariant Bool(bool value) noexcept {
-        return BoolValue(value ? VARIANT_TRUE : VARIANT_FALSE);
-    }
     // VT_BOOL with exactly the given value, for readers that test a particular one.
     static ScopedVariant BoolValue(VARIANT_BOOL value) noexcept {
         ScopedVariant variant;

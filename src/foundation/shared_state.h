@@ -28,6 +28,9 @@ struct SharedBlock {
     LONG g_nTabNum;          // open tabs over all processes
     LONG g_nCheckTabNum;     // tab whose check thread holds the checker role
     LONG g_nIEVersion;       // browser major version, 0 until detected
+    // The process whose check thread holds the checker role; under "mutexForChecking". A role
+    // left behind by a process that has ended is taken over.
+    DWORD g_dwCheckProcessId;
 };
 
 // The second shared block: the log writers' current holder's handle of "mutexForWrite".

@@ -2,21 +2,15 @@
 // thread on the machine holds the checker role and sends check requests back to back.
 #include "service/check_loop.h"
 
-#include <memory>
 #include <optional>
 #include <string>
 
-#include "bho/browser_properties.h"
-#include "bho/hidden_window.h"
-#include "bho/shake_bho.h"
 #include "com/module_thread.h"
 #include "foundation/log.h"
 #include "foundation/named_mutex.h"
 #include "foundation/shared_state.h"
-#include "foundation/text.h"
 #include "service/active_state.h"
 #include "service/http_transport.h"
-#include "service/protocol.h"
 #include "service/service_config.h"
 
 namespace kvshake {
@@ -32,15 +26,23 @@ bool MustEnd(const CheckThreadState& state, DWORD self) {
     return shake_da.g_dwDeadThreadId == self || state.StopRequested();
 }
 
-// Takes, keeps or gives up the checker role, under both locks (active before checking).
-Role DecideRole(CheckThreadState& state, DWORD self) {
-    ScopedNamedMutex active(kMutexForActive, shake_da.g_hMutexForActive);
-    ScopedNamedMutex checking(kMutexForChecking, shake_da.g_hMutexForChecking);
-    if (shake_da.g_bActive && !shake_da.g_bHasCheckThread) {
+// A process that has ended leaves the role taken with nobody to use it. A process that cannot be
+// opened for lack of rights still runs.
+bool ProcessHasEnded(DWORD processId) {
+    if (processId == 0 || processId == ::GetCurrentProcessId()) return false;
+    unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (!process) return ::GetLastError() != ERROR_ACCESS_DENIED;
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+Role DecideRoleLocked(CheckThreadState& state, DWORD self) {
+    if (shake_da.g_bActive &&
+        (!shake_da.g_bHasCheckThread || ProcessHasEnded(shake_da.g_dwCheckProcessId))) {
         if (MustEnd(state, self)) return Role::ThreadEnds;
         shake_da.g_bHasCheckThread = true;
         state.m_bCheckOwner = true;
         shake_da.g_nCheckTabNum = state.m_nTabNumber;
+        shake_da.g_dwCheckProcessId = ::GetCurrentProcessId();
     } else if (shake_da.g_bActive) {
         if (state.m_bCheckOwner && shake_da.g_nCheckTabNum != state.m_nTabNumber) {
             state.m_bCheckOwner = false;
@@ -49,47 +51,51 @@ Role DecideRole(CheckThreadState& state, DWORD self) {
         state.m_bCheckOwner = false;
         shake_da.g_bHasCheckThread = false;
     }
-    active.Unlock();
     return Role::Decided;
 }
 
-void SendUpload() {
-    WriteLog("Send Msg:WM_UP_UPLOAD");
-    const HWND front = shake_da.g_HideWindowHwnd;
-    if (!front) {
-        WriteError("g_HideWindowHwnd NULL");
-        return;
-    }
-    ::SendMessageW(front, WM_UP_UPLOAD, 0, 0);  // the upload runs on the front tab's thread
+// Takes, keeps or gives up the checker role, under both locks: "mutexForActive" is taken first
+// and given back first.
+Role DecideRole(CheckThreadState& state, DWORD self) {
+    ScopedNamedMutex active(kMutexForActive, shake_da.g_hMutexForActive);
+    ScopedNamedMutex checking(kMutexForChecking, shake_da.g_hMutexForChecking);
+    const Role role = DecideRoleLocked(state, self);
+    active.Unlock();
+    return role;
 }
 
 // The checker's pass. Once the tab is stopping, an answer that arrives is not acted on.
-void CheckAsOwner(const CheckThreadState& state) {
+void CheckAsOwner(const CheckThreadState& state, FrontTab& frontTab) {
     const CheckOutcome outcome = checkShake();
     if (state.StopRequested()) return;
     if (outcome == CheckOutcome::Shake) {
-        SendUpload();
+        frontTab.Upload();
     } else if (outcome == CheckOutcome::Failed) {
-        SendToFrontTab(WM_ICON_INACTIVE);
+        frontTab.ShowActivation(false);
         SetActive(false);
     }
 }
 
-void checkShakeThread(CheckThreadState& state) {
+// True when the stop was meant for this thread; the mark is then cleared, unless another tab has
+// meanwhile named its own thread.
+bool TakeOwnDeathMark(DWORD self) {
+    static_assert(sizeof(shake_da.g_dwDeadThreadId) == sizeof(LONG));
+    return ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&shake_da.g_dwDeadThreadId),
+                                        0, static_cast<LONG>(self)) == static_cast<LONG>(self);
+}
+
+void checkShakeThread(CheckThreadState& state, FrontTab& frontTab) {
     const DWORD self = ::GetCurrentThreadId();
     if (MustEnd(state, self)) return;
     for (;;) {
         if (DecideRole(state, self) == Role::ThreadEnds) return;
+        bool stopped = false;
         if (state.m_bCheckOwner) {
-            CheckAsOwner(state);
-        } else if (state.PauseOrStop(ReadActive() ? kPauseActiveMs : kPauseInactiveMs)) {
-            return;
+            CheckAsOwner(state, frontTab);
+        } else {
+            stopped = state.PauseOrStop(ReadActive() ? kPauseActiveMs : kPauseInactiveMs);
         }
-        if (shake_da.g_dwDeadThreadId == self) {
-            shake_da.g_dwDeadThreadId = 0;
-            return;
-        }
-        if (state.StopRequested()) return;
+        if (TakeOwnDeathMark(self) || stopped || state.StopRequested()) return;
     }
 }
 
@@ -119,20 +125,10 @@ CheckOutcome checkShake() {
     return CheckOutcomeOf(response);
 }
 
-HANDLE CShakeBHO::startCheckShake() {
-    WriteLog("startCheckShake start");
-    // The value 1, not VARIANT_TRUE: activate tests for exactly 1.
-    PutBrowserProperty(m_spWebBrowser.Get(), kHasThreadCheckProperty, ScopedVariant::BoolValue(1));
-
-    std::shared_ptr<CheckThreadState> state = checkState_;
-    if (!state) return nullptr;  // the tab never got its browser
-    DWORD threadId = 0;
-    HANDLE thread = StartModuleThread([state] { checkShakeThread(*state); }, &threadId);
-    if (!thread) return nullptr;
-    m_dwCheckThreadId = threadId;
-    WriteLog(
-        StringPrintf("Create New Thread To Check, ThreadID :%ld", static_cast<long>(threadId)));
-    return thread;
+HANDLE StartCheckThread(std::shared_ptr<CheckThreadState> state, FrontTab& frontTab,
+                        DWORD* threadId) {
+    FrontTab* front = &frontTab;
+    return StartModuleThread([state, front] { checkShakeThread(*state, *front); }, threadId);
 }
 
 }  // namespace kvshake

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "foundation/log.h"
 #include "foundation/text.h"
 #include "foundation/unique_resource.h"
 #include "service/service_config.h"
@@ -23,6 +24,9 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD |
                                 INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
 constexpr DWORD kReadChunkBytes = 1024;
 constexpr DWORD kDrainChunkBytes = 1000;
+// The service's answers are a few hundred bytes; anything past this is no answer of its own, and
+// must not grow without bound inside the browser.
+constexpr size_t kMaxResponseBytes = 1024 * 1024;
 
 DWORD ShowPlatformAuthenticationDialog(HINTERNET request) {
     return ::InternetErrorDlg(::GetDesktopWindow(), request, ERROR_INTERNET_INCORRECT_PASSWORD,
@@ -69,13 +73,17 @@ std::optional<DWORD> StatusCode(HINTERNET request) {
     return status;
 }
 
-// Reads until a read fails or reports no bytes; appends to body when given one.
-void ReadBody(HINTERNET request, DWORD chunkBytes, std::string* body) {
+// Reads until a read fails or reports no bytes; appends to body when given one. False when the
+// body grew past kMaxResponseBytes.
+bool ReadBody(HINTERNET request, DWORD chunkBytes, std::string* body) {
     std::string chunk(chunkBytes, '\0');
     DWORD read = 0;
     while (::InternetReadFile(request, chunk.data(), chunkBytes, &read) && read != 0) {
-        if (body) body->append(chunk.data(), read);
+        if (!body) continue;
+        if (body->size() + read > kMaxResponseBytes) return false;
+        body->append(chunk.data(), read);
     }
+    return true;
 }
 
 std::wstring DecodeUtf8(const std::string& bytes) {
@@ -105,7 +113,11 @@ std::optional<std::wstring> Perform(const wchar_t* host, const wchar_t* method, 
         if (g_authenticationPrompt(request) != ERROR_INTERNET_FORCE_RETRY) break;
     }
     std::string received;
-    ReadBody(request, kReadChunkBytes, &received);
+    if (!ReadBody(request, kReadChunkBytes, &received)) {
+        WriteError(StringPrintf("Response larger than %u bytes, dropped",
+                                static_cast<unsigned>(kMaxResponseBytes)));
+        return std::nullopt;
+    }
     return DecodeUtf8(received);
 }
 

@@ -11,7 +11,8 @@ namespace kvshake {
 // One complete HTTPS exchange with the service per call, over WinINet, on the service port.
 // The result is the response body decoded from UTF-8, or nothing when the exchange failed
 // (no connection, a failed send, an unreadable status, any status but 200, 401 and 407).
-// A 200 with an empty body gives an empty text. Neither operation logs.
+// A 200 with an empty body gives an empty text. A body over 1 MiB is a failed exchange too, and
+// the only failure that is logged.
 
 std::optional<std::wstring> GetData(const wchar_t* host, const wchar_t* path);
 
