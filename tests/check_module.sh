@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Checks a built module from the file alone: the undecorated export names, and the shared data
-# section "shake_da" that every process loading the module maps as one memory.
+# Checks a built module from the file alone: the undecorated export names, the shared data
+# section "shake_da" that every process loading the module maps as one memory, that it loads on
+# the oldest system of its architecture (every import on the list module/imports-ARCH.txt, a
+# subsystem version that system accepts), and its address-space protections.
 #   check_module.sh MODULE ARCH
 set -euo pipefail
 MODULE=$1 ARCH=$2
 OBJDUMP=$ARCH-w64-mingw32-objdump
+ALLOWED_IMPORTS=$(dirname "$0")/module/imports-$ARCH.txt
 EXPECTED_EXPORTS="DllCanUnloadNow DllGetClassObject DllInstall DllMain DllRegisterServer DllUnregisterServer"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -22,4 +25,31 @@ case $ARCH in
     x86_64) minimum=$((0x68)) ;;
 esac
 [ "$size" -ge "$minimum" ] || fail "shake_da holds $size bytes, fewer than $minimum"
-echo "$ARCH module: exports '$exports'; shared section shake_da of $size bytes"
+headers=$("$OBJDUMP" -p "$MODULE")
+
+# One "dll function" line per import; an import by ordinal reads "dll #ordinal".
+imports=$(awk '
+    /^The Import Tables/ { inside = 1; next }
+    inside && /^[^ \t]/ { inside = 0 }
+    inside && /DLL Name:/ { dll = tolower($3); next }
+    inside && dll != "" && /^\t[0-9a-f]+\t/ {
+        print dll, ($3 == "" || $3 == "<none>") ? "#" $2 : $3
+    }' <<<"$headers" | sort -u)
+[ -n "$imports" ] || fail "no imports read from $MODULE"
+unlisted=$(grep -v '^#' "$ALLOWED_IMPORTS" | sort -u | comm -23 <(echo "$imports") -)
+[ -z "$unlisted" ] || fail "imports not known to exist on the oldest system (see $ALLOWED_IMPORTS):
+$unlisted"
+
+case $ARCH in
+    i686) oldest=501 required=$((0x0140)) ;;    # Windows XP; DYNAMIC_BASE, NX_COMPAT
+    x86_64) oldest=502 required=$((0x0160)) ;;  # Server 2003; and HIGH_ENTROPY_VA
+esac
+field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
+subsystem=$(($(field MajorSubsystemVersion) * 100 + $(field MinorSubsystemVersion)))
+[ "$subsystem" -le "$oldest" ] || fail "subsystem version $subsystem is newer than $oldest"
+flags=$((16#$(field DllCharacteristics)))
+[ $((flags & required)) = "$required" ] ||
+    fail "DllCharacteristics $(printf '%#x' "$flags") lack $(printf '%#x' $((required & ~flags)))"
+
+echo "$ARCH module: exports '$exports'; shared section shake_da of $size bytes;" \
+    "$(wc -l <<<"$imports") imports, all listed; DllCharacteristics $(printf '%#x' "$flags")"

@@ -1,5 +1,7 @@
 #include "com/registrar.h"
 
+#include <shlwapi.h>
+
 #include <climits>
 #include <new>
 #include <utility>
@@ -227,8 +229,10 @@ class Parser {
 
 // ---- Writing the registry ----
 
+// Deletes the key with its values and all its subkeys; a key that is not there counts as
+// deleted. Shell's SHDeleteKeyW does this on every system the module runs on, Windows XP included.
 HRESULT DeleteTree(HKEY parent, const std::wstring& name) noexcept {
-    const LSTATUS status = ::RegDeleteTreeW(parent, name.c_str());
+    const LSTATUS status = static_cast<LSTATUS>(::SHDeleteKeyW(parent, name.c_str()));
     return IsMissing(status) ? S_OK : FromStatus(status);
 }
 

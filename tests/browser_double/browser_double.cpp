@@ -99,7 +99,7 @@ ULONG BrowserDouble::Release() {
 HRESULT BrowserDouble::get_LocationURL(BSTR* url) {
     calls_.Add(L"get_LocationURL");
     if (url == nullptr) return E_POINTER;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     *url = ::SysAllocStringLen(locationUrl_.data(), static_cast<UINT>(locationUrl_.size()));
     return *url != nullptr ? S_OK : E_OUTOFMEMORY;
 }
@@ -117,7 +117,7 @@ HRESULT BrowserDouble::PutProperty(BSTR name, VARIANT value) {
     ScopedVariant copy;
     const HRESULT hr = CopyVariant(copy.put(), value);
     if (FAILED(hr)) return hr;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     properties_[std::move(key)] = std::move(copy);
     return S_OK;
 }
@@ -127,7 +127,7 @@ HRESULT BrowserDouble::GetProperty(BSTR name, VARIANT* value) {
     calls_.Add(L"GetProperty " + key);
     if (value == nullptr) return E_POINTER;
     ::VariantInit(value);
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     const auto found = properties_.find(key);
     // A property never set reads as VT_EMPTY, without an error.
     return found == properties_.end() ? S_OK : CopyVariant(value, found->second.get());
@@ -170,19 +170,19 @@ void BrowserDouble::FireWindowStateChanged(DWORD flags, DWORD validMask) {
 }
 
 ScopedVariant BrowserDouble::Property(const std::wstring& name) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     const auto found = properties_.find(name);
     return found == properties_.end() ? ScopedVariant() : found->second;
 }
 
 void BrowserDouble::SetProperty(const std::wstring& name, const VARIANT& value) {
     ScopedVariant copy(value);
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     properties_[name] = std::move(copy);
 }
 
 void BrowserDouble::SetLocationUrl(std::wstring url) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     locationUrl_ = std::move(url);
 }
 

@@ -16,6 +16,7 @@
 #include "browser_double/connection_point_double.h"
 #include "com/scoped_variant.h"
 #include "foundation/unique_resource.h"
+#include "support/critical_section.h"
 #include "com_stubs.h"
 
 namespace kvshake::testing {
@@ -77,7 +78,7 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     CallLog calls_;
     ConnectionPointDouble events_;
     unique_window window_;
-    mutable std::mutex mutex_;
+    mutable CriticalSection mutex_;
     std::wstring locationUrl_ = L"about:blank";
     std::map<std::wstring, ScopedVariant> properties_;
 };

@@ -9,17 +9,17 @@ namespace kvshake::testing {
 using Microsoft::WRL::ComPtr;
 
 void CallLog::Add(std::wstring call) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     calls_.push_back(std::move(call));
 }
 
 std::vector<std::wstring> CallLog::Snapshot() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     return calls_;
 }
 
 void CallLog::Clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     calls_.clear();
 }
 
@@ -31,7 +31,7 @@ ConnectionPointDouble::~ConnectionPointDouble() {
     // A sink's last release may run code of its own; do it without holding the lock.
     std::vector<ComPtr<IDispatch>> sinks;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<CriticalSection> lock(mutex_);
         sinks.swap(slots_);
     }
 }
@@ -75,7 +75,7 @@ HRESULT ConnectionPointDouble::Advise(IUnknown* sink, DWORD* cookie) {
         FAILED(sink->QueryInterface(IID_PPV_ARGS(dispatch.ReleaseAndGetAddressOf())))) {
         return CONNECT_E_CANNOTCONNECT;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     std::size_t slot = 0;
     while (slot < slots_.size() && slots_[slot]) ++slot;
     if (slot == slots_.size()) slots_.emplace_back();
@@ -88,7 +88,7 @@ HRESULT ConnectionPointDouble::Unadvise(DWORD cookie) {
     log_.Add(L"Unadvise");
     ComPtr<IDispatch> released;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<CriticalSection> lock(mutex_);
         if (cookie == 0 || cookie > slots_.size() || !slots_[cookie - 1]) {
             return CONNECT_E_NOCONNECTION;
         }
@@ -103,14 +103,14 @@ HRESULT ConnectionPointDouble::EnumConnections(IEnumConnections** connections) {
 }
 
 std::size_t ConnectionPointDouble::SinkCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     std::size_t count = 0;
     for (const auto& sink : slots_) count += sink ? 1 : 0;
     return count;
 }
 
 std::vector<ComPtr<IDispatch>> ConnectionPointDouble::SinksNow() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<CriticalSection> lock(mutex_);
     std::vector<ComPtr<IDispatch>> sinks;
     for (const auto& sink : slots_) {
         if (sink) sinks.push_back(sink);

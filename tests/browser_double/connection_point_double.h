@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/critical_section.h"
+
 namespace kvshake::testing {
 
 // The calls a double received, in order, for tests that check what was called when.
@@ -19,7 +21,7 @@ class CallLog {
     void Clear();
 
   private:
-    mutable std::mutex mutex_;
+    mutable CriticalSection mutex_;
     std::vector<std::wstring> calls_;
 };
 
@@ -59,7 +61,7 @@ class ConnectionPointDouble final : public IConnectionPoint {
     IConnectionPointContainer& container_;
     const IID events_;
     CallLog& log_;
-    mutable std::mutex mutex_;
+    mutable CriticalSection mutex_;
     std::vector<Microsoft::WRL::ComPtr<IDispatch>> slots_;
 };
 

@@ -1,5 +1,7 @@
 #include "com/registry_check.h"
 
+#include <shlwapi.h>
+
 #include <cstring>
 #include <optional>
 
@@ -102,7 +104,7 @@ void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const s
 }
 
 void DeleteTree(HKEY root, const std::wstring& path) {
-    const LSTATUS status = ::RegDeleteTreeW(root, path.c_str());
+    const LSTATUS status = static_cast<LSTATUS>(::SHDeleteKeyW(root, path.c_str()));
     EXPECT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND)
         << Narrow(path) << ": " << status;
 }

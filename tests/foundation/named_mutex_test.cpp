@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
+#include <memory>
 #include <string>
 
+#include "com/module_thread.h"
+#include "foundation/unique_resource.h"
 #include "support/child_process.h"
 #include "support/handle_count.h"
 #include "support/test_paths.h"
@@ -39,14 +41,20 @@ TEST(NamedMutexTest, MutexAbandonedByAKilledProcessGoesToTheNextLock) {
     HANDLE keepAlive = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
     owner.Kill();
 
-    auto lock = std::async(std::launch::async, [&] {
-        HANDLE mutex = LockNamedMutex(name.c_str());
-        const std::string seen = StateSeenFromAnotherProcess(name);
-        UnlockNamedMutex(mutex);
-        return seen;
-    });
-    ASSERT_EQ(lock.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    EXPECT_EQ(lock.get(), "busy\n");
+    // The lock is taken on a thread of its own, so that a lock that never comes fails the test
+    // instead of hanging it; the thread owns what it uses, as it may outlive the test.
+    auto seen = std::make_shared<std::string>();
+    DWORD threadId = 0;
+    unique_handle thread(StartModuleThread(
+        [name, seen] {
+            HANDLE mutex = LockNamedMutex(name.c_str());
+            *seen = StateSeenFromAnotherProcess(name);
+            UnlockNamedMutex(mutex);
+        },
+        &threadId));
+    ASSERT_TRUE(thread);
+    ASSERT_EQ(::WaitForSingleObject(thread.get(), 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(*seen, "busy\n");
     ::CloseHandle(keepAlive);
 }
 

@@ -24,9 +24,10 @@ size_t MessageRecorder::Count(UINT message) const {
 }
 
 void MessageRecorder::Pump(DWORD ms) {
-    const ULONGLONG end = ::GetTickCount64() + ms;
-    for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    // Elapsed time as a difference of tick counts stays right across the counter's wrap.
+    const DWORD start = ::GetTickCount();
+    for (DWORD elapsed = 0; elapsed < ms; elapsed = ::GetTickCount() - start) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
         MSG message;
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
     }
