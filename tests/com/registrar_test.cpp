@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "com/registry_check.h"
+#include "support/registry_check.h"
 
 namespace kvshake::testing {
 namespace {
 
-constexpr wchar_t kScratch[] = L"Software\\KVShakeTest";
+// A key of this process's own, so that cases can run side by side.
+const std::wstring kScratch = L"Software\\KVShakeTest-" + std::to_wstring(::GetCurrentProcessId());
 
-std::wstring Path(const std::wstring& below) { return std::wstring(kScratch) + L"\\" + below; }
+std::wstring Path(const std::wstring& below) { return kScratch + L"\\" + below; }
 
 constexpr char kSample[] =
     "HKCR {\n"

@@ -50,51 +50,36 @@ class SettingsStoreTest : public ::testing::Test {
     }
 };
 
-TEST_F(SettingsStoreTest, ReadsBackUpTo129CharactersAndFailsFrom130) {
-    const std::wstring longest(129, L'x');
-    ASSERT_TRUE(WriteReg(kTokenValue, longest));
-    std::wstring value = L"stale";
-    EXPECT_TRUE(ReadReg(kTokenValue, value));
-    EXPECT_EQ(value, longest);
+TEST_F(SettingsStoreTest, TextsUpTo129CharactersReadBackAsStoredAndLongerOnesFail) {
+    for (const std::wstring& text :
+         {std::wstring(), std::wstring(L"1 "), std::wstring(129, L'x')}) {
+        ASSERT_TRUE(WriteReg(kTokenValue, text));
+        std::wstring value = L"stale";
+        EXPECT_TRUE(ReadReg(kTokenValue, value));
+        EXPECT_EQ(value, text);
+    }
+    EXPECT_EQ(ReadLogFile(), "");
 
-    ASSERT_TRUE(WriteReg(kTokenValue, longest + L"x"));
+    ASSERT_TRUE(WriteReg(kTokenValue, std::wstring(130, L'x')));
+    std::wstring value = L"stale";
     EXPECT_FALSE(ReadReg(kTokenValue, value));
     EXPECT_EQ(value, L"");
     EXPECT_NE(ReadLogFile().find("[Error]ReadReg Fail, Error Code:234\r\n"), std::string::npos);
 }
 
-TEST_F(SettingsStoreTest, EmptyTextIsStoredAndReadsAsEmpty) {
-    ASSERT_TRUE(WriteReg(kSidValue, L""));
-    std::wstring value = L"stale";
-    EXPECT_TRUE(ReadReg(kSidValue, value));
-    EXPECT_EQ(value, L"");
-    EXPECT_EQ(ReadLogFile(), "");
-}
-
-TEST_F(SettingsStoreTest, OnlyTheExactText1ReadsAs1) {
-    std::wstring value;
-    ASSERT_TRUE(WriteReg(kDebugValue, L"1"));
-    EXPECT_TRUE(ReadReg(kDebugValue, value));
-    EXPECT_EQ(value, L"1");
-
-    for (const wchar_t* text : {L"1 ", L"01", L"true"}) {
-        ASSERT_TRUE(WriteReg(kDebugValue, text));
-        EXPECT_TRUE(ReadReg(kDebugValue, value));
-        EXPECT_NE(value, L"1") << "stored as " << text;
-    }
-    const DWORD one = 1;
-    StoreRaw(kDebugValue, REG_DWORD, &one, sizeof(one));
-    ReadReg(kDebugValue, value);
-    EXPECT_NE(value, L"1");
-}
-
-TEST_F(SettingsStoreTest, ValueStoredWithoutTerminatorIsReadWithoutOverrun) {
+// A value stored without its terminator is read without overrun; a number is not the text "1".
+TEST_F(SettingsStoreTest, ValuesStoredOtherwiseAreReadWithinBounds) {
     const std::wstring full(130, L'y');
     StoreRaw(kUinValue, REG_SZ, full.data(), 260);
     std::wstring value;
     ReadReg(kUinValue, value);
     EXPECT_LE(value.size(), 130u);
     EXPECT_EQ(value.find_first_not_of(L'y'), std::wstring::npos);
+
+    const DWORD one = 1;
+    StoreRaw(kDebugValue, REG_DWORD, &one, sizeof(one));
+    ReadReg(kDebugValue, value);
+    EXPECT_NE(value, L"1");
 }
 
 TEST_F(SettingsStoreTest, ClearAccountDeletesWhatExistsAndReportsTheRest) {

@@ -11,26 +11,24 @@
 namespace kvshake::testing {
 namespace {
 
-std::wstring Offset(size_t offset) { return std::to_wstring(offset); }
-
 // This test program never loads the module itself, so the helper processes below are the only
 // ones that keep the block alive.
 TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload) {
-    const std::wstring tabNum = Offset(offsetof(SharedBlock, g_nTabNum));
-    const std::wstring nextTabNum = Offset(offsetof(SharedBlock, g_nNextTabNum));
+    const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
+    const std::wstring nextTabNum = Word(offsetof(SharedBlock, g_nNextTabNum));
     const std::wstring written = UniqueName(L"written");
     const std::wstring answered = UniqueName(L"answered");
 
-    TestHost first(L"load block-zero poke " + tabNum + L" 7 signal " + written + L" wait " +
-                   answered + L" peek " + nextTabNum + L" unload");
-    TestHost second(L"load wait " + written + L" peek " + tabNum + L" poke " + nextTabNum +
-                    L" 3 signal " + answered + L" unload");
+    TestHost first(L"load block-zero poke" + tabNum + L"7 signal " + written + L" wait " +
+                   answered + L" peek" + nextTabNum + L"unload");
+    TestHost second(L"load wait " + written + L" peek" + tabNum + L"poke" + nextTabNum +
+                    L"3 signal " + answered + L" unload");
     ASSERT_EQ(first.Wait(), 0u) << first.Output();
     ASSERT_EQ(second.Wait(), 0u) << second.Output();
     EXPECT_EQ(first.Output(), "zero\n3\n");
     EXPECT_EQ(second.Output(), "7\n");
 
-    TestHost later(L"load block-zero peek " + tabNum);
+    TestHost later(L"load block-zero peek" + tabNum);
     ASSERT_EQ(later.Wait(), 0u);
     EXPECT_EQ(later.Output(), "zero\n0\n");
 }

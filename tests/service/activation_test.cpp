@@ -53,13 +53,7 @@ class ActivationTest : public InProcessTabTest {
     }
 
     static std::vector<RecordedRequest> ActiveRequests() {
-        std::vector<RecordedRequest> active;
-        for (RecordedRequest& request : standin::Requests()) {
-            if (request.RequestLine().find("shakeactive") != std::string::npos) {
-                active.push_back(std::move(request));
-            }
-        }
-        return active;
+        return standin::RequestsTo("shakeactive");
     }
 };
 
@@ -195,9 +189,7 @@ TEST_F(ActivationTest, InitActiveLogsEachStepInOrder) {
     standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-1\"}"}])");
     WriteReg(kDebugValue, L"1");
     AttachedTab tab;
-    for (int i = 0; i < 100 && ReadLogFile().find("ActivateSuc End") == std::string::npos; ++i) {
-        MessageRecorder::Pump(100);
-    }
+    WaitUntil([] { return LogHas("ActivateSuc End"); }, 10000);
     const std::string log = ReadLogFile();
     size_t at = 0;
     for (const char* line :

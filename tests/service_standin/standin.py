@@ -15,8 +15,11 @@ Two loopback listeners:
     POST /default   one JSON answer object: with "match", the default for
                     requests that it matches (the most recently set
                     matching default wins); without, the fallback default
-    GET  /requests  for each request: "REQUEST <len> <arrival_ms>\\r\\n" then
-                    exactly <len> raw bytes (application/octet-stream)
+    GET  /requests  for each request: "REQUEST <len> <alongside> <done>\\r\\n"
+                    then exactly <len> raw bytes (application/octet-stream);
+                    alongside: how many requests for the same path (without
+                    query) were waiting for their answers when it arrived;
+                    done: 1 once its answer is being sent or was dropped
     GET  /count     number of recorded requests, decimal text
     GET  /ping      "ok"
 
@@ -47,7 +50,6 @@ import sys
 import threading
 import time
 
-START = time.monotonic()
 MAX_HEADER_BYTES = 64 * 1024
 READ_TIMEOUT_S = 30
 
@@ -56,17 +58,14 @@ def log(message):
     print("standin: " + message, file=sys.stderr, flush=True)
 
 
-def now_ms():
-    return int((time.monotonic() - START) * 1000)
-
-
 class State:
     """Answer queue and recorded requests, shared by both listeners."""
 
     def __init__(self):
         self.lock = threading.Lock()
         self.queue = collections.deque()
-        self.requests = []  # (raw bytes, arrival ms)
+        self.requests = []  # [raw bytes, alongside, done]
+        self.serving = collections.Counter()  # path -> requests being served
         self.default = {}  # the fallback default
         self.match_defaults = []  # (match, answer), oldest first
         # Hanging connections wait on the event current when they started;
@@ -74,8 +73,18 @@ class State:
         self.hang_release = threading.Event()
 
     def record(self, raw):
+        """Records a request as being served; returns what finished() takes."""
+        path = request_target(raw).split("?", 1)[0]
         with self.lock:
-            self.requests.append((raw, now_ms()))
+            entry = [raw, self.serving[path], 0]
+            self.serving[path] += 1
+            self.requests.append(entry)
+        return path, entry
+
+    def finished(self, path, entry):
+        with self.lock:
+            self.serving[path] -= 1
+            entry[2] = 1
 
     def next_answer(self, target):
         with self.lock:
@@ -106,7 +115,7 @@ class State:
     def reset(self):
         with self.lock:
             self.queue.clear()
-            self.requests.clear()
+            self.requests = []
             self.default = {}
             self.match_defaults = []
             self.hang_release.set()
@@ -242,13 +251,14 @@ class ServiceHandler(socketserver.BaseRequestHandler):
         except (ssl.SSLError, OSError) as exc:
             log("TLS handshake with %s failed: %s" % (peer, exc))
             return
+        served = None
+        state = self.server.state
         try:
             raw = read_request(conn)
             if raw is None:
                 log("%s disconnected before a full request" % peer)
                 return
-            state = self.server.state
-            state.record(raw)
+            served = state.record(raw)
             answer, release = state.next_answer(request_target(raw))
             if answer.get("delay_ms"):
                 time.sleep(answer["delay_ms"] / 1000.0)
@@ -257,10 +267,15 @@ class ServiceHandler(socketserver.BaseRequestHandler):
                 return
             if answer.get("close"):
                 return
+            # Done before the answer goes out: the client's next request may follow at once.
+            state.finished(*served)
+            served = None
             send_answer(conn, answer)
         except (ssl.SSLError, OSError) as exc:
             log("connection with %s failed: %s" % (peer, exc))
         finally:
+            if served:
+                state.finished(*served)
             close_quietly(conn)
 
 
@@ -306,8 +321,8 @@ class ControlHandler(http.server.BaseHTTPRequestHandler):
         elif self.path == "/requests":
             with state.lock:
                 recorded = list(state.requests)
-            out = b"".join(b"REQUEST %d %d\r\n%s" % (len(raw), ms, raw)
-                           for raw, ms in recorded)
+            out = b"".join(b"REQUEST %d %d %d\r\n%s" % (len(raw), alongside, done, raw)
+                           for raw, alongside, done in recorded)
             self.reply(200, out, "application/octet-stream")
         else:
             self.reply(404, "unknown path")

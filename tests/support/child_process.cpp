@@ -1,5 +1,7 @@
 #include "support/child_process.h"
 
+#include <cstdio>
+
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -135,6 +137,18 @@ DebuggedRun RunTestHostUnderDebugger(const std::wstring& commands) {
     }
     ::TerminateProcess(process.get(), 255);
     return run;
+}
+
+std::wstring Word(size_t number) { return L" " + std::to_wstring(number) + L" "; }
+
+std::vector<long> DetachTimes(const std::string& output) {
+    std::vector<long> times;
+    long ms = 0;
+    for (size_t at = output.find("detached in "); at != std::string::npos;
+         at = output.find("detached in ", at + 1)) {
+        if (std::sscanf(output.c_str() + at, "detached in %ld ms", &ms) == 1) times.push_back(ms);
+    }
+    return times;
 }
 
 unique_handle NamedEvent(const std::wstring& name) {

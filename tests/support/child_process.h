@@ -53,6 +53,11 @@ struct DebuggedRun {
 };
 DebuggedRun RunTestHostUnderDebugger(const std::wstring& commands);
 
+// A number as a word of the helper program's command line, with a space either side.
+std::wstring Word(size_t number);
+// The times that the helper program's "detach" commands printed, in milliseconds.
+std::vector<long> DetachTimes(const std::string& output);
+
 // A manual-reset event that the helper program's "signal" and "wait" commands use by name.
 unique_handle NamedEvent(const std::wstring& name);
 bool WaitForNamedEvent(const std::wstring& name, DWORD timeoutMs = 30000);

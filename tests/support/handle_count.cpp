@@ -29,7 +29,7 @@ struct HandleTable {
 
 }  // namespace
 
-DWORD HandleCountOfThisProcess() {
+std::optional<DWORD> HandleCountOfThisProcess() {
     std::vector<BYTE> buffer(1 << 20);
     NTSTATUS status;
     ULONG needed = 0;
@@ -38,7 +38,7 @@ DWORD HandleCountOfThisProcess() {
            kStatusInfoLengthMismatch) {
         buffer.resize(buffer.size() * 2);
     }
-    if (status != 0) return 0;
+    if (status != 0) return std::nullopt;
     const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
     DWORD count = 0;
     for (ULONG_PTR i = 0; i < table->count; ++i) {

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <optional>
+
 namespace kvshake::testing {
 
 // The number of handles this process holds, counted in the system's handle table (Wine's
-// GetProcessHandleCount answers 0). Zero when the table cannot be read.
-DWORD HandleCountOfThisProcess();
+// GetProcessHandleCount answers 0). Nothing when the table cannot be read.
+std::optional<DWORD> HandleCountOfThisProcess();
 
 }  // namespace kvshake::testing

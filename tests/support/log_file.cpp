@@ -50,4 +50,8 @@ size_t CountOccurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
+bool LogHas(const std::string& line, size_t times) {
+    return CountOccurrences(ReadLogFile(), line) >= times;
+}
+
 }  // namespace kvshake::testing

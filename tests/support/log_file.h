@@ -11,5 +11,7 @@ void DeleteLogFile();
 
 // How often part occurs in text (a log line in the log, say).
 size_t CountOccurrences(const std::string& text, const std::string& part);
+// The log holds line (or any part of one) at least times times.
+bool LogHas(const std::string& line, size_t times = 1);
 
 }  // namespace kvshake::testing

@@ -27,4 +27,14 @@ class MessageRecorder {
     std::vector<UINT> received_;
 };
 
+// Waits, handling this thread's messages, until the condition holds; false after timeoutMs.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 15000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        if (condition()) return true;
+        MessageRecorder::Pump(100);
+    }
+    return condition();
+}
+
 }  // namespace kvshake::testing

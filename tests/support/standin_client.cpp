@@ -85,7 +85,7 @@ bool Script(const std::string& answersJsonArray) { return Post("/script", answer
 
 bool SetDefault(const std::string& answerJsonObject) { return Post("/default", answerJsonObject); }
 
-// The reply frames each request as "REQUEST <length> <arrival ms>\r\n" and its raw bytes.
+// The reply frames each request as "REQUEST <length> <alongside> <done>\r\n" and its raw bytes.
 std::vector<RecordedRequest> Requests() {
     std::vector<RecordedRequest> requests;
     std::string reply;
@@ -94,15 +94,26 @@ std::vector<RecordedRequest> Requests() {
     while (position < reply.size()) {
         const size_t lineEnd = reply.find("\r\n", position);
         unsigned long length = 0;
-        unsigned arrival = 0;
+        unsigned alongside = 0, done = 0;
         if (lineEnd == std::string::npos ||
-            std::sscanf(reply.c_str() + position, "REQUEST %lu %u", &length, &arrival) != 2) {
+            std::sscanf(reply.c_str() + position, "REQUEST %lu %u %u", &length, &alongside,
+                        &done) != 3) {
             break;
         }
-        requests.push_back({reply.substr(lineEnd + 2, length), arrival});
+        requests.push_back({reply.substr(lineEnd + 2, length), alongside, done != 0});
         position = lineEnd + 2 + length;
     }
     return requests;
+}
+
+std::vector<RecordedRequest> RequestsTo(const char* pathPart) {
+    std::vector<RecordedRequest> matching;
+    for (RecordedRequest& request : Requests()) {
+        if (request.RequestLine().find(pathPart) != std::string::npos) {
+            matching.push_back(std::move(request));
+        }
+    }
+    return matching;
 }
 
 size_t RequestCount() {

@@ -8,7 +8,8 @@ namespace kvshake::testing {
 // One request as the service stand-in received it, byte for byte.
 struct RecordedRequest {
     std::string raw;
-    unsigned arrivalMs = 0;  // since the stand-in started
+    unsigned alongside = 0;  // requests for the same path awaiting answers when it arrived
+    bool done = false;       // its answer is being sent, or was dropped
 
     std::string RequestLine() const;           // "GET /path HTTP/1.0"
     std::vector<std::string> Headers() const;  // each "Name: value" line as sent
@@ -25,6 +26,7 @@ bool Reset();  // forgets answers and requests; releases hanging connections
 bool Script(const std::string& answersJsonArray);
 bool SetDefault(const std::string& answerJsonObject);
 std::vector<RecordedRequest> Requests();
+std::vector<RecordedRequest> RequestsTo(const char* pathPart);  // whose request line has the part
 size_t RequestCount();  // cheaper than Requests() for a test that only counts
 
 }  // namespace standin

@@ -15,30 +15,23 @@ using Microsoft::WRL::ComPtr;
 
 class ExportsTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        module_ = ::LoadLibraryW(ModulePath().c_str());
-        ASSERT_NE(module_, nullptr);
-        getClassObject_ = ExportOf<decltype(getClassObject_)>(module_, "DllGetClassObject");
-        canUnloadNow_ = ExportOf<decltype(canUnloadNow_)>(module_, "DllCanUnloadNow");
-        ASSERT_NE(getClassObject_, nullptr);
-        ASSERT_NE(canUnloadNow_, nullptr);
+        ASSERT_TRUE(module_ && getClassObject_ && canUnloadNow_);
     }
 
-    static ComPtr<IClassFactory> Factory() {
+    ComPtr<IClassFactory> Factory() {
         ComPtr<IClassFactory> factory;
         EXPECT_EQ(getClassObject_(CLSID_ShakeBHO, IID_PPV_ARGS(&factory)), S_OK);
         return factory;
     }
 
-    static HMODULE module_;
-    static HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**);
-    static HRESULT(STDAPICALLTYPE* canUnloadNow_)();
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    const HMODULE module_ = ::LoadLibraryW(ModulePath().c_str());
+    const GetClassObject getClassObject_ = ExportOf<GetClassObject>(module_, "DllGetClassObject");
+    const CanUnloadNow canUnloadNow_ = ExportOf<CanUnloadNow>(module_, "DllCanUnloadNow");
 };
-
-HMODULE ExportsTest::module_ = nullptr;
-HRESULT(STDAPICALLTYPE* ExportsTest::getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
-HRESULT(STDAPICALLTYPE* ExportsTest::canUnloadNow_)() = nullptr;
 
 TEST_F(ExportsTest, UnknownClassIsNotAvailable) {
     void* object = reinterpret_cast<void*>(1);

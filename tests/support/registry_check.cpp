@@ -1,4 +1,4 @@
-#include "com/registry_check.h"
+#include "support/registry_check.h"
 
 #include <shlwapi.h>
 

@@ -6,15 +6,16 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "KVShake_h.h"
-#include "com/program_run.h"
-#include "com/registry_check.h"
 #include "com/scoped_variant.h"
 #include "resources/resource.h"
+#include "support/child_process.h"
+#include "support/registry_check.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -143,30 +144,27 @@ void ExpectNothingRegistered() {
 
 // The HRESULT that kvshake_regtool prints: the export called in a process of its own.
 std::string RegTool(const std::wstring& arguments) {
-    const ProgramRun run = RunRegTool(arguments);
+    const ProgramRun run =
+        RunProgram(L"\"" + BesideThisProgram(L"kvshake_regtool.exe") + L"\" " + arguments);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    return run.output;
+    return run.output.substr(0, run.output.find_first_of("\r\n"));
+}
+
+HRESULT Regsvr32(const std::wstring& options) {
+    wchar_t system[MAX_PATH] = {};
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    const ProgramRun run = RunProgram(std::wstring(L"\"") + system + L"\\regsvr32.exe\" " +
+                                      options + L" \"" + ModulePath() + L"\"");
+    return run.exitCode == 0 ? S_OK : E_FAIL;
 }
 
 using PlainExport = HRESULT(STDAPICALLTYPE*)();
 using InstallExport = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
 
-template <typename Function>
-Function Export(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
 // The module loaded into this program. DllInstall is only ever called here without "user": the
-// per-user switch would stay on for the rest of the run.
+// per-user switch would stay on for the rest of the process.
 class RegistrationTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        module_ = ::LoadLibraryW(ModulePath().c_str());
-        registerServer_ = Export<PlainExport>(module_, "DllRegisterServer");
-        unregisterServer_ = Export<PlainExport>(module_, "DllUnregisterServer");
-        install_ = Export<InstallExport>(module_, "DllInstall");
-    }
-
     void SetUp() override {
         ASSERT_TRUE(module_ && registerServer_ && unregisterServer_ && install_);
         wchar_t path[MAX_PATH] = {};
@@ -176,34 +174,37 @@ class RegistrationTest : public ::testing::Test {
     }
     void TearDown() override { RemoveEverything(); }
 
-    static HMODULE module_;
-    static PlainExport registerServer_;
-    static PlainExport unregisterServer_;
-    static InstallExport install_;
+    const HMODULE module_ = ::LoadLibraryW(ModulePath().c_str());
+    const PlainExport registerServer_ = ExportOf<PlainExport>(module_, "DllRegisterServer");
+    const PlainExport unregisterServer_ = ExportOf<PlainExport>(module_, "DllUnregisterServer");
+    const InstallExport install_ = ExportOf<InstallExport>(module_, "DllInstall");
     std::wstring modulePath_;
 };
 
-HMODULE RegistrationTest::module_ = nullptr;
-PlainExport RegistrationTest::registerServer_ = nullptr;
-PlainExport RegistrationTest::unregisterServer_ = nullptr;
-InstallExport RegistrationTest::install_ = nullptr;
-
-TEST_F(RegistrationTest, OwnExportWritesEveryKeyAndValueAndTheTypeLibrary) {
-    ASSERT_EQ(registerServer_(), S_OK);
-    ExpectRegistered(kMachineClasses, modulePath_);
-}
-
-TEST_F(RegistrationTest, Regsvr32WritesEveryKeyAndValueAndTheTypeLibrary) {
-    wchar_t system[MAX_PATH] = {};
-    ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
-    const ProgramRun run =
-        RunProgram(std::wstring(L"\"") + system + L"\\regsvr32.exe\" /s \"" + ModulePath() + L"\"");
-    ASSERT_EQ(run.exitCode, 0u) << run.output;
-    ExpectRegistered(kMachineClasses, ModulePath());
+TEST_F(RegistrationTest, EachWayInWritesEveryKeyAndTheTypeLibraryAndItsWayOutRemovesThem) {
+    const struct {
+        const char* name;
+        std::function<HRESULT()> in, out;
+        std::wstring module;
+    } ways[] = {
+        {"exports", registerServer_, unregisterServer_, modulePath_},
+        {"DllInstall", [this] { return install_(TRUE, nullptr); },
+         [this] { return install_(FALSE, nullptr); }, modulePath_},
+        {"regsvr32", [] { return Regsvr32(L"/s"); }, [] { return Regsvr32(L"/u /s"); },
+         ModulePath()},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        ASSERT_EQ(way.in(), S_OK);
+        ExpectRegistered(kMachineClasses, way.module);
+        ASSERT_EQ(way.out(), S_OK);
+        ExpectNothingRegistered();
+    }
 }
 
 TEST_F(RegistrationTest, ASecondRegistrationDropsWhatWasPlantedInForceRemoveKeys) {
     ASSERT_EQ(registerServer_(), S_OK);
+    ExpectRegistered(kMachineClasses, modulePath_);
     for (const std::wstring& key : {kMachineClasses + kObject, kBhoKey, kButtonKey}) {
         SetString(HKEY_LOCAL_MACHINE, key, L"Stale", L"planted");
         SetString(HKEY_LOCAL_MACHINE, key + L"\\Stale", L"", L"planted");
@@ -238,22 +239,16 @@ TEST_F(RegistrationTest, UnregistrationRemovesOurKeysAndKeepsEverySharedParent) 
     }
 }
 
-TEST_F(RegistrationTest, InstallTrueRegistersPerMachineAndInstallFalseOnlyUnregisters) {
-    ASSERT_EQ(install_(TRUE, nullptr), S_OK);
-    ExpectRegistered(kMachineClasses, modulePath_);
-    ASSERT_EQ(install_(FALSE, nullptr), S_OK);
-    ExpectNothingRegistered();
-}
-
 // "user" in any case, and nothing else, installs for the current user; in a fresh process each,
 // since per-user mode stays on for the process.
 TEST_F(RegistrationTest, InstallCommandLineChoosesPerUserOrPerMachine) {
     const struct {
         const wchar_t* commandLine;
         const Classes& classes;
-    } cases[] = {{L"user", kUserClasses},     {L"USER", kUserClasses},
-                 {L"User", kUserClasses},     {L"users", kMachineClasses},
-                 {L"user ", kMachineClasses}, {L"/user", kMachineClasses}};
+    } cases[] = {{L"user", kUserClasses},
+                 {L"USER", kUserClasses},
+                 {L"users", kMachineClasses},
+                 {L"/user", kMachineClasses}};
     for (const auto& install : cases) {
         SCOPED_TRACE(std::wstring(L"\"") + install.commandLine + L"\"");
         const std::wstring quoted = std::wstring(L" \"") + install.commandLine + L"\"";

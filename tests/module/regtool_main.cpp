@@ -14,11 +14,6 @@ namespace {
 using PlainExport = HRESULT(STDAPICALLTYPE*)();
 using InstallExport = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
 
-template <typename Function>
-Function Export(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
 int Usage() {
     std::fputs("usage: kvshake_regtool register | unregister | install <0|1> [cmdline]\n", stderr);
     return 2;
@@ -27,13 +22,13 @@ int Usage() {
 bool Call(HMODULE module, int argc, wchar_t** argv, HRESULT& result) {
     const std::wstring command = argv[1];
     if (command == L"register" || command == L"unregister") {
-        const auto function = Export<PlainExport>(
+        const auto function = kvshake::testing::ExportOf<PlainExport>(
             module, command == L"register" ? "DllRegisterServer" : "DllUnregisterServer");
         if (function == nullptr) return false;
         result = function();
         return true;
     }
-    const auto install = Export<InstallExport>(module, "DllInstall");
+    const auto install = kvshake::testing::ExportOf<InstallExport>(module, "DllInstall");
     if (command != L"install" || argc < 3 || install == nullptr) return false;
     result = install(std::wcstol(argv[2], nullptr, 10) != 0, argc > 3 ? argv[3] : nullptr);
     return true;
