@@ -147,8 +147,8 @@ void CShakeBHO::StartInitialActivation(bool newTab) {
     std::wstring token;
     if (ReadReg(kTokenValue, token)) {
         WriteLog("Has Token");
-        activation.reset(StartModuleThread([tabWindow] { InitActive(*tabWindow); }, nullptr,
-                                           CREATE_SUSPENDED));
+        activation.reset(
+            StartModuleThread([tabWindow] { InitActive(*tabWindow); }, nullptr, CREATE_SUSPENDED));
         WriteLog("After CreateThread to initActive");
     } else {
         WriteLog("No Token");

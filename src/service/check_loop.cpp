@@ -80,8 +80,9 @@ void CheckAsOwner(const CheckThreadState& state, FrontTab& frontTab) {
 // meanwhile named its own thread.
 bool TakeOwnDeathMark(DWORD self) {
     static_assert(sizeof(shake_da.g_dwDeadThreadId) == sizeof(LONG));
-    return ::InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(&shake_da.g_dwDeadThreadId),
-                                        0, static_cast<LONG>(self)) == static_cast<LONG>(self);
+    return ::InterlockedCompareExchange(
+               reinterpret_cast<volatile LONG*>(&shake_da.g_dwDeadThreadId), 0,
+               static_cast<LONG>(self)) == static_cast<LONG>(self);
 }
 
 void checkShakeThread(CheckThreadState& state, FrontTab& frontTab) {

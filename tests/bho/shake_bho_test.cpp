@@ -10,6 +10,7 @@
 
 #include "bho/hidden_window.h"
 #include "browser_double/attached_tab.h"
+#include "com/module.h"
 #include "browser_double/in_process_tab_test.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
@@ -48,27 +49,31 @@ class ShakeBhoTest : public ::testing::Test {
     }
 };
 
-TEST_F(ShakeBhoTest, FirstAttachStartsTheMachineRunAndTabsAreNumberedAcrossProcesses) {
+// Two processes attach at the same moment, many times over, each time in a new machine run: one
+// of them is first, every time.
+TEST_F(ShakeBhoTest, FirstAttachOfAMachineRunIsDecidedOnceAcrossProcesses) {
     WriteReg(kTokenValue, L"token");
-    const std::wstring first = UniqueName(L"first"), done = UniqueName(L"done");
-    TestHost a(L"attach tab signal " + first + L" wait " + done);
-    ASSERT_TRUE(WaitForNamedEvent(first));
-    TestHost b(L"attach tab peek" + kTabNum + L"signal " + done);
-    ASSERT_EQ(b.Wait(), 0u);
-    ASSERT_EQ(a.Wait(), 0u);
-    EXPECT_EQ(b.Output(), "2\n");
-
-    const std::string log = ReadLogFile();
-    const size_t init = log.find("[INFO]Explorer Init\r\n");
-    const size_t token = log.find("[INFO]Has Token\r\n");
-    const size_t thread = log.find("[INFO]After CreateThread to initActive\r\n");
-    ASSERT_NE(init, std::string::npos) << log;
-    EXPECT_LT(init, token);
-    EXPECT_LT(token, thread);
-    EXPECT_EQ(CountOccurrences(log, "Explorer Init"), 1u) << log;
-    EXPECT_EQ(CountOccurrences(log, "New Tab, Tab Num:0"), 0u);
-    EXPECT_EQ(CountOccurrences(log, "[INFO]New Tab, Tab Num:1\r\n"), 1u);
-    EXPECT_EQ(CountOccurrences(log, "[INFO]InitHideWindow, CreateWindow Suc\r\n"), 2u);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE(round);
+        DeleteLogFile();
+        const std::wstring go = UniqueName(L"go"), done = UniqueName(L"done");
+        unique_handle goEvent = NamedEvent(go), doneEvent = NamedEvent(done);
+        // Both stay until both have attached: a machine run ends with its last process.
+        TestHost a(L"wait " + go + L" attach tab signal " + go + L"-a wait " + done);
+        TestHost b(L"wait " + go + L" attach tab signal " + go + L"-b wait " + done);
+        ::SetEvent(goEvent.get());
+        ASSERT_TRUE(WaitForNamedEvent(go + L"-a"));
+        ASSERT_TRUE(WaitForNamedEvent(go + L"-b"));
+        ::SetEvent(doneEvent.get());
+        ASSERT_EQ(a.Wait(), 0u);
+        ASSERT_EQ(b.Wait(), 0u);
+        const std::string log = ReadLogFile();
+        EXPECT_EQ(CountOccurrences(log, "\r\n2012/"), 1u) << log;  // the log file's header
+        EXPECT_EQ(CountOccurrences(log, "[INFO]Explorer Init\r\n"), 1u);
+        EXPECT_EQ(CountOccurrences(log, "[INFO]After CreateThread to initActive\r\n"), 1u);
+        EXPECT_EQ(CountOccurrences(log, "[INFO]New Tab, Tab Num:"), 1u);
+        EXPECT_EQ(CountOccurrences(log, "[INFO]InitHideWindow, CreateWindow Suc\r\n"), 2u);
+    }
 }
 
 TEST_F(ShakeBhoTest, EachTabOwnsAHiddenWindowNamedAfterItsNumber) {
@@ -148,13 +153,15 @@ TEST_F(ShakeBhoTest, HiddenWindowOutlivesItsObjectWithoutDanglingAndIsTakenOver)
                   L"-1 attach tab" + L" signal " + ready + L"-2 serve " + done);
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-1"));
     EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
+    EXPECT_TRUE(LogHas("[INFO]Receive Msg:WM_UP_UPLOAD\r\n"));
+    EXPECT_TRUE(LogHas("[Error]WM_UP_UPLOAD: the window has no helper object, nothing uploaded"));
 
     unique_handle step = NamedEvent(done + L"-1");
     ::SetEvent(step.get());
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-2"));
     EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 1u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 2u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "no helper object"), 1u);
     ::SetEvent(doneEvent.get());
     EXPECT_EQ(host.Wait(), 0u);
 }
@@ -230,6 +237,46 @@ TEST_F(ShakeBhoInProcessTest, ObjectOnAnAttachedBrowserObjectTakesItsFirstObject
     EXPECT_EQ(first.Bho().TabNumber(), 7);
     EXPECT_EQ(second.Bho().TabNumber(), 7);
     EXPECT_EQ(shake_da.g_nNextTabNum, 8);
+    const ScopedVariant clickBtn = first.Browser()->Property(L"ClickBtn");
+    EXPECT_EQ(clickBtn.type(), VT_BOOL);
+    EXPECT_EQ(clickBtn.get().boolVal, 1);
+}
+
+// The browser declares the event's arguments as DWORD; any integer form of them is understood.
+TEST_F(ShakeBhoInProcessTest, WindowStateArgumentsAreReadAsAnyInteger) {
+    SetActive(true);
+    AttachedTab back, front;
+    back.Browser()->FireWindowStateChanged(1, 1, VT_UI4);
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, back.Bho().HiddenWindow());
+}
+
+int HiddenWindowsOfThisThread() {
+    int count = 0;
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM found) {
+            wchar_t name[32] = {};
+            ::GetClassNameW(window, name, 32);
+            if (std::wstring(name).rfind(L"HideWindow", 0) == 0) ++*reinterpret_cast<int*>(found);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+TEST_F(ShakeBhoInProcessTest, ClosedTabsLeaveNoWindowNorWindowClassBehind) {
+    for (int i = 0; i < 200; ++i) {
+        AttachedTab tab;
+        tab.Browser()->FireQuit();
+    }
+    EXPECT_EQ(HiddenWindowsOfThisThread(), 0);
+    WNDCLASSW windowClass;
+    for (int number = 0; number < 200; ++number) {
+        const std::wstring name = L"HideWindow" + std::to_wstring(number);
+        EXPECT_FALSE(::GetClassInfoW(Module().Instance(), name.c_str(), &windowClass))
+            << "class " << number;
+    }
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, nullptr);
 }
 
 TEST_F(ShakeBhoInProcessTest, DetachClosesTheCheckThreadItWaitedFor) {

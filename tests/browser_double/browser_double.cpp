@@ -154,15 +154,15 @@ void BrowserDouble::FireQuit() {
     events_.Fire(DISPID_ONQUIT, params);
 }
 
-void BrowserDouble::FireWindowStateChanged(DWORD flags, DWORD validMask) {
-    // Arguments go in reverse order: the last one first. VT_I4 values need no clearing.
+void BrowserDouble::FireWindowStateChanged(DWORD flags, DWORD validMask, VARTYPE type) {
+    // Arguments go in reverse order: the last one first. VT_I4 and VT_UI4 need no clearing.
     VARIANT arguments[2];
     ::VariantInit(&arguments[0]);
-    arguments[0].vt = VT_I4;
-    arguments[0].lVal = static_cast<LONG>(validMask);
+    arguments[0].vt = type;
+    arguments[0].ulVal = validMask;
     ::VariantInit(&arguments[1]);
-    arguments[1].vt = VT_I4;
-    arguments[1].lVal = static_cast<LONG>(flags);
+    arguments[1].vt = type;
+    arguments[1].ulVal = flags;
     DISPPARAMS params = {};
     params.rgvarg = arguments;
     params.cArgs = 2;

@@ -52,8 +52,9 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
 
     // DWebBrowserEvents2::OnQuit.
     void FireQuit();
-    // DWebBrowserEvents2::WindowStateChanged(dwWindowStateFlags, dwValidFlagsMask).
-    void FireWindowStateChanged(DWORD flags, DWORD validMask);
+    // DWebBrowserEvents2::WindowStateChanged(dwWindowStateFlags, dwValidFlagsMask), as VT_I4
+    // like the browser, or as another integer type.
+    void FireWindowStateChanged(DWORD flags, DWORD validMask, VARTYPE type = VT_I4);
     std::size_t SinkCount() const { return events_.SinkCount(); }
 
     // The calls received so far, such as L"Advise", L"Unadvise", L"PutProperty ClickBtn",

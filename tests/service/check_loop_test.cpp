@@ -170,6 +170,45 @@ TEST_F(CheckLoopTest, DetachDuringASilentExchangeLeavesTheThreadToEndByItself) {
     EXPECT_EQ(CountOccurrences(log, "TerminateThread"), 0u);
 }
 
+// The newest tab is in front; its thread stops handling messages (a hung tab).
+TEST_F(CheckLoopTest, HungFrontTabIsGivenUpAndCheckingGoesOn) {
+    const std::wstring hung = Name(L"hung"), done = Name(L"done");
+    unique_handle doneEvent = NamedEvent(done);
+    TestHost checker(L"attach tab serve " + done);
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
+    TestHost front(L"attach tab signal " + hung + L" hang");
+    ASSERT_TRUE(WaitForNamedEvent(hung));
+    MessageRecorder::Pump(6000);  // the system takes a thread for hung after 5 s without messages
+    standin::Script("[" + CheckAnswer(R"({"ret":"0","shake_status":"1"})") + "]");
+    ASSERT_TRUE(WaitUntil([] { return LogHas("[Error]The tab in front did not take message"); }))
+        << ReadLogFile();
+    const size_t checks = Checks().size();
+    EXPECT_TRUE(WaitUntil([&] { return Checks().size() >= checks + 3; }));
+    ::SetEvent(doneEvent.get());
+    EXPECT_EQ(checker.Wait(), 0u);
+}
+
+// The browser ends the checker's process in the middle of an exchange; a tab of another process
+// takes the role over at its next pass.
+TEST_F(CheckLoopTest, RoleOfAnEndedProcessIsTakenOverWithinOnePause) {
+    const std::wstring done = Name(L"done");
+    unique_handle doneEvent = NamedEvent(done);
+    TestHost checker(L"attach tab serve " + done);
+    ASSERT_TRUE(WaitUntil(Activated, kActivationTimeoutMs)) << ReadLogFile();
+    TestHost other(L"attach tab serve " + done);
+    ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); }));
+    standin::SetDefault(CheckAnswer(kNothing, 2000));
+    ASSERT_TRUE(WaitUntil([] {
+        const std::vector<RecordedRequest> checks = Checks();
+        return !checks.empty() && !checks.back().done;
+    }));
+    checker.Kill();
+    const size_t checks = Checks().size();
+    EXPECT_TRUE(WaitUntil([&] { return Checks().size() > checks; }, kActivePauseMs + 2000));
+    ::SetEvent(doneEvent.get());
+    EXPECT_EQ(other.Wait(), 0u);
+}
+
 TEST_F(CheckLoopTest, TwoTabsClosedTogetherBothHaveTheirThreadsEnd) {
     const std::wstring newTab = Name(L"new-tab"), go = Name(L"go"), done = Name(L"done");
     unique_handle newTabEvent = NamedEvent(newTab), goEvent = NamedEvent(go),
@@ -216,6 +255,24 @@ TEST_F(CheckLoopPassesTest, PassesLeaveTheHandleCountFlat) {
     ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 350; }, 60000));
     EXPECT_LE(HandleCountOfThisProcess().value_or(MAXDWORD), *before + 2);
     SetActive(false);
+}
+
+// A tab stopped during its pause, and a tab that quits, each end their thread, which takes its
+// own stop mark back.
+TEST_F(CheckLoopPassesTest, StoppedThreadsEndAndClearTheirMark) {
+    SetActive(true);
+    AttachedTab checker;
+    ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 3; }));
+    {
+        AttachedTab waiting;
+        MessageRecorder::Pump(500);  // its thread finds the role taken and pauses
+    }
+    EXPECT_EQ(shake_da.g_dwDeadThreadId, 0u);
+    checker.Browser()->FireQuit();
+    ASSERT_TRUE(WaitUntil([] { return shake_da.g_dwDeadThreadId == 0; }));
+    const size_t checks = standin::RequestCount();
+    MessageRecorder::Pump(500);
+    EXPECT_EQ(standin::RequestCount(), checks);
 }
 
 }  // namespace

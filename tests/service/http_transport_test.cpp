@@ -52,6 +52,13 @@ TEST_F(HttpTransportTest, BodyArrivingInTwoDeliveriesComesBackWhole) {
     EXPECT_EQ(*text, std::wstring(body.begin(), body.end()));
 }
 
+TEST_F(HttpTransportTest, BodyOverOneMebibyteIsAFailedExchange) {
+    const std::string limit(1024 * 1024, 'a');
+    ASSERT_TRUE(standin::Script("[{\"body\":\"" + limit + "\"},{\"body\":\"" + limit + "b\"}]"));
+    EXPECT_EQ(Get().value_or(L"").size(), limit.size());
+    EXPECT_FALSE(Get().has_value());
+}
+
 TEST_F(HttpTransportTest, BodyIsDecodedFromUtf8) {
     ASSERT_TRUE(standin::Script(R"([{"body":"{\"nickname\":\"\u4e2d\u6587\"}"},
                                     {"body_b64":"Yf9i"}])"));

@@ -328,7 +328,7 @@ const std::map<std::wstring, Command>& Commands() {
         {L"prop-bool",
          [](Words& words) {
              BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
-             browser->SetProperty(words.Text(), ScopedVariant::Bool(true).get());
+             browser->SetProperty(words.Text(), ScopedVariant::BoolValue(VARIANT_TRUE).get());
              return kContinue;
          }},
         {L"prop-text",

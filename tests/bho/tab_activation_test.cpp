@@ -1,0 +1,196 @@
+// A tab's activation flows, on helper objects of the module's code linked in, sited on browser
+// doubles of this process, against the service stand-in.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "bho/hidden_window.h"
+#include "bho/shake_bho.h"
+#include "browser_double/attached_tab.h"
+#include "browser_double/in_process_tab_test.h"
+#include "foundation/log.h"
+#include "foundation/settings_store.h"
+#include "foundation/shared_state.h"
+#include "service/activation.h"
+#include "service/active_state.h"
+#include "support/handle_count.h"
+#include "support/log_file.h"
+#include "support/message_recorder.h"
+#include "support/standin_client.h"
+
+namespace kvshake::testing {
+namespace {
+
+std::wstring Stored(const wchar_t* name) {
+    std::wstring value;
+    ReadReg(name, value);
+    return value;
+}
+
+std::string Answer(const char* body, int delayMs = 0) {
+    return std::string(R"({"match":"shakeactive","delay_ms":)") + std::to_string(delayMs) +
+           R"(,"body":)" + JsonString(body) + "}";
+}
+
+class TabActivationTest : public InProcessTabTest {
+  protected:
+    // Checks of the threads that a successful activation starts are answered slowly.
+    int CheckDelayMs() const override { return 200; }
+
+    void SetUp() override {
+        InProcessTabTest::SetUp();
+        ClearAccount();
+        WriteReg(kTokenValue, L"t-1");
+        WriteReg(kUinValue, L"10001");
+        WriteReg(kDebugValue, L"1");
+        DeleteLogFile();
+        EnableLog(true);
+    }
+    void TearDown() override {
+        EnableLog(false);
+        ClearAccount();
+        DelReg(kDebugValue);
+        InProcessTabTest::TearDown();
+    }
+
+    // The first attach of a machine run, which activates on a thread of its own.
+    static void StartMachineRun() { shake_da.g_bInited = false; }
+};
+
+TEST_F(TabActivationTest, ActivateWhileActiveOnlyStartsACheckThread) {
+    AttachedTab tab;
+    SetActive(true);
+    tab.Bho().activate();
+    EXPECT_TRUE(standin::RequestsTo("shakeactive").empty());
+    EXPECT_TRUE(LogHas("[INFO]activate End & Don't need to go Active\r\n"));
+    EXPECT_TRUE(LogHas("[INFO]Create New Thread To Check, ThreadID :"));
+}
+
+TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
+    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
+    AttachedTab tab;
+    MessageRecorder front;
+    shake_da.g_HideWindowHwnd = front.Window();
+    tab.Bho().activate();
+
+    const auto requests = standin::RequestsTo("shakeactive");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].RequestLine(),
+              "GET /cgi-bin/pqsupport-bin/shakeactive?action=active&browser=3&f=json&token=t-1"
+              "&uin=10001 HTTP/1.0");
+    EXPECT_EQ(Stored(kSidValue), L"s-42");
+    EXPECT_TRUE(ReadActive());
+    EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(CountOccurrences(log, "startCheckShake start"), 1u);
+    for (const char* line :
+         {"[INFO]Active Suc\r\n", "[INFO]In ActiveSuc, Send Msg End\r\n",
+          "[INFO]ActivateSuc End\r\n", "[INFO]activate End & go to Active real\r\n"}) {
+        EXPECT_EQ(CountOccurrences(log, line), 1u) << line;
+    }
+    // "HasThreadCheck" holds exactly 1, so a second activation starts no thread.
+    SetActive(false);
+    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-43"})") + "]");
+    tab.Bho().activate();
+    EXPECT_EQ(Stored(kSidValue), L"s-43");
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);
+}
+
+TEST_F(TabActivationTest, RefusalDeletesTheAccountOnlyWhenItSays201) {
+    standin::Script("[" + Answer(R"({"message":"invalid","ret":"1"})") + "," +
+                    Answer(R"({"message":"invalid","ret":"201"})") + "]");
+    AttachedTab tab;
+    tab.Bho().activate();
+    EXPECT_FALSE(ReadActive());
+    EXPECT_EQ(Stored(kTokenValue), L"t-1");
+    tab.Bho().activate();
+    EXPECT_FALSE(ReadActive());
+    EXPECT_EQ(Stored(kTokenValue), L"");
+    EXPECT_TRUE(LogHas("[INFO]Active Fail\r\n", 2));
+}
+
+// The activation thread hands the check thread to the tab's own thread, which pumps here.
+TEST_F(TabActivationTest, InitActiveLogsEachStepInOrderAndTheTabKeepsTheCheckThread) {
+    StartMachineRun();
+    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
+    AttachedTab tab;
+    ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); })) << ReadLogFile();
+    const std::string log = ReadLogFile();
+    size_t at = 0;
+    for (const char* line :
+         {"[INFO]Explorer Init\r\n", "[INFO]Has Token\r\n",
+          "[INFO]After CreateThread to initActive\r\n",
+          "[INFO]InitHideWindow, CreateWindow Suc\r\n", "[INFO]InitActive Start\r\n",
+          "[INFO]InitActive Result: {\"message\":\"OK\",\"sid\":\"s-1\"}\r\n",
+          "[INFO]Active Result Message Value:OK\r\n", "[INFO]Active Suc\r\n",
+          "[INFO]In ActiveSuc, Send Msg End\r\n", "[INFO]startCheckShake start\r\n",
+          "[INFO]Create New Thread To Check, ThreadID :", "[INFO]ActivateSuc End\r\n"}) {
+        at = log.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " in order in\n" << log;
+    }
+    EXPECT_EQ(Stored(kSidValue), L"s-1");
+    EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
+}
+
+TEST_F(TabActivationTest, InitActiveWithoutAnAnswerOrWithARefusalStaysInactive) {
+    struct Case {
+        std::string answer;
+        const char* line;
+        bool accountKept;
+    };
+    for (const Case& c :
+         {Case{R"({"match":"shakeactive","close":true})", "[Error]InitActive No Result\r\n", true},
+          Case{Answer(R"({"message":"invalid","ret":"201"})"),
+               "[INFO]Active Result Message Value:invalid\r\n", false}}) {
+        SCOPED_TRACE(c.answer);
+        StartMachineRun();
+        WriteReg(kTokenValue, L"t-1");
+        standin::Script("[" + c.answer + "]");
+        AttachedTab tab;
+        ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]Active Fail\r\n"); })) << ReadLogFile();
+        EXPECT_TRUE(LogHas(c.line));
+        EXPECT_FALSE(ReadActive());
+        EXPECT_EQ(Stored(kTokenValue) == L"t-1", c.accountKept);
+        EXPECT_FALSE(LogHas("startCheckShake start"));
+    }
+}
+
+// The tab goes while the activation thread still waits for the service: the late success reaches
+// no helper object, starts no check thread, and leaves nothing behind.
+TEST_F(TabActivationTest, DetachDuringARunningActivationIsSafeAndLeavesNothing) {
+    // A first exchange and a first tab leave WinINet's and the window system's own state behind.
+    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-0"})") + "," +
+                    Answer(R"({"message":"OK","sid":"s-1"})", 1500) + "]");
+    RequestActivation();
+    { AttachedTab warmUp; }
+    const std::optional<DWORD> handlesBefore = HandleCountOfThisProcess();
+    ASSERT_TRUE(handlesBefore) << "the handle table cannot be read";
+    StartMachineRun();
+    Microsoft::WRL::ComPtr<BrowserDouble> browser;
+    {
+        AttachedTab tab;
+        browser = tab.Browser();
+        ASSERT_TRUE(WaitUntil([] { return standin::RequestsTo("shakeactive").size() == 2; }));
+        browser->FireQuit();
+    }
+    ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); })) << ReadLogFile();
+    MessageRecorder::Pump(200);
+    EXPECT_FALSE(LogHas("startCheckShake start"));
+    EXPECT_EQ(browser->References(), 1u);
+    EXPECT_EQ(HandleCountOfThisProcess(), handlesBefore);
+}
+
+TEST_F(TabActivationTest, LastTabQuittingWhileActiveInactivates) {
+    standin::Script("[" + Answer(R"({"message":"OK"})") + "]");
+    AttachedTab tab;
+    SetActive(true);
+    tab.Browser()->FireQuit();
+    EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 1u);
+    EXPECT_FALSE(ReadActive());
+    EXPECT_TRUE(LogHas("[INFO]Before UnActive g_nTabNum Value:0\r\n"));
+    EXPECT_TRUE(LogHas("[INFO]unActive start\r\n"));
+}
+
+}  // namespace
+}  // namespace kvshake::testing
