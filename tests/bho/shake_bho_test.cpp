@@ -250,17 +250,17 @@ TEST_F(ShakeBhoInProcessTest, WindowStateArgumentsAreReadAsAnyInteger) {
     EXPECT_EQ(shake_da.g_HideWindowHwnd, back.Bho().HiddenWindow());
 }
 
+BOOL CALLBACK CountHiddenWindow(HWND window, LPARAM count) {
+    wchar_t name[32] = {};
+    ::GetClassNameW(window, name, 32);
+    if (std::wstring(name).rfind(L"HideWindow", 0) == 0) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
 int HiddenWindowsOfThisThread() {
     int count = 0;
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND window, LPARAM found) {
-            wchar_t name[32] = {};
-            ::GetClassNameW(window, name, 32);
-            if (std::wstring(name).rfind(L"HideWindow", 0) == 0) ++*reinterpret_cast<int*>(found);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    ::EnumThreadWindows(::GetCurrentThreadId(), CountHiddenWindow,
+                        reinterpret_cast<LPARAM>(&count));
     return count;
 }
 
