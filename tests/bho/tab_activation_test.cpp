@@ -18,15 +18,10 @@
 #include "support/log_file.h"
 #include "support/message_recorder.h"
 #include "support/standin_client.h"
+#include "support/stored_value.h"
 
 namespace kvshake::testing {
 namespace {
-
-std::wstring Stored(const wchar_t* name) {
-    std::wstring value;
-    ReadReg(name, value);
-    return value;
-}
 
 std::string Answer(const char* body, int delayMs = 0) {
     return std::string(R"({"match":"shakeactive","delay_ms":)") + std::to_string(delayMs) +

@@ -12,15 +12,10 @@
 #include "service/active_state.h"
 #include "support/log_file.h"
 #include "support/standin_client.h"
+#include "support/stored_value.h"
 
 namespace kvshake::testing {
 namespace {
-
-std::wstring Stored(const wchar_t* name) {
-    std::wstring value;
-    ReadReg(name, value);
-    return value;
-}
 
 bool AccountIsGone() {
     std::wstring value;
