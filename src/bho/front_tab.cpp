@@ -7,12 +7,22 @@
 
 namespace kvshake {
 
-bool SendToFrontTab(UINT message, WPARAM wParam) noexcept {
+namespace {
+
+// How long a tab in front may take over a message. An upload runs its whole exchange with the
+// service inside it, so this is generous; a tab whose thread has stopped pumping messages is
+// given up on at once.
+constexpr UINT kFrontTabReplyLimitMs = 60000;
+
+// Sends message to the hidden window of the tab in front, g_HideWindowHwnd, which may belong to
+// another process, and waits until that tab's thread has handled it, or until the tab is found
+// hung or the limit is up (logged). A message to no window is lost.
+void SendToFrontTab(UINT message) noexcept {
     const HWND front = shake_da.g_HideWindowHwnd;
     DWORD_PTR result = 0;
-    if (::SendMessageTimeoutW(front, message, wParam, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+    if (::SendMessageTimeoutW(front, message, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
                               kFrontTabReplyLimitMs, &result)) {
-        return true;
+        return;
     }
     const DWORD error = ::GetLastError();
     // A window that is gone, or was never there, loses the message quietly.
@@ -23,8 +33,9 @@ bool SendToFrontTab(UINT message, WPARAM wParam) noexcept {
         } catch (...) {
         }
     }
-    return false;
 }
+
+}  // namespace
 
 void FrontTabMessenger::Upload() noexcept {
     WriteLog("Send Msg:WM_UP_UPLOAD");
