@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "browser_double/connection_point_double.h"
+#include "browser_double/page_double.h"
 #include "com/scoped_variant.h"
 #include "foundation/unique_resource.h"
 #include "support/critical_section.h"
@@ -67,6 +68,13 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     void SetProperty(const std::wstring& name, const VARIANT& value);
 
     HWND TopWindow() const { return window_.get(); }
+    // The page the tab shows: get_Document hands out its document; with none (the start),
+    // get_Document answers S_OK and null.
+    void ShowPage(std::shared_ptr<PageDouble> page);
+    // Builds the browser's window tree under the top window as that version of the browser has
+    // it (6; 7; 8 to 11), as real windows of the calling thread, and returns the
+    // "Internet Explorer_Server" window.
+    HWND BuildWindowTree(int version);
     void SetLocationUrl(std::wstring url);
     // The references held on the object, for checking that a client let go of it.
     ULONG References() const { return references_.load(); }

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <windows.h>
+#include <mshtml.h>
+#include <wrl/client.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kvshake::testing {
+
+// One element of a page's body, in document order. An element whose tag is "img" is also one of
+// the document's images.
+struct PageElement {
+    std::wstring tag = L"div";
+    std::wstring id;
+    std::wstring className;
+    // The inline style's background image exactly as the browser reports it, e.g. url("a.png").
+    std::wstring backgroundImage;
+    // Images only: the address and the size as the browser reports them.
+    std::wstring src;
+    long width = 0;
+    long height = 0;
+};
+
+// A page as a test or the demo describes it.
+struct PageSpec {
+    std::optional<std::wstring> title = std::wstring();  // nullopt: get_title fails
+    std::wstring url = L"http://example.test/";          // document.URL and location.href
+    std::wstring protocol;  // location.protocol; taken from url ("http:") when empty
+    std::wstring hostname;  // location.hostname; taken from url when empty
+    bool locationReadable = true;  // false: the window's get_location fails
+    std::wstring windowName;       // window.name
+    std::wstring appVersion = L"5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
+    std::vector<PageElement> elements;
+    std::vector<PageSpec> frames;  // in order; each a document of its own
+    bool refusesDocument = false;  // as a frame: its window refuses its document (another site)
+    bool hasBody = true;           // false: get_body fails
+    long bodyScrollTop = 0;
+    long documentScrollTop = 0;
+};
+
+// What a test sees of one element of a live page (one the page had, or one the code added).
+struct ElementState {
+    std::wstring tag;
+    std::wstring className;
+    std::wstring cssText;  // the inline style as last set whole, or as built from the spec
+    std::wstring display;  // the inline style's display
+    std::wstring backgroundImage;
+    bool inBody = false;  // appended to the body (created and not appended: false)
+};
+
+// A live page: an MSHTML document object model over a PageSpec, for use on one thread. The
+// document answers IHTMLDocument2 and IHTMLDocument3; its parts (window, location, navigator,
+// collections, elements, styles, frames) are COM objects of their own. Every reference the code
+// under test takes on any of them is counted, so a test can check that none is left behind.
+class PageDouble {
+  public:
+    static std::shared_ptr<PageDouble> Create(const PageSpec& spec);
+    ~PageDouble();
+
+    // A new reference to the document's IDispatch (as IWebBrowser2::get_Document hands it out).
+    Microsoft::WRL::ComPtr<IDispatch> Document() const;
+
+    // References held on the page's objects, frames included, beyond the page's own.
+    long ReferencesHeld() const;
+
+    // The state of the first element with this id (the body's elements, appended ones included);
+    // nullopt when there is none. CountById counts them all.
+    std::optional<ElementState> ElementById(const std::wstring& id) const;
+    int CountById(const std::wstring& id) const;
+
+    void SetScrollTops(long body, long documentElement);
+    void SetAppVersion(std::wstring appVersion);
+};
+
+// Reads a page description file (UTF-8), as the demo and the cross-process tests write them:
+//   title TEXT | notitle | url URL | protocol P | appversion TEXT | scroll BODY DOCUMENT
+//   img WIDTH HEIGHT SRC
+//   element TAG [id=ID] [class=CLASS] [bg=VALUE]     (VALUE runs to the end of the line)
+//   frame            the lines up to the matching "end" describe the frame's document
+//   frame refused    a frame whose window refuses its document; needs no "end"
+//   end
+// Blank lines and lines starting with # are skipped. nullopt, with a message, on a bad line.
+std::optional<PageSpec> ReadPageFile(const std::wstring& path, std::string* error = nullptr);
+
+}  // namespace kvshake::testing
