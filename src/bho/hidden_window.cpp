@@ -2,6 +2,7 @@
 
 #include "bho/browser_properties.h"
 #include "bho/shake_bho.h"
+#include "bho/tip_timer.h"
 #include "com/module.h"
 #include "foundation/log.h"
 #include "foundation/shared_state.h"
@@ -110,6 +111,7 @@ void CShakeBHO::CloseHideWindow() {
     const HWND window = std::exchange(m_hHideWnd, nullptr);
     ForgetSharedWindow(shake_da.g_HideWindowHwnd, window);
     ForgetSharedWindow(shake_da.g_NeedRemoveTipHwnd, window);
+    DisarmTipTimer(window);
     ::DestroyWindow(window);
     ::UnregisterClassW(HiddenWindowClassName(m_nTabNumber).c_str(), Module().Instance());
 }
@@ -150,10 +152,13 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     }
 }
 
+// The tab the timer was armed for is on this thread: the message is handled at once.
 void CALLBACK sendMsgRMTip(HWND, UINT, UINT_PTR timerId, DWORD) {
     WriteLog("sendMsgRMTip Start");
     ::KillTimer(nullptr, timerId);
-    ::SendMessageW(shake_da.g_NeedRemoveTipHwnd, WM_RMTIP, 0, 0);
+    if (const HWND tabWindow = TakeTipTimerWindow(timerId)) {
+        ::SendMessageW(tabWindow, WM_RMTIP, 0, 0);
+    }
     WriteLog("sendMsgRMTip End");
 }
 

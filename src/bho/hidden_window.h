@@ -24,7 +24,7 @@ std::wstring HiddenWindowClassName(LONG tabNumber);
 // The window procedure of the hidden windows and of the panel windows.
 LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The tip's thread-timer callback: sends WM_RMTIP to the tab that shows the tip.
+// The tip's thread-timer callback: sends WM_RMTIP to the tab whose tip the timer was armed for.
 void CALLBACK sendMsgRMTip(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 
 // Sends WM_GOPAGE with url to the panel; only from the panel's own process.

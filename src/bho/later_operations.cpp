@@ -1,14 +1,10 @@
-// Operations of the helper object whose work comes with the upload, the tip, the toolbar button and
-// the panel. Until each is built it only logs that it was asked for, so that the paths that call it
-// can already be followed in the log.
+// Operations of the helper object whose work comes with the toolbar button and the panel. Until
+// each is built it only logs that it was asked for, so that the paths that call it can already be
+// followed in the log.
 #include "bho/shake_bho.h"
 #include "foundation/log.h"
 
 namespace kvshake {
-
-void CShakeBHO::uploadPic() { WriteLog("uploadPic: the upload is not built yet"); }
-
-void CShakeBHO::RemoveTip() { WriteLog("RemoveTip: the tip is not built yet"); }
 
 void CShakeBHO::SetToolBarIcon(bool) {
     WriteLog("SetToolBarIcon: the toolbar icon is not built yet");

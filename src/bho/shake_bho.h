@@ -2,6 +2,7 @@
 
 #include <docobj.h>
 #include <exdisp.h>
+#include <mshtml.h>
 #include <ocidl.h>
 #include <windows.h>
 #include <wrl/client.h>
@@ -51,6 +52,11 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     void SetToolBarIcon(bool active);
     void GoPage(const wchar_t* url);
     void RefreshPanelPage();
+
+    // The page: the browser's version, the tab's page window and the tip shown after a shake.
+    void GetIEVersion();
+    HWND FindIES();
+    void InsertTip(IHTMLDocument2* document, bool found);
 
     // The activation and the tab's check threads.
     void activate();

@@ -4,6 +4,7 @@
 #include <mshtml.h>
 #include <wrl/client.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>

@@ -1,0 +1,113 @@
+#include "bho/browser_version.h"
+
+#include <vector>
+
+#include "bho/html_document.h"
+#include "bho/shake_bho.h"
+#include "foundation/log.h"
+#include "foundation/shared_state.h"
+#include "foundation/text.h"
+
+namespace kvshake {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+struct VersionMarker {
+    const char* text;
+    int version;
+};
+constexpr VersionMarker kVersionMarkers[] = {{"MSIE 6.", 6}, {"MSIE 7.", 7},   {"MSIE 8.", 8},
+                                             {"MSIE 9.", 9}, {"MSIE 10.", 10}, {"MSIE 11.", 11}};
+
+constexpr wchar_t kPageWindowClass[] = L"Internet Explorer_Server";
+
+// The classes from the browser's top window down to the page window; empty for a version whose
+// tree is not known. Version 7 starts from the top window too, so that it finds this browser's
+// own tab and never another browser's; version 11 keeps the tree of 8 to 10.
+std::vector<const wchar_t*> PageWindowPath(int version) {
+    if (version == 6) return {L"Shell DocObject View", kPageWindowClass};
+    if (version == 7) return {L"TabWindowClass", L"Shell DocObject View", kPageWindowClass};
+    if (version >= 8 && version <= 11) {
+        return {L"Frame Tab", L"TabWindowClass", L"Shell DocObject View", kPageWindowClass};
+    }
+    return {};
+}
+
+// The application version string that the page's script environment reports; each failure is
+// logged with the step that failed.
+std::optional<std::wstring> AppVersionOf(IWebBrowser2* browser) {
+    ComPtr<IDispatch> document;
+    if (!browser || FAILED(browser->get_Document(&document)) || !document) {
+        WriteError(StringPrintf("GetIEVersion, Get Document Fail, Error Code:%d",
+                                static_cast<int>(::GetLastError())));
+        return std::nullopt;
+    }
+    ComPtr<IHTMLDocument2> html;
+    if (FAILED(document.As(&html)) || !html) {
+        WriteError("GetIEVersion, Get Document2 Fail");
+        return std::nullopt;
+    }
+    ComPtr<IHTMLWindow2> window;
+    if (FAILED(html->get_parentWindow(&window)) || !window) {
+        WriteError("GetIEVersion , Get ParentWindow Fail");
+        return std::nullopt;
+    }
+    ComPtr<IOmNavigator> navigator;
+    if (FAILED(window->get_navigator(&navigator)) || !navigator) {
+        WriteError("GetIEVersion, Get Navigator Fail");
+        return std::nullopt;
+    }
+    std::optional<std::wstring> appVersion =
+        ReadText(navigator.Get(), &IOmNavigator::get_appVersion);
+    if (!appVersion) WriteError("GetIEVersion, Get AppVersion Fail");
+    return appVersion;
+}
+
+}  // namespace
+
+int IEVersionOf(std::string_view appVersion) {
+    for (const VersionMarker& marker : kVersionMarkers) {
+        if (appVersion.find(marker.text) != std::string_view::npos) return marker.version;
+    }
+    return 0;
+}
+
+// Once known, the version is kept for the whole machine run; until then every call asks again.
+void CShakeBHO::GetIEVersion() {
+    WriteLog("GetIEVersion Start");
+    if (shake_da.g_nIEVersion != 0) {
+        WriteLog("GetIEVersion before, so return");
+        return;
+    }
+    const std::optional<std::wstring> appVersion = AppVersionOf(m_spWebBrowser.Get());
+    if (!appVersion) return;
+    const std::string text = WideToAnsi(appVersion->c_str()).value_or(std::string());
+    WriteLog(text);
+    if (const int version = IEVersionOf(text)) shake_da.g_nIEVersion = version;
+}
+
+HWND CShakeBHO::FindIES() {
+    GetIEVersion();
+    const int version = shake_da.g_nIEVersion;
+    WriteLog(StringPrintf("In FindIES, IE Version:%d", version));
+    SHANDLE_PTR top = 0;
+    if (!m_spWebBrowser || FAILED(m_spWebBrowser->get_HWND(&top))) return nullptr;
+    const std::vector<const wchar_t*> path = PageWindowPath(version);
+    if (path.empty()) return nullptr;
+    HWND window = reinterpret_cast<HWND>(top);
+    for (const wchar_t* windowClass : path) {
+        window = ::FindWindowExW(window, nullptr, windowClass, nullptr);
+        if (!window) return nullptr;
+    }
+    DWORD processId = 0;
+    const DWORD threadId = ::GetWindowThreadProcessId(window, &processId);
+    WriteLog(StringPrintf(
+        "Internet Explorer_Server Process Id:%d Thread Id:%d Current Process Id:%d, Thread Id:%d",
+        static_cast<int>(processId), static_cast<int>(threadId),
+        static_cast<int>(::GetCurrentProcessId()), static_cast<int>(::GetCurrentThreadId())));
+    return window;
+}
+
+}  // namespace kvshake

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string_view>
+
+namespace kvshake {
+
+// The browser's major version named in its application version string: the first of the markers
+// "MSIE 6." to "MSIE 11.", searched in that order, that the text contains; 0 for none.
+int IEVersionOf(std::string_view appVersion);
+
+}  // namespace kvshake

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kvshake {
+
+// The upload that answers a shake: what the tab in front found on its page, sent to the
+// service's shakeupload request. The page itself is read by the caller; this is the request.
+class ShakeUpload {
+  public:
+    // Reads the stored account into the request path.
+    ShakeUpload();
+
+    // For a page that is not a web page: the body is "stat=notfound" alone.
+    void SendNotAWebPage() const;
+
+    // For a web page: the title (nullopt when the page has none), sent UTF-8 and form-encoded;
+    // the page's address and the picture list ("&url=" and an address per picture), unencoded.
+    void SendWebPage(const std::optional<std::wstring>& title, const std::wstring& pageUrl,
+                     const std::wstring& pictures) const;
+
+  private:
+    void Send(const std::wstring& body) const;
+
+    std::wstring path_;
+};
+
+// The UTF-8 bytes of the title as the body carries them: through the system ANSI code page, and
+// cut at a character boundary to fit the title buffer with its terminator when it is longer.
+inline constexpr size_t kTitleBufferBytes = 1024;
+std::string Utf8Title(const std::wstring& title);
+
+}  // namespace kvshake
