@@ -51,7 +51,8 @@ TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
     tab_.Bho().GetIEVersion();
     tab_.Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 0);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Mozilla/5.0 (Windows NT 6.1; Trident/7.0"), 2u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Mozilla/5.0 (Windows NT 6.1; Trident/7.0"),
+              2u);
 
     Show(L"4.0 (compatible; MSIE 8.0; Windows NT 6.1)");
     tab_.Bho().GetIEVersion();

@@ -92,21 +92,22 @@ TEST_F(UploadTest, PicturesGoInScanOrderAndEveryReferenceIsReleased) {
     PageSpec nested = Page(L"nested", {Image(L"n.png", 300, 300)});
     PageSpec refused = Page(L"other site", {Image(L"x.png", 500, 500)});
     refused.refusesDocument = true;
-    PageSpec first = Page(L"first", {Image(L"f1.png", 150, 150), Background(L"url(\"fbg.png\")")},
-                          {nested});
+    PageSpec first =
+        Page(L"first", {Image(L"f1.png", 150, 150), Background(L"url(\"fbg.png\")")}, {nested});
     PageSpec second = Page(L"second", {Image(L"f2.png", 120, 120)});
-    const std::shared_ptr<PageDouble> page = PageDouble::Create(
-        Page(L"Gallery",
-             {Image(L"a.png?x=1&y=2", 101, 101), Image(L"tall.png", 100, 200),
-              Background(L"url(\"bg1.png\")"), Image(L"wide.png", 200, 100),
-              Image(L"a.png?x=1&y=2", 101, 101)},
-             {first, refused, second}));
+    const std::shared_ptr<PageDouble> page =
+        PageDouble::Create(Page(L"Gallery",
+                                {Image(L"a.png?x=1&y=2", 101, 101), Image(L"tall.png", 100, 200),
+                                 Background(L"url(\"bg1.png\")"), Image(L"wide.png", 200, 100),
+                                 Image(L"a.png?x=1&y=2", 101, 101)},
+                                {first, refused, second}));
 
     const std::vector<RecordedRequest> uploads = Upload(page);
 
     ASSERT_EQ(uploads.size(), 1u);
-    EXPECT_EQ(uploads[0].RequestLine(),
-              "POST /cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=10001&sid=s-1 HTTP/1.1");
+    EXPECT_EQ(
+        uploads[0].RequestLine(),
+        "POST /cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=10001&sid=s-1 HTTP/1.1");
     EXPECT_EQ(uploads[0].Body(),
               "title=Gallery&pageurl=http://pages.test/gallery?a=1&b=2"
               "&url=a.png?x=1&y=2&url=a.png?x=1&y=2&url=f1.png&url=n.png&url=f2.png"

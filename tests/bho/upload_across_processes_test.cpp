@@ -1,0 +1,142 @@
+// Uploads and tips across browser processes: helper processes load the module, show pages on
+// their browser doubles and share the module's machine-wide block.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "foundation/settings_store.h"
+#include "support/child_process.h"
+#include "support/log_file.h"
+#include "support/message_recorder.h"
+#include "support/standin_client.h"
+#include "support/test_paths.h"
+
+namespace kvshake::testing {
+namespace {
+
+constexpr DWORD kActivationTimeoutMs = 60000;
+
+std::string CheckAnswer(const char* shakeStatus) {
+    return std::string(
+               R"({"match":"shakecheck","delay_ms":250,"body":"{\"ret\":\"0\",\"shake_status\":\")") +
+           shakeStatus + R"(\"}"})";
+}
+
+// A page description file for the helper program's "page" command, removed with the object.
+class PageFile {
+  public:
+    explicit PageFile(const std::string& lines) {
+        wchar_t folder[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, folder);
+        path_ = folder + UniqueName(L"page") + L".txt";
+        std::ofstream(path_.c_str(), std::ios::binary) << lines;
+    }
+    ~PageFile() { ::DeleteFileW(path_.c_str()); }
+    const std::wstring& Path() const { return path_; }
+
+  private:
+    std::wstring path_;
+};
+
+class UploadAcrossProcessesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(standin::Reset());
+        standin::SetDefault(
+            R"({"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-1\"}"})");
+        standin::SetDefault(CheckAnswer("0"));
+        ClearAccount();
+        WriteReg(kTokenValue, L"t-1");
+        WriteReg(kUinValue, L"10001");
+        WriteReg(kDebugValue, L"1");
+        DeleteLogFile();
+    }
+    void TearDown() override {
+        standin::Reset();
+        ClearAccount();
+        DelReg(kDebugValue);
+    }
+    std::wstring Name(const wchar_t* prefix) { return names_.emplace_back(UniqueName(prefix)); }
+
+    std::vector<std::wstring> names_;
+};
+
+TEST_F(UploadAcrossProcessesTest, ShakeUploadsThePageOfTheTabBroughtToTheFrontInAnotherProcess) {
+    const PageFile pageB(
+        "title Tab B & friends\nurl http://b.test/page?x=1&y=2\n"
+        "img 300 200 http://b.test/big.png\nimg 50 50 http://b.test/small.png\n"
+        "element div bg=url(\"http://b.test/bg.png\")\n"
+        "frame\nurl http://b.test/frame\nimg 120 130 http://b.test/inner.png\nend\n");
+    const PageFile pageA("title Tab A\nimg 400 400 http://a.test/a.png\n");
+    const std::wstring joined = Name(L"joined"), front = Name(L"front"), done = Name(L"done");
+    unique_handle joinedEvent = NamedEvent(joined), frontEvent = NamedEvent(front),
+                  doneEvent = NamedEvent(done);
+    // A's first tab activates and checks; after B joins, A opens a newer tab, and then B's tab
+    // is brought to the front by the browser's window-state event.
+    TestHost processA(L"attach a serve " + joined + L" attach a2 page a2 " + pageA.Path() +
+                      L" serve " + done);
+    ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); }, kActivationTimeoutMs))
+        << ReadLogFile();
+    TestHost processB(L"attach b page b " + pageB.Path() + L" serve " + front +
+                      L" state b 3 3 serve " + done);
+    ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:1"); }));
+    ::SetEvent(joinedEvent.get());
+    ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:2"); }));
+    ::SetEvent(frontEvent.get());
+    ASSERT_TRUE(WaitUntil([] { return LogHas("Current Tab Url:"); })) << ReadLogFile();
+
+    // The upload's answer is held back, so that the test sees the page while it is sent.
+    standin::Script(R"([{"match":"shakeupload","delay_ms":1500,"body":"{}"},)" + CheckAnswer("1") +
+                    "]");
+    ASSERT_TRUE(WaitUntil([] { return !standin::RequestsTo("shakeupload").empty(); }));
+    EXPECT_TRUE(LogHas("InsertTip End, Type : New Insert")) << "the tip comes before the POST";
+    standin::Script("[" + CheckAnswer("1") + "]");
+    ASSERT_TRUE(WaitUntil([] { return standin::RequestsTo("shakeupload").size() == 2; }));
+    ::SetEvent(doneEvent.get());
+    EXPECT_EQ(processA.Wait(), 0u);
+    EXPECT_EQ(processB.Wait(), 0u);
+
+    const std::string expected =
+        "title=Tab+B+%26+friends&pageurl=http://b.test/page?x=1&y=2&url=http://b.test/big.png"
+        "&url=http://b.test/inner.png&url=url(\"http://b.test/bg.png\")";
+    const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_EQ(uploads[0].Body(), expected);
+    EXPECT_EQ(uploads[1].Body(), expected);  // the tip left in the page is not one of its pictures
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(CountOccurrences(log, "[INFO]Receive Msg:WM_UP_UPLOAD\r\n"), 2u);
+    EXPECT_EQ(CountOccurrences(log, "Type : Modify Old"), 1u);
+}
+
+// Each tip goes about three seconds after it came, though the second tab, in another process,
+// was the last to name itself as the tab whose tip is to be hidden.
+TEST_F(UploadAcrossProcessesTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
+    const PageFile page("title Tip\nimg 300 300 http://t.test/p.png\n");
+    const std::wstring second = Name(L"second");
+    unique_handle secondEvent = NamedEvent(second);
+    const std::wstring tab = L" page t " + page.Path() + L" ";
+    TestHost first(L"attach t" + tab + L"upload t tip-watch t 10000");
+    TestHost later(L"attach t" + tab + L"wait " + second +
+                   L" sleep 1000 upload t tip-watch t 10000");
+    ASSERT_TRUE(WaitUntil([] { return LogHas("Type : New Insert"); }));
+    ::SetEvent(secondEvent.get());
+    ASSERT_EQ(first.Wait(), 0u);
+    ASSERT_EQ(later.Wait(), 0u);
+    for (const ChildProcess* host :
+         {static_cast<ChildProcess*>(&first), static_cast<ChildProcess*>(&later)}) {
+        long hiddenAfterMs = -1;
+        const std::string output = host->Output();
+        const size_t at = output.find("tip hidden after ");
+        ASSERT_NE(at, std::string::npos) << output;
+        std::sscanf(output.c_str() + at, "tip hidden after %ld ms", &hiddenAfterMs);
+        EXPECT_GE(hiddenAfterMs, 2500) << output;
+        EXPECT_LE(hiddenAfterMs, 8000) << output;
+    }
+}
+
+}  // namespace
+}  // namespace kvshake::testing
