@@ -13,6 +13,11 @@ namespace {
 
 // The class name of the browser's own top-level frame window.
 constexpr wchar_t kFrameClass[] = L"IEFrame";
+// The classes of the windows between the frame window and the page, outermost first.
+constexpr wchar_t kFrameTabClass[] = L"Frame Tab";
+constexpr wchar_t kTabClass[] = L"TabWindowClass";
+constexpr wchar_t kDocObjectViewClass[] = L"Shell DocObject View";
+constexpr wchar_t kServerClass[] = L"Internet Explorer_Server";
 
 HINSTANCE ThisModule() {
     HMODULE module = nullptr;
@@ -22,24 +27,30 @@ HINSTANCE ThisModule() {
     return module;
 }
 
-// Registers the frame class once per process; later doubles reuse it.
-bool FrameClassRegistered() {
+// Registers the window classes once per process; later doubles reuse them.
+bool ClassesRegistered() {
     static const bool registered = [] {
-        WNDCLASSEXW frameClass = {};
-        frameClass.cbSize = sizeof(frameClass);
-        frameClass.lpfnWndProc = ::DefWindowProcW;
-        frameClass.hInstance = ThisModule();
-        frameClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        frameClass.lpszClassName = kFrameClass;
-        return ::RegisterClassExW(&frameClass) != 0 ||
-               ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+        for (const wchar_t* name :
+             {kFrameClass, kFrameTabClass, kTabClass, kDocObjectViewClass, kServerClass}) {
+            WNDCLASSEXW windowClass = {};
+            windowClass.cbSize = sizeof(windowClass);
+            windowClass.lpfnWndProc = ::DefWindowProcW;
+            windowClass.hInstance = ThisModule();
+            windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+            windowClass.lpszClassName = name;
+            if (::RegisterClassExW(&windowClass) == 0 &&
+                ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+                return false;
+            }
+        }
+        return true;
     }();
     return registered;
 }
 
 // Top-level and never shown.
 unique_window CreateFrameWindow() {
-    if (!FrameClassRegistered()) return unique_window();
+    if (!ClassesRegistered()) return unique_window();
     return unique_window(::CreateWindowExW(0, kFrameClass, L"Browser double", WS_OVERLAPPEDWINDOW,
                                            CW_USEDEFAULT, CW_USEDEFAULT, 800, 600, nullptr, nullptr,
                                            ThisModule(), nullptr));
@@ -94,6 +105,14 @@ ULONG BrowserDouble::Release() {
     const ULONG left = --references_;
     if (left == 0) delete this;
     return left;
+}
+
+HRESULT BrowserDouble::get_Document(IDispatch** document) {
+    calls_.Add(L"get_Document");
+    if (document == nullptr) return E_POINTER;
+    std::lock_guard<CriticalSection> lock(mutex_);
+    *document = page_ ? page_->Document().Detach() : nullptr;
+    return S_OK;
 }
 
 HRESULT BrowserDouble::get_LocationURL(BSTR* url) {
@@ -179,6 +198,30 @@ void BrowserDouble::SetProperty(const std::wstring& name, const VARIANT& value) 
     ScopedVariant copy(value);
     std::lock_guard<CriticalSection> lock(mutex_);
     properties_[name] = std::move(copy);
+}
+
+void BrowserDouble::ShowPage(std::shared_ptr<PageDouble> page) {
+    std::lock_guard<CriticalSection> lock(mutex_);
+    page_ = std::move(page);
+}
+
+HWND BrowserDouble::BuildWindowTree(int version) {
+    std::vector<const wchar_t*> classes;
+    if (version == 6) {
+        classes = {kDocObjectViewClass, kServerClass};
+    } else if (version == 7) {
+        classes = {kTabClass, kDocObjectViewClass, kServerClass};
+    } else if (version >= 8 && version <= 11) {
+        classes = {kFrameTabClass, kTabClass, kDocObjectViewClass, kServerClass};
+    }
+    // Child windows go when the top window does.
+    HWND window = classes.empty() ? nullptr : window_.get();
+    for (const wchar_t* name : classes) {
+        window = ::CreateWindowExW(0, name, L"", WS_CHILD | WS_VISIBLE, 0, 0, 800, 600, window,
+                                   nullptr, ThisModule(), nullptr);
+        if (window == nullptr) break;
+    }
+    return window;
 }
 
 void BrowserDouble::SetLocationUrl(std::wstring url) {

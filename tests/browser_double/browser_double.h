@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     ULONG STDMETHODCALLTYPE Release() override;
 
     // IWebBrowser, IWebBrowserApp
+    HRESULT STDMETHODCALLTYPE get_Document(IDispatch** document) override;
     HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR* url) override;
     HRESULT STDMETHODCALLTYPE get_HWND(SHANDLE_PTR* window) override;
     HRESULT STDMETHODCALLTYPE PutProperty(BSTR name, VARIANT value) override;
@@ -59,7 +61,7 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     std::size_t SinkCount() const { return events_.SinkCount(); }
 
     // The calls received so far, such as L"Advise", L"Unadvise", L"PutProperty ClickBtn",
-    // L"GetProperty HideWindow", L"get_LocationURL", L"get_HWND".
+    // L"GetProperty HideWindow", L"get_Document", L"get_LocationURL", L"get_HWND".
     std::vector<std::wstring> Calls() const { return calls_.Snapshot(); }
     void ClearCalls() { calls_.Clear(); }
 
@@ -90,6 +92,7 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     mutable CriticalSection mutex_;
     std::wstring locationUrl_ = L"about:blank";
     std::map<std::wstring, ScopedVariant> properties_;
+    std::shared_ptr<PageDouble> page_;
 };
 
 }  // namespace kvshake::testing

@@ -36,6 +36,9 @@ METHOD_RE = re.compile(
     r"\((?P<params>[^)]*)\)\s*=\s*0\s*;",
     re.S,
 )
+# A default argument (mshtml.h has some, such as "LONG index = -1" and 'BSTR name = L""'). The
+# stubs leave it out: an override need not repeat it.
+DEFAULT_RE = re.compile(r"\s*=\s*(-?\w+|L?\"[^\"]*\")$")
 # The declared name of a parameter: the last identifier, before any array brackets.
 PARAM_NAME_RE = re.compile(r"^(?P<type>.*?[\s\*&])(?P<name>\w+)(?P<array>(\s*\[[^\]]*\])*)$", re.S)
 
@@ -55,7 +58,7 @@ def parse_params(text, where):
         return []
     params = []
     for piece in text.split(","):
-        piece = piece.strip()
+        piece = DEFAULT_RE.sub("", piece.strip())
         match = PARAM_NAME_RE.match(piece)
         if not match:
             raise ValueError(f"{where}: cannot read parameter '{piece}'")

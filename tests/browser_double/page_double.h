@@ -29,8 +29,8 @@ struct PageElement {
 struct PageSpec {
     std::optional<std::wstring> title = std::wstring();  // nullopt: get_title fails
     std::wstring url = L"http://example.test/";          // document.URL and location.href
-    std::wstring protocol;  // location.protocol; taken from url ("http:") when empty
-    std::wstring hostname;  // location.hostname; taken from url when empty
+    std::wstring protocol;         // location.protocol; taken from url ("http:") when empty
+    std::wstring hostname;         // location.hostname; taken from url when empty
     bool locationReadable = true;  // false: the window's get_location fails
     std::wstring windowName;       // window.name
     std::wstring appVersion = L"5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
@@ -44,7 +44,7 @@ struct PageSpec {
 
 // What a test sees of one element of a live page (one the page had, or one the code added).
 struct ElementState {
-    std::wstring tag;
+    std::wstring tag;  // lower case, as the page's description or createElement gave it
     std::wstring className;
     std::wstring cssText;  // the inline style as last set whole, or as built from the spec
     std::wstring display;  // the inline style's display
@@ -56,10 +56,15 @@ struct ElementState {
 // document answers IHTMLDocument2 and IHTMLDocument3; its parts (window, location, navigator,
 // collections, elements, styles, frames) are COM objects of their own. Every reference the code
 // under test takes on any of them is counted, so a test can check that none is left behind.
+// The objects live as long as the page or the last reference to any of them, whichever is later;
+// releasing an object more often than it was referenced ends the process with a message.
+class PageTree;
 class PageDouble {
   public:
     static std::shared_ptr<PageDouble> Create(const PageSpec& spec);
     ~PageDouble();
+    PageDouble(const PageDouble&) = delete;
+    PageDouble& operator=(const PageDouble&) = delete;
 
     // A new reference to the document's IDispatch (as IWebBrowser2::get_Document hands it out).
     Microsoft::WRL::ComPtr<IDispatch> Document() const;
@@ -67,13 +72,20 @@ class PageDouble {
     // References held on the page's objects, frames included, beyond the page's own.
     long ReferencesHeld() const;
 
-    // The state of the first element with this id (the body's elements, appended ones included);
-    // nullopt when there is none. CountById counts them all.
+    // The state of the first element of the top document with this id: the body's elements in
+    // order, appended ones included, then elements created and never appended; nullopt when
+    // there is none. CountById counts them all. (Frames are documents of their own.)
     std::optional<ElementState> ElementById(const std::wstring& id) const;
     int CountById(const std::wstring& id) const;
 
+    // Of the top document; the app version of every window, frames included.
     void SetScrollTops(long body, long documentElement);
     void SetAppVersion(std::wstring appVersion);
+
+  private:
+    explicit PageDouble(PageTree* tree) : tree_(tree) {}
+
+    PageTree* const tree_;  // holds one reference of its own on the page's objects
 };
 
 // Reads a page description file (UTF-8), as the demo and the cross-process tests write them:
@@ -83,7 +95,8 @@ class PageDouble {
 //   frame            the lines up to the matching "end" describe the frame's document
 //   frame refused    a frame whose window refuses its document; needs no "end"
 //   end
-// Blank lines and lines starting with # are skipped. nullopt, with a message, on a bad line.
+// Lines may be indented; blank lines and lines starting with # are skipped. nullopt, with a
+// message, on a bad line or a frame without its end.
 std::optional<PageSpec> ReadPageFile(const std::wstring& path, std::string* error = nullptr);
 
 }  // namespace kvshake::testing

@@ -22,6 +22,13 @@
 //   quit TAB | state TAB FLAGS MASK     fires DISPID_ONQUIT / DISPID_WINDOWSTATECHANGED
 //   url TAB URL                         the browser's location URL
 //   prop-bool TAB NAME | prop-text TAB NAME VALUE   puts a browser property
+//   page TAB FILE                       TAB's browser shows the page described in FILE (see
+//                                       ReadPageFile); exits 6 with a message when unreadable
+//   tree TAB VERSION                    builds the browser's window tree of that version (6 to
+//                                       11) under TAB's browser; exits 7 when it cannot
+//   element TAB ID                      prints "absent", or "element display=DISPLAY css=CSS"
+//                                       (UTF-8) for the first element with that id in the page
+//                                       TAB shows
 //   make-panel                          a visible window that becomes the module's g_hwnd
 #include <windows.h>
 
@@ -34,6 +41,8 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +80,7 @@ constexpr int kContinue = -1;
 struct Tab {
     ComPtr<BrowserDouble> browser;
     std::vector<ComPtr<IObjectWithSite>> helpers;
+    std::shared_ptr<PageDouble> page;
 };
 
 HMODULE g_module = nullptr;
@@ -170,6 +180,46 @@ void Detach(const std::wstring& name) {
     std::printf(
         "detached in %ld ms\n",
         static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+}
+
+// The tab, with a browser made for it when it has none yet.
+Tab& TabWithBrowser(const std::wstring& name) {
+    Tab& tab = g_tabs[name];
+    if (!tab.browser) tab.browser = BrowserDouble::Create();
+    return tab;
+}
+
+int ShowPage(const std::wstring& name, const std::wstring& path) {
+    std::string error;
+    const std::optional<PageSpec> spec = ReadPageFile(path, &error);
+    if (!spec) {
+        std::fprintf(stderr, "page: %s\n", error.c_str());
+        return 6;
+    }
+    Tab& tab = TabWithBrowser(name);
+    tab.page = PageDouble::Create(*spec);
+    tab.browser->ShowPage(tab.page);
+    return kContinue;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                          size, nullptr, nullptr);
+    return bytes;
+}
+
+void PrintElement(const std::wstring& name, const std::wstring& id) {
+    const Tab& tab = g_tabs[name];
+    const std::optional<ElementState> element = tab.page ? tab.page->ElementById(id) : std::nullopt;
+    if (!element) {
+        std::printf("absent\n");
+        return;
+    }
+    std::printf("element display=%s css=%s\n", Utf8(element->display).c_str(),
+                Utf8(element->cssText).c_str());
 }
 
 void MakePanel() {
@@ -336,6 +386,22 @@ const std::map<std::wstring, Command>& Commands() {
              BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
              const std::wstring name = words.Text();
              browser->SetProperty(name, ScopedVariant::Text(words.Text()).get());
+             return kContinue;
+         }},
+        {L"page",
+         [](Words& words) {
+             const std::wstring name = words.Text();
+             return ShowPage(name, words.Text());
+         }},
+        {L"tree",
+         [](Words& words) {
+             BrowserDouble& browser = *TabWithBrowser(words.Text()).browser.Get();
+             return browser.BuildWindowTree(words.Number()) != nullptr ? kContinue : 7;
+         }},
+        {L"element",
+         [](Words& words) {
+             const std::wstring name = words.Text();
+             PrintElement(name, words.Text());
              return kContinue;
          }},
         {L"make-panel",

@@ -1,0 +1,736 @@
+#include "browser_double/page_double.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cwctype>
+#include <deque>
+#include <string_view>
+#include <typeinfo>
+#include <utility>
+
+#include "com/scoped_variant.h"
+#include "foundation/unique_resource.h"
+#include "com_stubs.h"
+
+namespace kvshake::testing {
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+class Document;
+}  // namespace
+
+// The objects of a page and its frames. They share one count of the references held on them:
+// the PageDouble's own and every one a caller holds. The last release deletes them all.
+class PageTree {
+  public:
+    explicit PageTree(const PageSpec& spec);
+    ~PageTree();
+
+    void AddRef() { ++references_; }
+    void Release() {
+        if (--references_ == 0) delete this;
+    }
+    long Held() const { return references_ - 1; }
+
+    Document& Top() { return *top_; }
+
+  private:
+    std::atomic<long> references_{1};
+    std::unique_ptr<Document> top_;
+};
+
+namespace {
+
+std::wstring Lower(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::towlower);
+    return text;
+}
+
+std::wstring Upper(std::wstring text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::towupper);
+    return text;
+}
+
+std::wstring FromBstr(BSTR text) {
+    return text == nullptr ? std::wstring() : std::wstring(text, ::SysStringLen(text));
+}
+
+PageElement Tagged(std::wstring tag) {
+    PageElement element;
+    element.tag = std::move(tag);
+    return element;
+}
+
+HRESULT Give(const std::wstring& value, BSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+// Style values that are not set read as a null BSTR, as the browser gives them.
+HRESULT GiveOrNull(const std::wstring& value, BSTR* out) {
+    if (out != nullptr && value.empty()) {
+        *out = nullptr;
+        return S_OK;
+    }
+    return Give(value, out);
+}
+
+HRESULT Give(long value, LONG* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
+// A new reference to an object of the page (or null) into an out-parameter.
+template <typename Interface>
+HRESULT Give(Interface* object, Interface** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = object;
+    if (object != nullptr) object->AddRef();
+    return S_OK;
+}
+
+template <typename Interface>
+HRESULT Refuse(HRESULT error, Interface** out) {
+    if (out != nullptr) *out = nullptr;
+    return error;
+}
+
+// The object as its main interface when riid names that interface, IDispatch or IUnknown.
+template <typename Interface>
+void* AsMain(Interface* object, REFIID riid) {
+    const bool named = riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Interface);
+    return named ? object : nullptr;
+}
+
+// The common part of the page's COM objects: each keeps a count of its own, to catch a release
+// too many, and adds its references to the page's.
+template <typename... Stubs>
+class PageObject : public Stubs... {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = Find(riid);
+        if (*object == nullptr) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        tree_.AddRef();
+        return ++references_;
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        if (references_ == 0) {
+            std::fprintf(stderr, "page double: %s released more often than referenced\n",
+                         typeid(*this).name());
+            std::abort();
+        }
+        const ULONG left = --references_;
+        tree_.Release();  // may delete this object
+        return left;
+    }
+
+  protected:
+    explicit PageObject(PageTree& tree) : tree_(tree) {}
+    // The object as the interface riid, or null.
+    virtual void* Find(REFIID riid) = 0;
+
+    PageTree& tree_;
+
+  private:
+    ULONG references_ = 0;
+};
+
+class Style final : public PageObject<HtmlStyleStubs> {
+  public:
+    Style(PageTree& tree, const std::wstring& backgroundImage) : PageObject(tree) {
+        if (!backgroundImage.empty()) Set(L"background-image", backgroundImage);
+    }
+
+    HRESULT STDMETHODCALLTYPE get_backgroundImage(BSTR* p) override {
+        return GiveOrNull(Value(L"background-image"), p);
+    }
+    HRESULT STDMETHODCALLTYPE put_display(BSTR v) override {
+        Set(L"display", FromBstr(v));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_display(BSTR* p) override {
+        return GiveOrNull(Value(L"display"), p);
+    }
+    // The whole inline style; its declarations replace all there were.
+    HRESULT STDMETHODCALLTYPE put_cssText(BSTR v) override {
+        cssText_ = FromBstr(v);
+        declarations_.clear();
+        std::wstring_view rest = cssText_;
+        while (!rest.empty()) {
+            const std::wstring_view declaration = rest.substr(0, DeclarationEnd(rest));
+            rest.remove_prefix(std::min(declaration.size() + 1, rest.size()));
+            const size_t colon = declaration.find(L':');
+            if (colon == std::wstring_view::npos) continue;
+            const std::wstring name = Lower(Trim(declaration.substr(0, colon)));
+            if (!name.empty()) Store(name, Trim(declaration.substr(colon + 1)));
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_cssText(BSTR* p) override { return GiveOrNull(cssText_, p); }
+
+    const std::wstring& CssText() const { return cssText_; }
+    std::wstring Value(std::wstring_view name) const {
+        for (const auto& [declared, value] : declarations_) {
+            if (declared == name) return value;
+        }
+        return std::wstring();
+    }
+
+  private:
+    void* Find(REFIID riid) override { return AsMain<IHTMLStyle>(this, riid); }
+
+    // The end of the first declaration: its ';', but not one inside quotes or parentheses
+    // (url("data:image/png;base64,...")).
+    static size_t DeclarationEnd(std::wstring_view text) {
+        wchar_t quote = 0;
+        int depth = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const wchar_t c = text[i];
+            if (quote != 0) {
+                if (c == quote) quote = 0;
+            } else if (c == L'"' || c == L'\'') {
+                quote = c;
+            } else if (c == L'(') {
+                ++depth;
+            } else if (c == L')' && depth > 0) {
+                --depth;
+            } else if (c == L';' && depth == 0) {
+                return i;
+            }
+        }
+        return text.size();
+    }
+    static std::wstring Trim(std::wstring_view text) {
+        const size_t first = text.find_first_not_of(L" \t\r\n");
+        if (first == std::wstring_view::npos) return std::wstring();
+        return std::wstring(text.substr(first, text.find_last_not_of(L" \t\r\n") + 1 - first));
+    }
+
+    // A later declaration of a property replaces the earlier one; an empty value removes it.
+    void Store(const std::wstring& name, std::wstring value) {
+        const auto found = std::find_if(declarations_.begin(), declarations_.end(),
+                                        [&name](const auto& d) { return d.first == name; });
+        if (found != declarations_.end()) declarations_.erase(found);
+        if (!value.empty()) declarations_.emplace_back(name, std::move(value));
+    }
+    // One property set on its own: the inline style's text is rebuilt from the declarations.
+    void Set(const std::wstring& name, std::wstring value) {
+        Store(name, std::move(value));
+        cssText_.clear();
+        for (const auto& [declared, text] : declarations_) {
+            if (!cssText_.empty()) cssText_ += L' ';
+            cssText_ += declared + L": " + text + L";";
+        }
+    }
+
+    std::wstring cssText_;
+    std::vector<std::pair<std::wstring, std::wstring>> declarations_;
+};
+
+class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, HtmlDomNodeStubs,
+                                        HtmlImgElementStubs> {
+  public:
+    Element(PageTree& tree, Document& document, const PageElement& spec)
+        : PageObject(tree),
+          document_(document),
+          tag_(Lower(spec.tag)),
+          id_(spec.id),
+          className_(spec.className),
+          src_(spec.src),
+          width_(spec.width),
+          height_(spec.height),
+          style_(tree, spec.backgroundImage) {}
+
+    // IHTMLElement
+    HRESULT STDMETHODCALLTYPE get_id(BSTR* p) override { return Give(id_, p); }
+    HRESULT STDMETHODCALLTYPE put_id(BSTR v) override {
+        id_ = FromBstr(v);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_className(BSTR* p) override { return Give(className_, p); }
+    HRESULT STDMETHODCALLTYPE put_className(BSTR v) override {
+        className_ = FromBstr(v);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_style(IHTMLStyle** p) override {
+        return Give<IHTMLStyle>(&style_, p);
+    }
+    HRESULT STDMETHODCALLTYPE get_tagName(BSTR* p) override { return Give(Upper(tag_), p); }
+    // IHTMLElement2
+    HRESULT STDMETHODCALLTYPE get_scrollTop(LONG* p) override { return Give(scrollTop, p); }
+    // IHTMLDOMNode: the body takes elements created by its document.
+    HRESULT STDMETHODCALLTYPE appendChild(IHTMLDOMNode* newChild, IHTMLDOMNode** node) override;
+    // IHTMLImgElement
+    HRESULT STDMETHODCALLTYPE get_src(BSTR* p) override { return Give(src_, p); }
+    HRESULT STDMETHODCALLTYPE get_width(LONG* p) override { return Give(width_, p); }
+    HRESULT STDMETHODCALLTYPE get_height(LONG* p) override { return Give(height_, p); }
+
+    bool IsImage() const { return tag_ == L"img"; }
+    const std::wstring& Id() const { return id_; }
+    ElementState State() const {
+        return ElementState{tag_,
+                            className_,
+                            style_.CssText(),
+                            style_.Value(L"display"),
+                            style_.Value(L"background-image"),
+                            inBody};
+    }
+
+    long scrollTop = 0;
+    bool inBody = false;
+
+  private:
+    void* Find(REFIID riid) override {
+        if (void* element = AsMain<IHTMLElement>(this, riid)) return element;
+        if (riid == __uuidof(IHTMLElement2)) return static_cast<IHTMLElement2*>(this);
+        if (riid == __uuidof(IHTMLDOMNode)) return static_cast<IHTMLDOMNode*>(this);
+        if (riid == __uuidof(IHTMLImgElement) && IsImage()) {
+            return static_cast<IHTMLImgElement*>(this);
+        }
+        return nullptr;
+    }
+
+    Document& document_;
+    const std::wstring tag_;
+    std::wstring id_;
+    std::wstring className_;
+    const std::wstring src_;
+    const long width_;
+    const long height_;
+    Style style_;
+};
+
+// document.all and document.images: live views of the document's lists.
+class ElementCollection final : public PageObject<HtmlElementCollectionStubs> {
+  public:
+    ElementCollection(PageTree& tree, const std::vector<Element*>& elements)
+        : PageObject(tree), elements_(elements) {}
+
+    HRESULT STDMETHODCALLTYPE get_length(LONG* p) override {
+        return Give(static_cast<long>(elements_.size()), p);
+    }
+    // By index only, given in name (index empty), as the browser accepts it; past the end: null.
+    HRESULT STDMETHODCALLTYPE item(VARIANT name, VARIANT /*index*/, IDispatch** pdisp) override {
+        const std::optional<ULONG> index = IntegerOf(name);
+        if (!index) return Refuse(E_NOTIMPL, pdisp);
+        IHTMLElement* element = *index < elements_.size() ? elements_[*index] : nullptr;
+        return Give<IDispatch>(element, pdisp);
+    }
+
+  private:
+    void* Find(REFIID riid) override { return AsMain<IHTMLElementCollection>(this, riid); }
+
+    const std::vector<Element*>& elements_;
+};
+
+class Location final : public PageObject<HtmlLocationStubs> {
+  public:
+    Location(PageTree& tree, const PageSpec& spec)
+        : PageObject(tree), href_(spec.url), protocol_(spec.protocol), hostname_(spec.hostname) {
+        if (protocol_.empty()) protocol_ = href_.substr(0, href_.find(L':') + 1);
+        const size_t slashes = href_.find(L"//");
+        if (hostname_.empty() && slashes != std::wstring::npos) {
+            const size_t start = slashes + 2;
+            hostname_ = href_.substr(start, href_.find_first_of(L"/:?#", start) - start);
+        }
+    }
+
+    HRESULT STDMETHODCALLTYPE get_href(BSTR* p) override { return Give(href_, p); }
+    HRESULT STDMETHODCALLTYPE get_protocol(BSTR* p) override { return Give(protocol_, p); }
+    HRESULT STDMETHODCALLTYPE get_hostname(BSTR* p) override { return Give(hostname_, p); }
+
+  private:
+    void* Find(REFIID riid) override { return AsMain<IHTMLLocation>(this, riid); }
+
+    const std::wstring href_;
+    std::wstring protocol_;
+    std::wstring hostname_;
+};
+
+class Navigator final : public PageObject<OmNavigatorStubs> {
+  public:
+    Navigator(PageTree& tree, std::wstring appVersion)
+        : PageObject(tree), appVersion(std::move(appVersion)) {}
+
+    HRESULT STDMETHODCALLTYPE get_appVersion(BSTR* p) override { return Give(appVersion, p); }
+
+    std::wstring appVersion;
+
+  private:
+    void* Find(REFIID riid) override { return AsMain<IOmNavigator>(this, riid); }
+};
+
+// A document's window. As in the browser, it is also the collection of the document's frames.
+class Window final : public PageObject<HtmlWindow2Stubs> {
+  public:
+    Window(PageTree& tree, Document& document) : PageObject(tree), document_(document) {}
+
+    // IHTMLFramesCollection2
+    HRESULT STDMETHODCALLTYPE item(VARIANT* pvarIndex, VARIANT* pvarResult) override;
+    HRESULT STDMETHODCALLTYPE get_length(LONG* p) override;
+    // IHTMLWindow2
+    HRESULT STDMETHODCALLTYPE get_frames(IHTMLFramesCollection2** p) override {
+        return Give<IHTMLFramesCollection2>(this, p);
+    }
+    HRESULT STDMETHODCALLTYPE get_document(IHTMLDocument2** p) override;
+    HRESULT STDMETHODCALLTYPE get_location(IHTMLLocation** p) override;
+    HRESULT STDMETHODCALLTYPE get_navigator(IOmNavigator** p) override;
+    HRESULT STDMETHODCALLTYPE get_name(BSTR* p) override;
+
+  private:
+    void* Find(REFIID riid) override {
+        if (riid == __uuidof(IHTMLFramesCollection2)) {
+            return static_cast<IHTMLFramesCollection2*>(this);
+        }
+        return AsMain<IHTMLWindow2>(this, riid);
+    }
+
+    Document& document_;
+};
+
+class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs> {
+  public:
+    Document(PageTree& tree, const PageSpec& spec)
+        : PageObject(tree),
+          title_(spec.title),
+          url_(spec.url),
+          windowName_(spec.windowName),
+          locationReadable_(spec.locationReadable),
+          refusesDocument_(spec.refusesDocument),
+          hasBody_(spec.hasBody),
+          window_(tree, *this),
+          location_(tree, spec),
+          navigator_(tree, spec.appVersion),
+          all_(tree, allElements_),
+          images_(tree, imageElements_) {
+        html_ = &elements_.emplace_back(tree, *this, Tagged(L"html"));
+        body_ = &elements_.emplace_back(tree, *this, Tagged(L"body"));
+        html_->scrollTop = spec.documentScrollTop;
+        body_->scrollTop = spec.bodyScrollTop;
+        allElements_.reserve(spec.elements.size() + 2);
+        allElements_.push_back(html_);
+        if (hasBody_) allElements_.push_back(body_);
+        for (const PageElement& element : spec.elements) {
+            AddToBody(elements_.emplace_back(tree, *this, element));
+        }
+        for (const PageSpec& frame : spec.frames) {
+            frames_.push_back(std::make_unique<Document>(tree, frame));
+        }
+    }
+
+    // IHTMLDocument2
+    HRESULT STDMETHODCALLTYPE get_title(BSTR* p) override {
+        return title_ ? Give(*title_, p) : Refuse(E_FAIL, p);
+    }
+    HRESULT STDMETHODCALLTYPE get_URL(BSTR* p) override { return Give(url_, p); }
+    HRESULT STDMETHODCALLTYPE get_parentWindow(IHTMLWindow2** p) override {
+        return Give<IHTMLWindow2>(&window_, p);
+    }
+    HRESULT STDMETHODCALLTYPE get_images(IHTMLElementCollection** p) override {
+        return Give<IHTMLElementCollection>(&images_, p);
+    }
+    HRESULT STDMETHODCALLTYPE get_all(IHTMLElementCollection** p) override {
+        return Give<IHTMLElementCollection>(&all_, p);
+    }
+    HRESULT STDMETHODCALLTYPE get_frames(IHTMLFramesCollection2** p) override {
+        return Give<IHTMLFramesCollection2>(&window_, p);
+    }
+    HRESULT STDMETHODCALLTYPE get_body(IHTMLElement** p) override {
+        return hasBody_ ? Give<IHTMLElement>(body_, p) : Refuse(E_FAIL, p);
+    }
+    HRESULT STDMETHODCALLTYPE createElement(BSTR eTag, IHTMLElement** newElem) override {
+        Element& element = elements_.emplace_back(tree_, *this, Tagged(FromBstr(eTag)));
+        detached_.push_back(&element);
+        return Give<IHTMLElement>(&element, newElem);
+    }
+    // IHTMLDocument3
+    HRESULT STDMETHODCALLTYPE get_documentElement(IHTMLElement** p) override {
+        return Give<IHTMLElement>(html_, p);
+    }
+    HRESULT STDMETHODCALLTYPE getElementById(BSTR v, IHTMLElement** pel) override {
+        const std::vector<Element*> found = ById(FromBstr(v));
+        return Give<IHTMLElement>(found.empty() || !found[0]->inBody ? nullptr : found[0], pel);
+    }
+
+    // The elements with this id: those in the document in order, then created ones never
+    // appended.
+    std::vector<Element*> ById(const std::wstring& id) const {
+        std::vector<Element*> found;
+        for (const auto* list : {&allElements_, &detached_}) {
+            for (Element* element : *list) {
+                if (element->Id() == id) found.push_back(element);
+            }
+        }
+        return found;
+    }
+    // Moves an element this document created, and never appended, to the end of the body.
+    Element* AppendToBody(IHTMLDOMNode* node) {
+        const auto found = std::find_if(detached_.begin(), detached_.end(), [node](Element* e) {
+            return static_cast<IHTMLDOMNode*>(e) == node;
+        });
+        if (found == detached_.end()) return nullptr;
+        Element* element = *found;
+        detached_.erase(found);
+        AddToBody(*element);
+        return element;
+    }
+
+    bool IsBody(const Element& element) const { return &element == body_; }
+    void SetScrollTops(long body, long documentElement) {
+        body_->scrollTop = body;
+        html_->scrollTop = documentElement;
+    }
+    void SetAppVersion(const std::wstring& appVersion) {
+        navigator_.appVersion = appVersion;
+        for (const auto& frame : frames_) frame->SetAppVersion(appVersion);
+    }
+
+  private:
+    friend class Window;
+
+    void* Find(REFIID riid) override {
+        if (riid == __uuidof(IHTMLDocument)) return static_cast<IHTMLDocument2*>(this);
+        if (riid == __uuidof(IHTMLDocument3)) return static_cast<IHTMLDocument3*>(this);
+        return AsMain<IHTMLDocument2>(this, riid);
+    }
+
+    void AddToBody(Element& element) {
+        element.inBody = true;
+        allElements_.push_back(&element);
+        if (element.IsImage()) imageElements_.push_back(&element);
+    }
+
+    const std::optional<std::wstring> title_;
+    const std::wstring url_;
+    const std::wstring windowName_;
+    const bool locationReadable_;
+    const bool refusesDocument_;
+    const bool hasBody_;
+    Window window_;
+    Location location_;
+    Navigator navigator_;
+    // Every element, in a deque so that they stay where they are: html, body, the page's, then
+    // the created ones.
+    std::deque<Element> elements_;
+    Element* html_ = nullptr;
+    Element* body_ = nullptr;
+    std::vector<Element*> allElements_;    // html, body, then the body's in order
+    std::vector<Element*> imageElements_;  // the body's img elements in order
+    std::vector<Element*> detached_;       // created and not appended
+    ElementCollection all_;
+    ElementCollection images_;
+    std::vector<std::unique_ptr<Document>> frames_;
+};
+
+HRESULT Element::appendChild(IHTMLDOMNode* newChild, IHTMLDOMNode** node) {
+    if (!document_.IsBody(*this)) return Refuse(E_NOTIMPL, node);
+    Element* appended = document_.AppendToBody(newChild);
+    return appended != nullptr ? Give<IHTMLDOMNode>(appended, node) : Refuse(E_INVALIDARG, node);
+}
+
+HRESULT Window::item(VARIANT* pvarIndex, VARIANT* pvarResult) {
+    if (pvarIndex == nullptr || pvarResult == nullptr) return E_POINTER;
+    ::VariantInit(pvarResult);
+    const std::optional<ULONG> index = IntegerOf(*pvarIndex);
+    if (!index || *index >= document_.frames_.size()) return E_INVALIDARG;
+    IHTMLWindow2* frame = &document_.frames_[*index]->window_;
+    frame->AddRef();
+    pvarResult->vt = VT_DISPATCH;
+    pvarResult->pdispVal = frame;
+    return S_OK;
+}
+
+HRESULT Window::get_length(LONG* p) { return Give(static_cast<long>(document_.frames_.size()), p); }
+
+HRESULT Window::get_document(IHTMLDocument2** p) {
+    // A frame of another site: the browser denies its document to the page's script and to us.
+    if (document_.refusesDocument_) return Refuse(E_ACCESSDENIED, p);
+    return Give<IHTMLDocument2>(&document_, p);
+}
+
+HRESULT Window::get_location(IHTMLLocation** p) {
+    if (!document_.locationReadable_) return Refuse(E_ACCESSDENIED, p);
+    return Give<IHTMLLocation>(&document_.location_, p);
+}
+
+HRESULT Window::get_navigator(IOmNavigator** p) {
+    return Give<IOmNavigator>(&document_.navigator_, p);
+}
+
+HRESULT Window::get_name(BSTR* p) { return Give(document_.windowName_, p); }
+
+// Reads the whole file as UTF-8 (a byte order mark is skipped); nothing when it cannot.
+std::optional<std::wstring> ReadUtf8File(const std::wstring& path) {
+    unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > (1 << 28)) {
+        return std::nullopt;
+    }
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() &&
+        (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+         read != bytes.size())) {
+        return std::nullopt;
+    }
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    if (bytes.empty()) return std::wstring();
+    const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                             static_cast<int>(bytes.size()), nullptr, 0);
+    if (length == 0) return std::nullopt;
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                          static_cast<int>(bytes.size()), text.data(), length);
+    return text;
+}
+
+// The next blank-separated word of a line; the line keeps what follows the blanks after it.
+std::wstring NextWord(std::wstring_view& line) {
+    const std::wstring word(line.substr(0, line.find_first_of(L" \t")));
+    line.remove_prefix(word.size());
+    line.remove_prefix(std::min(line.find_first_not_of(L" \t"), line.size()));
+    return word;
+}
+
+std::optional<long> Number(const std::wstring& word) {
+    wchar_t* end = nullptr;
+    const long value = std::wcstol(word.c_str(), &end, 10);
+    if (word.empty() || *end != L'\0') return std::nullopt;
+    return value;
+}
+
+// One line of a page description into the innermost open document; false when it is not one.
+bool ReadLine(std::wstring_view line, std::vector<PageSpec*>& open) {
+    PageSpec& page = *open.back();
+    const std::wstring keyword = NextWord(line);
+    const std::wstring rest(line);
+    if (keyword == L"title") {
+        page.title = rest;
+    } else if (keyword == L"notitle" && rest.empty()) {
+        page.title = std::nullopt;
+    } else if (keyword == L"url") {
+        page.url = rest;
+    } else if (keyword == L"protocol") {
+        page.protocol = rest;
+    } else if (keyword == L"appversion") {
+        page.appVersion = rest;
+    } else if (keyword == L"scroll") {
+        const std::optional<long> body = Number(NextWord(line));
+        const std::optional<long> document = Number(NextWord(line));
+        if (!body || !document || !line.empty()) return false;
+        page.bodyScrollTop = *body;
+        page.documentScrollTop = *document;
+    } else if (keyword == L"img") {
+        PageElement image;
+        image.tag = L"img";
+        const std::optional<long> width = Number(NextWord(line));
+        const std::optional<long> height = Number(NextWord(line));
+        if (!width || !height || line.empty()) return false;
+        image.width = *width;
+        image.height = *height;
+        image.src = line;
+        page.elements.push_back(std::move(image));
+    } else if (keyword == L"element") {
+        PageElement element;
+        element.tag = NextWord(line);
+        while (!line.empty()) {
+            if (line.substr(0, 3) == L"bg=") {
+                element.backgroundImage = line.substr(3);
+                break;
+            }
+            const std::wstring word = NextWord(line);
+            if (word.compare(0, 3, L"id=") == 0) {
+                element.id = word.substr(3);
+            } else if (word.compare(0, 6, L"class=") == 0) {
+                element.className = word.substr(6);
+            } else {
+                return false;
+            }
+        }
+        if (element.tag.empty()) return false;
+        page.elements.push_back(std::move(element));
+    } else if (keyword == L"frame" && rest.empty()) {
+        open.push_back(&page.frames.emplace_back());
+    } else if (keyword == L"frame" && rest == L"refused") {
+        page.frames.emplace_back().refusesDocument = true;
+    } else if (keyword == L"end" && rest.empty() && open.size() > 1) {
+        open.pop_back();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PageTree::PageTree(const PageSpec& spec) : top_(std::make_unique<Document>(*this, spec)) {}
+
+PageTree::~PageTree() = default;
+
+std::shared_ptr<PageDouble> PageDouble::Create(const PageSpec& spec) {
+    return std::shared_ptr<PageDouble>(new PageDouble(new PageTree(spec)));
+}
+
+PageDouble::~PageDouble() { tree_->Release(); }
+
+ComPtr<IDispatch> PageDouble::Document() const {
+    return ComPtr<IDispatch>(static_cast<IHTMLDocument2*>(&tree_->Top()));
+}
+
+long PageDouble::ReferencesHeld() const { return tree_->Held(); }
+
+std::optional<ElementState> PageDouble::ElementById(const std::wstring& id) const {
+    const std::vector<Element*> found = tree_->Top().ById(id);
+    if (found.empty()) return std::nullopt;
+    return found[0]->State();
+}
+
+int PageDouble::CountById(const std::wstring& id) const {
+    return static_cast<int>(tree_->Top().ById(id).size());
+}
+
+void PageDouble::SetScrollTops(long body, long documentElement) {
+    tree_->Top().SetScrollTops(body, documentElement);
+}
+
+void PageDouble::SetAppVersion(std::wstring appVersion) { tree_->Top().SetAppVersion(appVersion); }
+
+std::optional<PageSpec> ReadPageFile(const std::wstring& path, std::string* error) {
+    const std::optional<std::wstring> text = ReadUtf8File(path);
+    if (!text) {
+        if (error != nullptr) *error = "cannot read the file as UTF-8";
+        return std::nullopt;
+    }
+    PageSpec page;
+    std::vector<PageSpec*> open = {&page};
+    std::wstring_view rest = *text;
+    for (int number = 1; !rest.empty(); ++number) {
+        std::wstring_view line = rest.substr(0, rest.find(L'\n'));
+        rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+        line.remove_prefix(std::min(line.find_first_not_of(L" \t"), line.size()));
+        if (!line.empty() && line.back() == L'\r') line.remove_suffix(1);
+        if (line.empty() || line[0] == L'#') continue;
+        if (!ReadLine(line, open)) {
+            if (error != nullptr) *error = "line " + std::to_string(number) + " is not understood";
+            return std::nullopt;
+        }
+    }
+    if (open.size() > 1) {
+        if (error != nullptr) *error = "a frame has no end";
+        return std::nullopt;
+    }
+    return page;
+}
+
+}  // namespace kvshake::testing
