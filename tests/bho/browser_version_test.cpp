@@ -40,31 +40,29 @@ class BrowserVersionTest : public InProcessTabTest {
     void Show(const wchar_t* appVersion) {
         PageSpec spec;
         spec.appVersion = appVersion;
-        tab_.Browser()->ShowPage(PageDouble::Create(spec));
+        Tab().Browser()->ShowPage(PageDouble::Create(spec));
     }
-
-    AttachedTab tab_;
 };
 
 TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
     Show(L"Mozilla/5.0 (Windows NT 6.1; Trident/7.0; rv:11.0)");
-    tab_.Bho().GetIEVersion();
-    tab_.Bho().GetIEVersion();
+    Tab().Bho().GetIEVersion();
+    Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 0);
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Mozilla/5.0 (Windows NT 6.1; Trident/7.0"),
               2u);
 
     Show(L"4.0 (compatible; MSIE 8.0; Windows NT 6.1)");
-    tab_.Bho().GetIEVersion();
+    Tab().Bho().GetIEVersion();
     Show(L"4.0 (compatible; MSIE 6.0)");
-    tab_.Bho().GetIEVersion();
+    Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 8);
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]GetIEVersion Start\r\n"), 4u);
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]GetIEVersion before, so return\r\n"), 1u);
 
-    tab_.Browser()->ShowPage(nullptr);
+    Tab().Browser()->ShowPage(nullptr);
     shake_da.g_nIEVersion = 0;
-    tab_.Bho().GetIEVersion();
+    Tab().Bho().GetIEVersion();
     EXPECT_TRUE(LogHas("[Error]GetIEVersion, Get Document Fail, Error Code:"));
 }
 
@@ -79,8 +77,8 @@ TEST_F(BrowserVersionTest, PageWindowIsFoundOnThePathOfEachVersion) {
         EXPECT_EQ(tab.Bho().FindIES(), page) << version;
     }
     shake_da.g_nIEVersion = 0;
-    tab_.Browser()->BuildWindowTree(8);
-    EXPECT_EQ(tab_.Bho().FindIES(), nullptr);
+    Tab().Browser()->BuildWindowTree(8);
+    EXPECT_EQ(Tab().Bho().FindIES(), nullptr);
     EXPECT_TRUE(LogHas("[INFO]In FindIES, IE Version:0\r\n"));
 
     AttachedTab oldTree;

@@ -32,18 +32,16 @@ class PageTipTest : public InProcessTabTest {
         spec.bodyScrollTop = bodyScroll;
         spec.documentScrollTop = rootScroll;
         std::shared_ptr<PageDouble> page = PageDouble::Create(spec);
-        tab_.Browser()->ShowPage(page);
+        Tab().Browser()->ShowPage(page);
         Microsoft::WRL::ComPtr<IHTMLDocument2> document;
         page->Document().As(&document);
-        tab_.Bho().InsertTip(document.Get(), found);
+        Tab().Bho().InsertTip(document.Get(), found);
         return page;
     }
     static std::wstring Css(const std::shared_ptr<PageDouble>& page) {
         const std::optional<ElementState> tip = page->ElementById(kTipId);
         return tip ? tip->cssText : L"(none)";
     }
-
-    AttachedTab tab_;
 };
 
 TEST_F(PageTipTest, StyleIsTheSizePartThenThePositionPartOfTheVersion) {
@@ -72,10 +70,11 @@ TEST_F(PageTipTest, TipIsAppendedOnceHiddenByItsTimerAndShownAgainWhole) {
 
     Microsoft::WRL::ComPtr<IHTMLDocument2> document;
     page->Document().As(&document);
-    tab_.Bho().InsertTip(document.Get(), false);
+    Tab().Bho().InsertTip(document.Get(), false);
     EXPECT_EQ(page->CountById(kTipId), 1);
     EXPECT_EQ(Css(page), std::wstring(kNoPictureTip) + L"position:fixed;top:30px;");
     EXPECT_EQ(page->ElementById(kTipId)->display, L"");
+    document.Reset();
     EXPECT_EQ(page->ReferencesHeld(), 0);
 }
 
@@ -89,7 +88,7 @@ TEST_F(PageTipTest, RefreshedTipStaysItsFullTimeAndOtherTabsKeepTheirs) {
     MessageRecorder::Pump(1500);
     Microsoft::WRL::ComPtr<IHTMLDocument2> document;
     page->Document().As(&document);
-    tab_.Bho().InsertTip(document.Get(), true);
+    Tab().Bho().InsertTip(document.Get(), true);
     const DWORD refreshed = ::GetTickCount();
     Microsoft::WRL::ComPtr<IHTMLDocument2> otherDocument;
     otherPage->Document().As(&otherDocument);

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <optional>
 #include <string>
+
+#include "browser_double/attached_tab.h"
 
 #include "foundation/shared_state.h"
 #include "support/standin_client.h"
@@ -27,10 +30,20 @@ class InProcessTabTest : public ::testing::Test {
         shake_da.g_bInited = true;
     }
     void TearDown() override {
+        tab_.reset();
         standin::Reset();
         shake_da = SharedBlock{};
         ::CoUninitialize();
     }
+
+    // A tab of the test's own machine run: attached at first use, detached before the run ends.
+    AttachedTab& Tab() {
+        if (!tab_) tab_.emplace();
+        return *tab_;
+    }
+
+  private:
+    std::optional<AttachedTab> tab_;
 };
 
 }  // namespace kvshake::testing

@@ -29,6 +29,10 @@
 //   element TAB ID                      prints "absent", or "element display=DISPLAY css=CSS"
 //                                       (UTF-8) for the first element with that id in the page
 //                                       TAB shows
+//   upload TAB                          sends WM_UP_UPLOAD to TAB's hidden window, as a shake does
+//   tip-watch TAB MS                    handles messages until the tip in TAB's page is hidden,
+//                                       then prints "tip hidden after N ms" (counted from the
+//                                       last upload), or "tip not hidden" after MS
 //   make-panel                          a visible window that becomes the module's g_hwnd
 #include <windows.h>
 
@@ -222,6 +226,37 @@ void PrintElement(const std::wstring& name, const std::wstring& id) {
                 Utf8(element->cssText).c_str());
 }
 
+DWORD g_lastUpload = 0;
+
+void Upload(const std::wstring& name) {
+    const ScopedVariant window = g_tabs[name].browser->Property(L"HideWindow");
+    g_lastUpload = ::GetTickCount();
+    ::SendMessageW(
+        reinterpret_cast<HWND>(static_cast<LONG_PTR>(IntegerOf(window.get()).value_or(0))),
+        WM_USER + 8, 0, 0);
+}
+
+bool TipHidden(const Tab& tab) {
+    const std::optional<ElementState> tip =
+        tab.page ? tab.page->ElementById(L"kovinShakeContainer") : std::nullopt;
+    return tip && tip->display == L"none";
+}
+
+void WatchTip(const std::wstring& name, DWORD limitMs) {
+    const DWORD start = ::GetTickCount();
+    while (!TipHidden(g_tabs[name]) && ::GetTickCount() - start < limitMs) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    }
+    if (TipHidden(g_tabs[name])) {
+        std::printf("tip hidden after %lu ms\n",
+                    static_cast<unsigned long>(::GetTickCount() - g_lastUpload));
+    } else {
+        std::printf("tip not hidden\n");
+    }
+}
+
 void MakePanel() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = ::DefWindowProcW;
@@ -402,6 +437,17 @@ const std::map<std::wstring, Command>& Commands() {
          [](Words& words) {
              const std::wstring name = words.Text();
              PrintElement(name, words.Text());
+             return kContinue;
+         }},
+        {L"upload",
+         [](Words& words) {
+             Upload(words.Text());
+             return kContinue;
+         }},
+        {L"tip-watch",
+         [](Words& words) {
+             const std::wstring name = words.Text();
+             WatchTip(name, static_cast<DWORD>(words.Number()));
              return kContinue;
          }},
         {L"make-panel",
