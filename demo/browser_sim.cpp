@@ -1,0 +1,343 @@
+// kvshake_browser_sim.exe: one browser process of the demo. Its tabs are browser doubles that
+// show pages read from page description files, and each tab gets the helper objects that the
+// registry lists as Browser Helper Objects, created through COM as the browser creates them.
+// Every tab lives on this process's one thread, which handles window messages between commands.
+//
+// Commands come on standard input, one a line; what happens is printed on standard output, one
+// timestamped line an event:
+//   open TAB PAGEFILE   a new tab showing the page; prints "opened TAB tab-number N helpers K"
+//   front TAB           the user brings the tab to the front (WindowStateChanged)
+//   close TAB           the user closes the tab: OnQuit, then the helper objects are detached
+//   checker             which process and tab hold the module's checker role
+//   exit                closes what is still open and ends (so does the end of the input)
+// Unasked, it prints "tip shown TAB ..." when a tab's page shows the module's tip element and
+// "tip hidden TAB after N ms" when it is hidden again.
+#include <windows.h>
+#include <docobj.h>
+#include <fcntl.h>
+#include <io.h>
+#include <ocidl.h>
+#include <wrl/client.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bho/browser_properties.h"
+#include "browser_double/browser_double.h"
+#include "browser_double/page_double.h"
+#include "browser_double/site_double.h"
+#include "foundation/shared_state.h"
+#include "foundation/unique_resource.h"
+#include "support/critical_section.h"
+#include "support/pe_sections.h"
+
+namespace kvshake::demo {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+using testing::BrowserDouble;
+using testing::PageDouble;
+using testing::SiteDouble;
+using Clock = std::chrono::steady_clock;
+
+constexpr wchar_t kHelperObjectsKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+constexpr wchar_t kTipId[] = L"kovinShakeContainer";
+constexpr int kBrowserVersion = 9;  // the window tree and app version of the pages' browser
+// The driver sends a command at least this often; without one the process ends by itself.
+constexpr auto kIdleLimit = std::chrono::seconds(120);
+
+void Say(const char* format, ...) {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    std::printf("%02d:%02d:%02d.%03d ", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+std::string Narrow(const std::wstring& text) {
+    const int size = static_cast<int>(text.size());
+    std::string narrow(
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(),
+                          static_cast<int>(narrow.size()), nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring Widen(const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(),
+                          static_cast<int>(wide.size()));
+    return wide;
+}
+
+// Lines of standard input, read on a thread of their own so that the tab thread keeps handling
+// window messages. The end of the input reads as "exit".
+class CommandReader {
+  public:
+    CommandReader() : ready_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        thread_.reset(::CreateThread(nullptr, 0, &CommandReader::Read, this, 0, nullptr));
+    }
+    HANDLE Ready() const { return ready_.get(); }
+
+    std::vector<std::string> Take() {
+        std::lock_guard<testing::CriticalSection> lock(mutex_);
+        std::vector<std::string> lines(lines_.begin(), lines_.end());
+        lines_.clear();
+        ::ResetEvent(ready_.get());
+        return lines;
+    }
+
+  private:
+    static DWORD WINAPI Read(void* self) {
+        auto* reader = static_cast<CommandReader*>(self);
+        char buffer[4096];
+        while (std::fgets(buffer, sizeof(buffer), stdin)) {
+            std::string line(buffer);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+            reader->Add(std::move(line));
+        }
+        reader->Add("exit");
+        return 0;
+    }
+
+    void Add(std::string line) {
+        std::lock_guard<testing::CriticalSection> lock(mutex_);
+        lines_.push_back(std::move(line));
+        ::SetEvent(ready_.get());
+    }
+
+    testing::CriticalSection mutex_;
+    std::deque<std::string> lines_;
+    unique_handle ready_;
+    unique_handle thread_;  // never joined: it may sit in a read until the process ends
+};
+
+// The helper objects the browser would load: the subkeys of the Browser Helper Objects key, the
+// user's first and then the machine's, each class once.
+struct HelperClass {
+    CLSID clsid;
+    std::wstring name;
+    const char* root;
+};
+
+std::vector<HelperClass> RegisteredHelperClasses() {
+    std::vector<HelperClass> classes;
+    const std::pair<HKEY, const char*> roots[] = {{HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+                                                  {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"}};
+    for (const auto& [root, rootName] : roots) {
+        unique_hkey key;
+        if (::RegOpenKeyExW(root, kHelperObjectsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+            continue;
+        }
+        wchar_t name[64];
+        for (DWORD index = 0;; ++index) {
+            DWORD length = static_cast<DWORD>(std::size(name));
+            if (::RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr,
+                                nullptr) != ERROR_SUCCESS) {
+                break;
+            }
+            CLSID clsid;
+            if (FAILED(::CLSIDFromString(name, &clsid))) continue;
+            bool known = false;
+            for (const HelperClass& other : classes) known = known || other.clsid == clsid;
+            if (!known) classes.push_back({clsid, name, rootName});
+        }
+    }
+    return classes;
+}
+
+struct Tab {
+    ComPtr<BrowserDouble> browser;
+    std::shared_ptr<PageDouble> page;
+    std::vector<ComPtr<IObjectWithSite>> helpers;
+    bool tipShown = false;
+    Clock::time_point tipShownAt;
+};
+
+class Browser {
+  public:
+    // False once the process is to end.
+    bool Run(const std::string& line) {
+        std::istringstream words(line);
+        std::string command, tab;
+        words >> command >> tab;
+        if (command == "open") {
+            std::string path;
+            std::getline(words >> std::ws, path);
+            Open(tab, path);
+        } else if (command == "front") {
+            Front(tab);
+        } else if (command == "close") {
+            Close(tab);
+        } else if (command == "checker") {
+            Checker();
+        } else if (command == "exit") {
+            while (!tabs_.empty()) Close(tabs_.begin()->first);
+            return false;
+        } else if (!command.empty()) {
+            Say("error unknown command %s", command.c_str());
+        }
+        return true;
+    }
+
+    // The module changes a page only on this thread, while it handles a message.
+    void WatchTips() {
+        for (auto& [name, tab] : tabs_) {
+            const std::optional<testing::ElementState> tip = tab.page->ElementById(kTipId);
+            const bool shown = tip && tip->inBody && tip->display != L"none";
+            if (shown && !tab.tipShown) {
+                tab.tipShownAt = Clock::now();
+                Say("tip shown %s style %s", name.c_str(), Narrow(tip->cssText).c_str());
+            } else if (!shown && tab.tipShown) {
+                const auto elapsed = Clock::now() - tab.tipShownAt;
+                Say("tip hidden %s after %ld ms", name.c_str(),
+                    static_cast<long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+            }
+            tab.tipShown = shown;
+        }
+    }
+
+  private:
+    void Open(const std::string& name, const std::string& path) {
+        std::string error;
+        const std::optional<testing::PageSpec> spec = testing::ReadPageFile(Widen(path), &error);
+        if (!spec) {
+            Say("error %s: %s", path.c_str(), error.c_str());
+            return;
+        }
+        Tab tab;
+        tab.browser = BrowserDouble::Create();
+        if (!tab.browser) {
+            Say("error no browser window for %s", name.c_str());
+            return;
+        }
+        tab.browser->BuildWindowTree(kBrowserVersion);
+        tab.page = PageDouble::Create(*spec);
+        tab.browser->ShowPage(tab.page);
+        tab.browser->SetLocationUrl(spec->url);
+        for (const HelperClass& helperClass : RegisteredHelperClasses()) {
+            ComPtr<IObjectWithSite> helper;
+            const HRESULT hr = ::CoCreateInstance(helperClass.clsid, nullptr, CLSCTX_INPROC_SERVER,
+                                                  IID_PPV_ARGS(&helper));
+            if (FAILED(hr)) {
+                Say("error %s: CoCreateInstance of %s failed, 0x%08lx", name.c_str(),
+                    Narrow(helperClass.name).c_str(), static_cast<unsigned long>(hr));
+                continue;
+            }
+            Say("helper %s %s from %s", name.c_str(), Narrow(helperClass.name).c_str(),
+                helperClass.root);
+            const ComPtr<SiteDouble> site = SiteDouble::Create(tab.browser);
+            helper->SetSite(static_cast<IServiceProvider*>(site.Get()));
+            tab.helpers.push_back(helper);
+        }
+        const ScopedVariant number = tab.browser->Property(kTabNumberProperty);
+        Say("opened %s tab-number %ld helpers %u", name.c_str(),
+            number.type() == VT_I4 ? static_cast<long>(number.get().lVal) : -1L,
+            static_cast<unsigned>(tab.helpers.size()));
+        tabs_[name] = std::move(tab);
+    }
+
+    Tab* Find(const std::string& name) {
+        const auto tab = tabs_.find(name);
+        if (tab != tabs_.end()) return &tab->second;
+        Say("error no tab %s", name.c_str());
+        return nullptr;
+    }
+
+    void Front(const std::string& name) {
+        Tab* tab = Find(name);
+        if (!tab) return;
+        constexpr DWORD kVisible =
+            OLECMDIDF_WINDOWSTATE_USERVISIBLE | OLECMDIDF_WINDOWSTATE_ENABLED;
+        tab->browser->FireWindowStateChanged(kVisible, kVisible);
+        Say("front %s", name.c_str());
+    }
+
+    void Close(const std::string& name) {
+        Tab* tab = Find(name);
+        if (!tab) return;
+        tab->browser->FireQuit();
+        for (const ComPtr<IObjectWithSite>& helper : tab->helpers) helper->SetSite(nullptr);
+        tabs_.erase(name);
+        Say("closed %s", name.c_str());
+    }
+
+    // The module's machine-wide block, as this process maps it.
+    static void Checker() {
+        const HMODULE module = ::GetModuleHandleW(L"KVShake.dll");
+        const testing::LoadedSection block =
+            module ? testing::FindLoadedSection(module, "shake_da") : testing::LoadedSection{};
+        if (block.size < sizeof(SharedBlock)) {
+            Say("error the module is not loaded here");
+            return;
+        }
+        const auto* shared = reinterpret_cast<const SharedBlock*>(block.address);
+        if (!shared->g_bHasCheckThread) {
+            Say("checker none");
+            return;
+        }
+        Say("checker process %lu tab-number %ld",
+            static_cast<unsigned long>(shared->g_dwCheckProcessId),
+            static_cast<long>(shared->g_nCheckTabNum));
+    }
+
+    std::map<std::string, Tab> tabs_;
+};
+
+int Run() {
+    Say("started process %lu", static_cast<unsigned long>(::GetCurrentProcessId()));
+    CommandReader reader;
+    Browser browser;
+    auto deadline = Clock::now() + kIdleLimit;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            Say("error no command for %ld s, closing", static_cast<long>(kIdleLimit.count()));
+            browser.Run("exit");
+            return 3;
+        }
+        const HANDLE ready = reader.Ready();
+        const DWORD wait = ::MsgWaitForMultipleObjects(
+            1, &ready, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        browser.WatchTips();
+        if (wait != WAIT_OBJECT_0) continue;
+        deadline = Clock::now() + kIdleLimit;
+        for (const std::string& line : reader.Take()) {
+            if (!browser.Run(line)) return 0;
+            browser.WatchTips();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kvshake::demo
+
+int wmain() {
+    _setmode(_fileno(stdout), _O_BINARY);  // the driver reads plain "\n" line ends
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const int result = kvshake::demo::Run();
+    ::CoUninitialize();
+    return result;
+}

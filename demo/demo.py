@@ -1,0 +1,509 @@
+#!/usr/bin/env python3
+"""The demo: a user installs KVShake, binds the account, opens tabs and shakes the phone.
+
+    demo.py BUILD_DIR ARCH [PAGE.html]
+
+BUILD_DIR is a test-configuration build (KVShake.dll and kvshake_browser_sim.exe, talking to the
+stand-in on the port it was configured with); ARCH is its architecture. Tab B shows PAGE.html
+(default demo/pages/gallery.html). Everything runs in a Wine environment of its own under
+build/demo. Prints the story; exits 0 only when the service received exactly the upload that
+the page calls for, and the rest of the story happened too.
+"""
+
+import fcntl
+import json
+import os
+import queue
+import re
+import shlex
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import page_from_html  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+HOME = os.path.join(ROOT, "build", "demo")  # the demo's Wine prefix and its runs
+TESTENV = os.path.join(ROOT, "tests", "support", "testenv.sh")
+LOADERS = {"i686": "/usr/lib/wine/wine", "x86_64": "/usr/lib/wine/wine64"}
+# The module's ANSI code page is 936 under this locale, so a Chinese title survives.
+BROWSER_LOCALE = "zh_CN.UTF-8"
+
+ACCOUNT = {  # as the panel stores it after a login
+    "kvshocktoken": "demo-token-5f2c9a",
+    "kvshockuin": "10001",
+    "kvshocksid": "demo-sid-login",
+    "kvshockuser": "demo@example.com",
+    "kvshocknickname": "Demo",
+    "kvshockdebug": "1",
+}
+HKLM_HELPERS = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+                "Browser Helper Objects")
+SERVICE_SID = "demo-sid-2718"  # the activation's answer replaces the stored sid
+NOTHING = '{"ret":"0","shake_status":"0"}'
+SHAKE = '{"ret":"0","shake_status":"1"}'
+UPLOAD_PATH = "/cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=%s&sid=%s"
+TIP_HIDES_AFTER_MS = (2500, 6000)  # the tip shows for about three seconds
+
+START = time.monotonic()
+
+
+class DemoFailed(Exception):
+    pass
+
+
+def rel(path):
+    return os.path.relpath(path, os.getcwd())
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wait_for(condition, seconds, what):
+    """Polls condition until it gives something true; DemoFailed after the bound."""
+    deadline = time.monotonic() + seconds
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise DemoFailed("%s within %d s" % (what, seconds))
+        time.sleep(0.05)
+
+
+class Story:
+    def __init__(self, path):
+        self.file = open(path, "w", encoding="utf-8")
+
+    def say(self, text="", stamp=True, at=None):
+        prefix = "[%5.1fs] " % ((at or time.monotonic()) - START) if stamp else ""
+        lines = text.split("\n")
+        out = "\n".join([prefix + lines[0]] + [" " * len(prefix) + line for line in lines[1:]])
+        print(out, flush=True)
+        self.file.write(out + "\n")
+        self.file.flush()
+
+
+class StandIn:
+    """The control side of tests/service_standin/standin.py."""
+
+    def __init__(self, control_port):
+        self.base = "http://127.0.0.1:%d" % control_port
+
+    def call(self, path, data=None):
+        body = None if data is None else json.dumps(data).encode()
+        with urllib.request.urlopen(self.base + path, body, timeout=10) as answer:
+            return answer.read()
+
+    def answer(self, match, body, **extra):
+        self.call("/default", dict(match=match, body=body, **extra))
+
+    def requests(self):
+        raw, found = self.call("/requests"), []
+        while raw:
+            head, _, raw = raw.partition(b"\r\n")
+            length = int(head.split()[1])
+            request, raw = raw[:length], raw[length:]
+            headers, _, body = request.partition(b"\r\n\r\n")
+            line = headers.split(b"\r\n", 1)[0].decode("utf-8", "replace")
+            found.append((line, body))
+        return found
+
+    def requests_to(self, part):
+        return [r for r in self.requests() if part in r[0]]
+
+
+class Event:
+    """A browser's line that matched, with the time it arrived."""
+
+    def __init__(self, at, match):
+        self.at, self.group = at, match.group
+
+
+class Browser:
+    """One kvshake_browser_sim.exe process: commands in, timestamped events out."""
+
+    def __init__(self, name, loader, build, env, transcript):
+        self.name, self.lines, self.seen = name, queue.Queue(), []
+        self.transcript = open(transcript, "w", encoding="utf-8")
+        self.process = subprocess.Popen(
+            [loader, os.path.join(build, "kvshake_browser_sim.exe")], cwd=build, env=env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        threading.Thread(target=self.read, daemon=True).start()
+        self.pid = self.expect(r"started process (\d+)", 30).group(1)
+
+    def read(self):
+        for raw in self.process.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\n")
+            self.transcript.write(line + "\n")
+            self.transcript.flush()
+            self.lines.put((time.monotonic(), line))
+        self.lines.put((time.monotonic(), None))
+
+    def send(self, command):
+        self.process.stdin.write((command + "\n").encode("utf-8"))
+        self.process.stdin.flush()
+
+    def expect(self, pattern, seconds):
+        """The first event since the last expect that matches; its arrival time is .at."""
+        deadline = time.monotonic() + seconds
+        while True:
+            for index, (at, line) in enumerate(self.seen):
+                match = re.search(pattern, line)
+                if match:
+                    del self.seen[:index + 1]
+                    return Event(at, match)
+                if line.split(" ", 1)[-1].startswith("error "):
+                    raise DemoFailed("browser %s: %s" % (self.name, line))
+            try:
+                at, line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                raise DemoFailed("browser %s printed no '%s' within %d s"
+                                 % (self.name, pattern, seconds)) from None
+            if line is None:
+                raise DemoFailed("browser %s ended while waiting for '%s'" % (self.name, pattern))
+            self.seen.append((at, line))
+
+    def command(self, command, reply, seconds=15):
+        self.send(command)
+        return self.expect(reply, seconds)
+
+    def exit(self):
+        if self.process.poll() is None:
+            try:
+                self.send("exit")
+                self.process.wait(20)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+                self.process.wait(5)
+
+
+class Demo:
+    def __init__(self, build, arch, page_path):
+        self.build, self.arch, self.page_path = os.path.abspath(build), arch, page_path
+        self.loader = LOADERS[arch]
+        self.port = self.configured_port()
+        self.problems, self.browsers = [], []
+
+    def configured_port(self):
+        with open(os.path.join(self.build, "CMakeCache.txt"), encoding="utf-8") as cache:
+            for line in cache:
+                if line.startswith("KVSHAKE_SERVICE_PORT:"):
+                    return int(line.split("=", 1)[1])
+        raise DemoFailed("%s has no KVSHAKE_SERVICE_PORT" % self.build)
+
+    def problem(self, text):
+        self.problems.append(text)
+        self.story.say("PROBLEM: " + text)
+
+    # --- the environment -------------------------------------------------------------------
+
+    def start_environment(self):
+        first = not os.path.exists(os.path.join(HOME, "wineprefix", "system.reg"))
+        if first:
+            print("making the demo's Wine prefix in %s (first run only) ..." % rel(HOME), flush=True)
+        started = subprocess.run([TESTENV, "start", os.path.join(HOME, "env"), ROOT,
+                                  str(self.port)], capture_output=True, text=True)
+        if started.returncode != 0:
+            raise DemoFailed("the Wine environment did not start: " + started.stderr.strip())
+        self.env = dict(os.environ)
+        with open(os.path.join(HOME, "env", "env.sh"), encoding="utf-8") as f:
+            for line in f:
+                for word in shlex.split(line)[1:]:
+                    name, _, value = word.partition("=")
+                    self.env[name] = value
+        self.run_dir = self.env["KVSHAKE_RUN_DIR"]
+        self.browser_env = dict(self.env, LC_ALL=BROWSER_LOCALE, LANG=BROWSER_LOCALE)
+        self.standin = StandIn(int(self.env["KVSHAKE_STANDIN_CONTROL_PORT"]))
+        self.story = Story(os.path.join(self.run_dir, "story.txt"))
+
+    def stop_environment(self):
+        for browser in self.browsers:
+            browser.exit()
+        subprocess.run([TESTENV, "stop", os.path.join(HOME, "env")], capture_output=True)
+
+    def wine(self, *args):
+        return subprocess.run([self.loader, *args], cwd=self.build, env=self.env,
+                              capture_output=True, timeout=60)
+
+    def log_lines(self):
+        try:
+            with open(os.path.join(self.run_dir, "d", "shakelog.txt"), "rb") as f:
+                return f.read().decode(page_from_html.CODE_PAGE, "replace").splitlines()
+        except FileNotFoundError:
+            return []
+
+    # --- the story -------------------------------------------------------------------------
+
+    def run(self):
+        say = self.story.say
+        module = os.path.join(self.build, "KVShake.dll")
+        shipped = ("the shipped 32-bit module, run by wine32" if self.arch == "i686" else
+                   "run by wine64; wine32 is not installed here, so the shipped i686 module "
+                   "is not the one shown")
+        say("KVShake demo: shaking the phone sends the pictures of the tab in front to the "
+            "service", stamp=False)
+        say("  module   %s (%s, %s)" % (rel(module), self.arch, shipped), stamp=False)
+        say("  service  the stand-in tests/service_standin/standin.py at https://localhost:%d"
+            % self.port, stamp=False)
+        say("  Wine     prefix %s, display %s, drive d: at %s"
+            % (rel(os.path.join(HOME, "wineprefix")), self.env["DISPLAY"],
+               rel(os.path.join(self.run_dir, "d"))), stamp=False)
+        say("  page     tab B shows %s" % rel(self.page_path), stamp=False)
+        say(stamp=False)
+
+        pages = self.prepare_pages()
+        self.script_service()
+        self.install()
+        self.bind_account()
+
+        one = self.open_browser("1")
+        self.open_tab(one, "A", pages["start"])
+        self.wait_for_check_loop(one)
+        two = self.open_browser("2")
+        self.open_tab(two, "B", pages["shown"])
+        self.open_tab(one, "C", pages["start"])
+        say("  (the newest tab, C, is taken to be the one in front)")
+        front = two.command("front B", r"front B")
+        say("the user brings tab B to the front", at=front.at)
+
+        self.shake(two)
+        self.close_tabs(one, two)
+        self.quote_log()
+        return not self.problems
+
+    def prepare_pages(self):
+        folder = os.path.join(self.run_dir, "pages")
+        os.makedirs(folder)
+        self.page = page_from_html.read_page(self.page_path)
+        self.expected_body = page_from_html.upload_body(self.page)
+        start = page_from_html.read_page(os.path.join(ROOT, "demo", "pages", "start.html"))
+        files = {}
+        for name, page in (("shown", self.page), ("start", start)):
+            files[name] = os.path.join(folder, name + ".page")
+            with open(files[name], "w", encoding="utf-8") as f:
+                f.write("\n".join(page_from_html.page_file(page)) + "\n")
+        with open(os.path.join(folder, "expected-upload-body"), "wb") as f:
+            f.write(self.expected_body)
+        self.start_title = start.title
+        return files
+
+    def script_service(self):
+        self.standin.call("/reset", [])
+        self.standin.answer("action=active", json.dumps(
+            {"ret": "0", "message": "OK", "sid": SERVICE_SID}, separators=(",", ":")))
+        self.standin.answer("action=inactive", '{"ret":"0","message":"OK"}')
+        # A real service holds a check for a while; the stand-in answers "nothing" after 300 ms.
+        self.standin.answer("shakecheck", NOTHING, delay_ms=300)
+        self.standin.answer("shakeupload", '{"ret":"0"}')
+
+    def install(self):
+        registered = self.wine("regsvr32", "/n", "/i:user", "KVShake.dll")
+        output = registered.stdout.decode("utf-8", "replace").strip()
+        self.story.say("the user installs the module: wine regsvr32 /n /i:user KVShake.dll\n  "
+                       + (output or "(no output)"))
+        if registered.returncode != 0:
+            raise DemoFailed("regsvr32 failed with exit code %d" % registered.returncode)
+        # Windows finds a class in the user's HKCU\Software\Classes as well as in the machine's;
+        # Wine's COM looks only in HKLM\Software\Classes, so the user's class keys of the listed
+        # helper objects are copied there, in the view of the module's architecture.
+        listed = self.wine("reg", "query", HKLM_HELPERS).stdout.decode("utf-8", "replace")
+        for clsid in sorted(set(re.findall(r"\\(\{[0-9A-Fa-f-]{36}\})", listed))):
+            key = "Software\\Classes\\CLSID\\" + clsid
+            if self.wine("reg", "copy", "HKCU\\" + key, "HKLM\\" + key, "/s", "/f").returncode:
+                raise DemoFailed("the user's class %s could not be copied for Wine's COM" % clsid)
+            self.story.say("  Wine's COM reads classes only from HKLM\\Software\\Classes: the "
+                           "demo copies the user's class %s there" % clsid)
+
+    def bind_account(self):
+        reg_file = os.path.join(self.run_dir, "account.reg")
+        values = "".join('"%s"="%s"\r\n' % item for item in ACCOUNT.items())
+        with open(reg_file, "w", encoding="utf-16", newline="") as f:
+            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_CURRENT_USER\\Software\\AppDataLow]\r\n" + values)
+        imported = self.wine("reg", "import", windows_path(reg_file))
+        if imported.returncode != 0:
+            raise DemoFailed("reg import of the account failed: %r" % imported.stdout)
+        self.story.say("the account is bound (HKCU\\Software\\AppDataLow): uin %s, user %s, "
+                       "nickname %s; kvshockdebug 1 switches the log on"
+                       % (ACCOUNT["kvshockuin"], ACCOUNT["kvshockuser"],
+                          ACCOUNT["kvshocknickname"]))
+
+    def open_browser(self, name):
+        browser = Browser(name, self.loader, self.build, self.browser_env,
+                          os.path.join(self.run_dir, "browser-%s.txt" % name))
+        self.browsers.append(browser)
+        self.story.say("browser %s starts (process %s)" % (name, browser.pid))
+        return browser
+
+    def open_tab(self, browser, tab, page_file):
+        browser.send("open %s %s" % (tab, windows_path(page_file)))
+        helpers = []
+        while True:
+            event = browser.expect(r"helper {0} (\S+) from (\S+)|opened {0} tab-number (-?\d+) "
+                                   r"helpers (\d+)".format(tab), 30)
+            if not event.group(1):
+                break
+            helpers.append("%s (listed under %s)" % (event.group(1), event.group(2)))
+        title = self.page.title if page_file.endswith("shown.page") else self.start_title
+        self.story.say("browser %s opens tab %s: \"%s\"\n  the browser creates its helper objects "
+                       "through COM: %s" % (browser.name, tab, title,
+                                            ", ".join(helpers) or "none"), at=event.at)
+        if int(event.group(4)) == 0:
+            raise DemoFailed("the browser found no helper object to load: the registration did "
+                             "not list the module as a Browser Helper Object")
+        self.tab_numbers = getattr(self, "tab_numbers", {})
+        self.tab_numbers[(browser.pid, event.group(3))] = (tab, browser.name)
+
+    def wait_for_check_loop(self, browser):
+        activation = wait_for(lambda: self.standin.requests_to("action=active"), 20,
+                              "the module did not ask the service for its activation")
+        self.story.say("the module activates with the service:\n  " + activation[0][0])
+        wait_for(lambda: len(self.standin.requests_to("shakecheck")) >= 2, 20,
+                 "the module sent no check requests to the service")
+        checker = browser.command("checker", r"checker (none|process (\d+) tab-number (-?\d+))")
+        holder = self.tab_numbers.get((checker.group(2), checker.group(3)))
+        self.story.say("the check loop runs: %d check requests so far; %s holds the checker role"
+                       % (len(self.standin.requests_to("shakecheck")),
+                          "tab %s of browser %s" % holder if holder else checker.group(1)),
+                       at=checker.at)
+
+    def shake(self, browser):
+        say = self.story.say
+        checks_before = len(self.log_lines())
+        self.standin.call("/script", [{"match": "shakecheck", "body": SHAKE}])
+        say("THE PHONE IS SHAKEN: the service answers the next check with " + SHAKE)
+
+        def upload_handled():
+            # The checker logs its next "check start" once the tab in front has handled the upload.
+            lines = self.log_lines()[checks_before:]
+            received = [i for i, line in enumerate(lines) if "Receive Msg:WM_UP_UPLOAD" in line]
+            return (self.standin.requests_to("shakeupload") or
+                    (received and any("check start" in line for line in lines[received[0]:])))
+
+        wait_for(upload_handled, 20, "the shake reached no tab")
+        uploads = self.standin.requests_to("shakeupload")
+        if not uploads:
+            say("the tab in front handled the shake, but the service received no upload")
+            self.problem("no upload arrived at the service")
+        else:
+            self.tell_upload(uploads)
+        self.watch_tip(browser)
+
+    def tell_upload(self, uploads):
+        line, body = uploads[0]
+        text = body.decode(page_from_html.CODE_PAGE, "replace")
+        title, _, rest = text.partition("&pageurl=")
+        pictures = rest.split("&url=")
+        title = urllib.parse.unquote_to_bytes(title.replace("title=", "", 1).replace("+", " "))
+        shown = ["the service received the upload:", "  " + line,
+                 "  title    %s" % title.decode("utf-8", "replace"),
+                 "  pageurl  %s" % pictures[0]]
+        shown += ["  url %-4d %s" % (n, url) for n, url in enumerate(pictures[1:], 1)]
+        self.story.say("\n".join(shown))
+        expected_line = "POST " + UPLOAD_PATH % (ACCOUNT["kvshockuin"], SERVICE_SID)
+        if len(uploads) != 1:
+            self.problem("the service received %d uploads instead of one" % len(uploads))
+        if not line.startswith(expected_line + " "):
+            self.problem("the upload went to\n  %s\ninstead of\n  %s" % (line, expected_line))
+        if body != self.expected_body:
+            same = next((i for i, (a, b) in enumerate(zip(body, self.expected_body)) if a != b),
+                        min(len(body), len(self.expected_body)))
+            self.problem("the upload's body differs from the one the page calls for, from byte %d"
+                         ":\n  received %r\n  expected %r"
+                         % (same, body[same:same + 80], self.expected_body[same:same + 80]))
+        else:
+            self.story.say("  the body is exactly the one the page calls for (%d bytes)"
+                           % len(body))
+
+    def watch_tip(self, browser):
+        try:
+            shown = browser.expect(r"tip shown B style (.*)", 5)
+        except DemoFailed:
+            self.problem("tab B showed no tip")
+            return
+        self.story.say("tab B shows the tip (element kovinShakeContainer): %s" % shown.group(1),
+                       at=shown.at)
+        try:
+            hidden = browser.expect(r"tip hidden B after (\d+) ms", 10)
+        except DemoFailed:
+            self.problem("tab B's tip was not hidden again")
+            return
+        elapsed = int(hidden.group(1))
+        self.story.say("tab B hides the tip again, %.2f s after it appeared" % (elapsed / 1000),
+                       at=hidden.at)
+        if not TIP_HIDES_AFTER_MS[0] <= elapsed <= TIP_HIDES_AFTER_MS[1]:
+            self.problem("the tip was hidden after %d ms, not about three seconds" % elapsed)
+
+    def close_tabs(self, one, two):
+        for browser, tab in ((one, "C"), (one, "A"), (two, "B")):
+            closed = browser.command("close " + tab, r"closed " + tab, 30)
+            self.story.say("the user closes tab %s" % tab, at=closed.at)
+        try:
+            inactive = wait_for(lambda: self.standin.requests_to("action=inactive"), 15,
+                                "no inactivation")
+            self.story.say("the last tab has closed, so the module inactivates with the "
+                           "service:\n  " + inactive[0][0])
+        except DemoFailed:
+            self.problem("the module did not inactivate when the last tab closed")
+        for browser in (one, two):
+            browser.exit()
+
+    def quote_log(self):
+        wanted = ("Explorer Init", "InitActive Result", "Create New Thread To Check",
+                  '"shake_status":"1"', "WM_UP_UPLOAD", "uploadPic", "InsertTip", "RemoveTip",
+                  "Current Tab Url", "unActive")
+        quoted = [line for line in self.log_lines() if any(w in line for w in wanted)]
+        self.story.say("from the module's log, d:\\shakelog.txt:\n" +
+                       "\n".join("  " + line for line in quoted), stamp=False)
+
+    def outcome(self, passed):
+        say = self.story.say
+        say(stamp=False)
+        if passed:
+            say("DEMO PASSED: the service received exactly the upload that %s calls for."
+                % rel(self.page_path), stamp=False)
+        else:
+            say("DEMO FAILED:\n" + "\n".join("  - " + p for p in self.problems), stamp=False)
+        say("files: story, browser transcripts, log (d/shakelog.txt), stand-in log and the "
+            "expected body (pages/) in %s" % rel(self.run_dir), stamp=False)
+
+
+def main():
+    if len(sys.argv) not in (3, 4):
+        sys.exit(__doc__)
+    build, arch = sys.argv[1], sys.argv[2]
+    page = sys.argv[3] if len(sys.argv) == 4 else os.path.join(ROOT, "demo", "pages",
+                                                               "gallery.html")
+    if not os.path.isfile(page):
+        sys.exit("demo: no page %s" % page)
+    os.makedirs(HOME, exist_ok=True)
+    lock = open(os.path.join(HOME, "lock"), "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        sys.exit("demo: another demo is running in this checkout (%s)" % rel(HOME))
+    demo = Demo(build, arch, page)
+    try:
+        demo.start_environment()
+        passed = demo.run()
+    except DemoFailed as failure:
+        if not hasattr(demo, "story"):
+            sys.exit("DEMO FAILED: %s" % failure)
+        demo.problems.append(str(failure))
+        demo.story.say("PROBLEM: %s" % failure)
+        demo.quote_log()
+        passed = False
+    finally:
+        demo.stop_environment()
+    demo.outcome(passed)
+    return 0 if passed else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
