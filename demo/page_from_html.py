@@ -24,6 +24,7 @@ MAX_FRAME_DEPTH = 8
 # The module's text passes through the system code page of the demo's browser: 936.
 CODE_PAGE = "gbk"
 URL_SAFE = ":/?#[]@!$&'()*+,;=%~"
+TITLE_BYTES = 1023  # the module's title buffer holds 1024 bytes of UTF-8 with the terminator
 CSS_URL = re.compile(r"""url\(\s*(['"]?)(.*?)\1\s*\)""", re.I | re.S)
 
 
@@ -168,6 +169,7 @@ def backgrounds(page):
 def upload_body(page):
     """The body a shake must upload for the page, in the bytes that are sent."""
     title = page.title.encode(CODE_PAGE, "replace").decode(CODE_PAGE).encode("utf-8")
+    title = title[:TITLE_BYTES].decode("utf-8", "ignore").encode("utf-8")  # whole characters
     body = "title=" + url_encode(title) + "&pageurl=" + page.url
     for address in pictures(page, large_images) + pictures(page, backgrounds):
         body += "&url=" + address
