@@ -47,7 +47,7 @@ SERVICE_SID = "demo-sid-2718"  # the activation's answer replaces the stored sid
 NOTHING = '{"ret":"0","shake_status":"0"}'
 SHAKE = '{"ret":"0","shake_status":"1"}'
 UPLOAD_PATH = "/cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=%s&sid=%s"
-TIP_HIDES_AFTER_MS = (2500, 6000)  # the tip shows for about three seconds
+TIP_HIDES_AFTER_MS = (2900, 6000)  # the tip shows for about three seconds
 
 START = time.monotonic()
 
@@ -244,7 +244,8 @@ class Demo:
         say = self.story.say
         module = os.path.join(self.build, "KVShake.dll")
         shipped = ("the shipped 32-bit module, run by wine32" if self.arch == "i686" else
-                   "run by wine64; wine32 is not installed here, so the shipped i686 module "
+                   "run by wine64" if os.path.exists(LOADERS["i686"]) else
+                   "run by wine64: wine32 is not installed here, so the shipped i686 module "
                    "is not the one shown")
         say("KVShake demo: shaking the phone sends the pictures of the tab in front to the "
             "service", stamp=False)
@@ -255,9 +256,13 @@ class Demo:
             % (rel(os.path.join(HOME, "wineprefix")), self.env["DISPLAY"],
                rel(os.path.join(self.run_dir, "d"))), stamp=False)
         say("  page     tab B shows %s" % rel(self.page_path), stamp=False)
+        pages = self.prepare_pages()
+        lost = page_from_html.outside_code_page(self.page.title)
+        if lost:
+            say("  note     code page 936 lacks %s of the title: the demo expects '?' for each, "
+                "where the system may send a best fit" % lost, stamp=False)
         say(stamp=False)
 
-        pages = self.prepare_pages()
         self.script_service()
         self.install()
         self.bind_account()
@@ -434,11 +439,30 @@ class Demo:
         except DemoFailed:
             self.problem("tab B's tip was not hidden again")
             return
-        elapsed = int(hidden.group(1))
-        self.story.say("tab B hides the tip again, %.2f s after it appeared" % (elapsed / 1000),
-                       at=hidden.at)
-        if not TIP_HIDES_AFTER_MS[0] <= elapsed <= TIP_HIDES_AFTER_MS[1]:
-            self.problem("the tip was hidden after %d ms, not about three seconds" % elapsed)
+        # The browser first sees the tip once the upload's exchange is over; the module's log
+        # has the moment it was put in.
+        seen_ms, logged_ms = int(hidden.group(1)), self.logged_tip_ms()
+        if logged_ms is None:
+            self.story.say("tab B hides the tip again, %.2f s after the browser first saw it"
+                           % (seen_ms / 1000), at=hidden.at)
+            return
+        self.story.say("tab B hides the tip again, %.2f s after it was put in (the browser saw "
+                       "it for %.2f s)" % (logged_ms / 1000, seen_ms / 1000), at=hidden.at)
+        if not TIP_HIDES_AFTER_MS[0] <= logged_ms <= TIP_HIDES_AFTER_MS[1]:
+            self.problem("the tip was hidden after %d ms, not about three seconds" % logged_ms)
+
+    def logged_tip_ms(self):
+        """From the log's "InsertTip Start" to the next "RemoveTip Start", or None."""
+        times = {}
+        for line in self.log_lines():
+            for event in ("InsertTip Start", "RemoveTip Start"):
+                stamp = re.match(r"(\d+):(\d+):(\d+) (\d+)\t\[INFO\]" + event, line)
+                if stamp and (event == "InsertTip Start" or "InsertTip Start" in times):
+                    h, m, sec, ms = map(int, stamp.groups())
+                    times.setdefault(event, ((h * 60 + m) * 60 + sec) * 1000 + ms)
+        if len(times) < 2:
+            return None
+        return (times["RemoveTip Start"] - times["InsertTip Start"]) % (24 * 3600 * 1000)
 
     def close_tabs(self, one, two):
         for browser, tab in ((one, "C"), (one, "A"), (two, "B")):

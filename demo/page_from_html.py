@@ -74,10 +74,11 @@ class Reader(html.parser.HTMLParser):
         elif not self.in_body:
             return
         elif tag == "img":
-            src = attrs.get("src", "")
-            address = resolve(self.page.url, src) if src else ""
-            self.page.elements.append(("img", size(attrs.get("width")), size(attrs.get("height")),
-                                       address))
+            # A picture without an address is left out: the page file cannot describe it.
+            if attrs.get("src", "").strip():
+                self.page.elements.append(("img", size(attrs.get("width")),
+                                           size(attrs.get("height")),
+                                           resolve(self.page.url, attrs["src"])))
         else:
             self.page.elements.append((tag, attrs.get("id", ""), attrs.get("class", ""),
                                        inline_background(attrs.get("style"))))
@@ -164,6 +165,12 @@ def large_images(page):
 
 def backgrounds(page):
     return [e[3] for e in page.elements if e[0] != "img" and e[3] is not None]
+
+
+def outside_code_page(text):
+    """Characters that code page 936 lacks: the system sends its best fit for each, which may be
+    another letter than the '?' expected here."""
+    return "".join(sorted({c for c in text if c.encode(CODE_PAGE, "replace") == b"?" != c}))
 
 
 def upload_body(page):
