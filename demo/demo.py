@@ -189,6 +189,7 @@ class Demo:
         self.loader = LOADERS[arch]
         self.port = self.configured_port()
         self.problems, self.browsers = [], []
+        self.tab_numbers = {}  # (process, tab number) -> (tab, browser)
 
     def configured_port(self):
         with open(os.path.join(self.build, "CMakeCache.txt"), encoding="utf-8") as cache:
@@ -268,11 +269,11 @@ class Demo:
         self.bind_account()
 
         one = self.open_browser("1")
-        self.open_tab(one, "A", pages["start"])
+        self.open_tab(one, "A", *pages["start"])
         self.wait_for_check_loop(one)
         two = self.open_browser("2")
-        self.open_tab(two, "B", pages["shown"])
-        self.open_tab(one, "C", pages["start"])
+        self.open_tab(two, "B", *pages["shown"])
+        self.open_tab(one, "C", *pages["start"])
         say("  (the newest tab, C, is taken to be the one in front)")
         front = two.command("front B", r"front B")
         say("the user brings tab B to the front", at=front.at)
@@ -290,12 +291,11 @@ class Demo:
         start = page_from_html.read_page(os.path.join(ROOT, "demo", "pages", "start.html"))
         files = {}
         for name, page in (("shown", self.page), ("start", start)):
-            files[name] = os.path.join(folder, name + ".page")
-            with open(files[name], "w", encoding="utf-8") as f:
+            files[name] = (os.path.join(folder, name + ".page"), page.title)
+            with open(files[name][0], "w", encoding="utf-8") as f:
                 f.write("\n".join(page_from_html.page_file(page)) + "\n")
         with open(os.path.join(folder, "expected-upload-body"), "wb") as f:
             f.write(self.expected_body)
-        self.start_title = start.title
         return files
 
     def script_service(self):
@@ -346,7 +346,7 @@ class Demo:
         self.story.say("browser %s starts (process %s)" % (name, browser.pid))
         return browser
 
-    def open_tab(self, browser, tab, page_file):
+    def open_tab(self, browser, tab, page_file, title):
         browser.send("open %s %s" % (tab, windows_path(page_file)))
         helpers = []
         while True:
@@ -355,14 +355,12 @@ class Demo:
             if not event.group(1):
                 break
             helpers.append("%s (listed under %s)" % (event.group(1), event.group(2)))
-        title = self.page.title if page_file.endswith("shown.page") else self.start_title
         self.story.say("browser %s opens tab %s: \"%s\"\n  the browser creates its helper objects "
                        "through COM: %s" % (browser.name, tab, title,
                                             ", ".join(helpers) or "none"), at=event.at)
         if int(event.group(4)) == 0:
             raise DemoFailed("the browser found no helper object to load: the registration did "
                              "not list the module as a Browser Helper Object")
-        self.tab_numbers = getattr(self, "tab_numbers", {})
         self.tab_numbers[(browser.pid, event.group(3))] = (tab, browser.name)
 
     def wait_for_check_loop(self, browser):
