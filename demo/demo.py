@@ -177,6 +177,7 @@ class Browser:
         if self.process.poll() is None:
             try:
                 self.send("exit")
+                self.process.stdin.close()  # no reader is left blocked in a read at the exit
                 self.process.wait(20)
             except (OSError, subprocess.TimeoutExpired):
                 self.process.kill()
