@@ -269,7 +269,8 @@ class Browser {
         Say("front %s", name.c_str());
     }
 
-    void Close(const std::string& name) {
+    // By value: the name may be the key of the tab that goes.
+    void Close(const std::string name) {
         Tab* tab = Find(name);
         if (!tab) return;
         tab->browser->FireQuit();

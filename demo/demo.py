@@ -57,7 +57,9 @@ class DemoFailed(Exception):
 
 
 def rel(path):
-    return os.path.relpath(path, os.getcwd())
+    """The path from here when it lies below, else the whole path."""
+    relative = os.path.relpath(path, os.getcwd())
+    return os.path.abspath(path) if relative.startswith("..") else relative
 
 
 def windows_path(path):
