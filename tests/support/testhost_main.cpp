@@ -10,6 +10,9 @@
 //                                       exits 3 if both processes ever owned one mutex together
 //   signal EVENT | wait EVENT           named manual-reset events
 //   serve EVENT                         handles window messages until EVENT is signalled
+//   window TITLE                        a hidden static control (class STATIC) titled TITLE, for
+//                                       other processes to send messages to; exits 8 when it
+//                                       cannot be made
 //   sleep MS | hang | exit CODE
 //   log-on                              switches this process's log on
 //   log-lines COUNT TAG                 COUNT lines of WriteLog with a long text naming TAG
@@ -351,6 +354,12 @@ const std::map<std::wstring, Command>& Commands() {
          [](Words& words) {
              Serve(Event(words.Text()));
              return kContinue;
+         }},
+        {L"window",
+         [](Words& words) {
+             const HWND window = ::CreateWindowExW(0, L"STATIC", words.Text().c_str(), WS_POPUP, 0,
+                                                   0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+             return window ? kContinue : 8;
          }},
         {L"sleep",
          [](Words& words) {
