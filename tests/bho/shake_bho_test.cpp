@@ -1,6 +1,7 @@
-// The helper object's life in a tab, driven in helper processes that load the module and site
-// its objects on browser doubles. This test program never loads the module itself, so every
-// test starts a new machine run.
+// The helper object's life in a tab: in helper processes that load the module and site its
+// objects on browser doubles (this test program never loads the module itself, so every case
+// starts a new machine run), and on the module's code linked in, on browser doubles of this
+// process.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,31 +11,23 @@
 
 #include "bho/hidden_window.h"
 #include "browser_double/attached_tab.h"
-#include "com/module.h"
 #include "browser_double/in_process_tab_test.h"
+#include "com/module.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
+#include "service/check_loop.h"
 #include "support/child_process.h"
 #include "support/handle_count.h"
 #include "support/log_file.h"
-#include "support/standin_client.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
 namespace {
 
-const std::wstring kTabNum = Word(offsetof(SharedBlock, g_nTabNum));
-const std::wstring kNextTabNum = Word(offsetof(SharedBlock, g_nNextTabNum));
-const std::wstring kHideWindowHwnd = Word(offsetof(SharedBlock, g_HideWindowHwnd));
-const std::wstring kActive = Word(offsetof(SharedBlock, g_bActive));
-const std::wstring kPanel = Word(offsetof(SharedBlock, g_hwnd));
-
 HWND HiddenWindowOfTab(int number) {
     return ::FindWindowW((L"HideWindow" + std::to_wstring(number)).c_str(), L"Hide Window");
 }
-
-std::string HandleText(HWND window) { return std::to_string(HandleToLong(window)) + "\n"; }
 
 class ShakeBhoTest : public ::testing::Test {
   protected:
@@ -47,10 +40,14 @@ class ShakeBhoTest : public ::testing::Test {
         ClearAccount();
         DelReg(kDebugValue);
     }
+
+    // Ends the helper processes' last "wait" or "serve".
+    const std::wstring done_ = UniqueName(L"done");
+    const unique_handle doneEvent_ = NamedEvent(done_);
 };
 
-// Two processes attach at the same moment, many times over, each time in a new machine run: one
-// of them is first, every time.
+// Two processes attach at the same moment, each time in a new machine run: one of them is first,
+// every time.
 TEST_F(ShakeBhoTest, FirstAttachOfAMachineRunIsDecidedOnceAcrossProcesses) {
     WriteReg(kTokenValue, L"token");
     for (int round = 0; round < 4; ++round) {
@@ -76,35 +73,41 @@ TEST_F(ShakeBhoTest, FirstAttachOfAMachineRunIsDecidedOnceAcrossProcesses) {
     }
 }
 
-TEST_F(ShakeBhoTest, EachTabOwnsAHiddenWindowNamedAfterItsNumber) {
-    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
-    TestHost a(L"attach tab signal " + ready + L"-a wait " + done);
+// The newest tab is taken to be in front. Messages sent from this process are handled by the
+// helper process, on its tab's thread.
+TEST_F(ShakeBhoTest, EachTabOwnsAHiddenWindowThatRunsPrivateMessagesOnItsThread) {
+    const std::wstring ready = UniqueName(L"ready");
+    TestHost a(L"attach tab make-panel signal " + ready + L"-a serve " + done_);
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-a"));
-    TestHost b(L"attach tab signal " + ready + L"-b peek" + kHideWindowHwnd + L"wait " + done);
+    TestHost b(L"attach tab signal " + ready + L"-b peek" +
+               Word(offsetof(SharedBlock, g_HideWindowHwnd)) + L"wait " + done_);
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-b"));
+    for (const auto& [number, host] : {std::pair{0, &a}, std::pair{1, &b}}) {
+        DWORD process = 0;
+        ASSERT_NE(HiddenWindowOfTab(number), nullptr);
+        ::GetWindowThreadProcessId(HiddenWindowOfTab(number), &process);
+        EXPECT_EQ(process, host->ProcessId());
+        EXPECT_FALSE(::IsWindowVisible(HiddenWindowOfTab(number)));
+    }
+    const std::string newest = std::to_string(HandleToLong(HiddenWindowOfTab(1))) + "\n";
 
-    DWORD processA = 0, processB = 0;
-    ASSERT_NE(HiddenWindowOfTab(0), nullptr);
-    ASSERT_NE(HiddenWindowOfTab(1), nullptr);
-    ::GetWindowThreadProcessId(HiddenWindowOfTab(0), &processA);
-    ::GetWindowThreadProcessId(HiddenWindowOfTab(1), &processB);
-    EXPECT_EQ(processA, a.ProcessId());
-    EXPECT_EQ(processB, b.ProcessId());
-    EXPECT_FALSE(::IsWindowVisible(HiddenWindowOfTab(0)));
-    const std::string newest = HandleText(HiddenWindowOfTab(1));
+    const HWND hidden = HiddenWindowOfTab(0);
+    const HWND panel = ::FindWindowW(L"TestPanel", L"panel");
+    ASSERT_TRUE(::IsWindowVisible(panel));
+    ::SendMessageW(hidden, WM_ACTIVATE, WA_ACTIVE, 0);
+    ::SendMessageW(hidden, WM_ACTIVATE, WA_CLICKACTIVE, 0);
+    EXPECT_TRUE(::IsWindowVisible(panel));
+    EXPECT_EQ(::SendMessageW(hidden, WM_ACTIVATE, WA_INACTIVE, 0), 0);
+    EXPECT_FALSE(::IsWindowVisible(panel));
+    const std::string before = ReadLogFile();
+    EXPECT_EQ(::SendMessageW(hidden, WM_USER + 3, 0, 0), 0);
+    EXPECT_EQ(ReadLogFile(), before);
+    EXPECT_EQ(::SendMessageW(hidden, WM_GETTEXTLENGTH, 0, 0), 11);  // "Hide Window"
 
-    unique_handle doneEvent = NamedEvent(done);
-    ::SetEvent(doneEvent.get());
+    ::SetEvent(doneEvent_.get());
     ASSERT_EQ(b.Wait(), 0u);
     ASSERT_EQ(a.Wait(), 0u);
-    EXPECT_EQ(b.Output(), newest);  // the newest tab is taken to be in front
-}
-
-TEST_F(ShakeBhoTest, BrowserObjectAttachedAgainCountsButTakesNoNumberNorWindow) {
-    TestHost host(L"attach tab attach tab peek" + kTabNum + L"peek" + kNextTabNum);
-    ASSERT_EQ(host.Wait(), 0u);
-    EXPECT_EQ(host.Output(), "2\n1\n");
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "InitHideWindow, CreateWindow Suc"), 1u);
+    EXPECT_EQ(b.Output(), newest);
 }
 
 TEST_F(ShakeBhoTest, LogStaysOffUnlessTheSwitchIsExactly1) {
@@ -116,139 +119,41 @@ TEST_F(ShakeBhoTest, LogStaysOffUnlessTheSwitchIsExactly1) {
     }
 }
 
-// Messages sent from this process are handled by the helper process, on its tab's thread.
-TEST_F(ShakeBhoTest, HiddenWindowRunsPrivateMessagesOnItsTabsThread) {
-    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
-    unique_handle doneEvent = NamedEvent(done);
-    TestHost host(L"attach tab make-panel signal " + ready + L" serve " + done);
-    ASSERT_TRUE(WaitForNamedEvent(ready));
-    const HWND hidden = HiddenWindowOfTab(0);
-    ASSERT_NE(hidden, nullptr);
-    const HWND panel = ::FindWindowW(L"TestPanel", L"panel");
-    ASSERT_TRUE(::IsWindowVisible(panel));
-
-    EXPECT_EQ(::SendMessageW(hidden, WM_UP_UPLOAD, 0, 0), 0);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Receive Msg:WM_UP_UPLOAD\r\n"), 1u);
-
-    ::SendMessageW(hidden, WM_ACTIVATE, WA_ACTIVE, 0);
-    ::SendMessageW(hidden, WM_ACTIVATE, WA_CLICKACTIVE, 0);
-    EXPECT_TRUE(::IsWindowVisible(panel));
-    EXPECT_EQ(::SendMessageW(hidden, WM_ACTIVATE, WA_INACTIVE, 0), 0);
-    EXPECT_FALSE(::IsWindowVisible(panel));
-
-    const std::string before = ReadLogFile();
-    EXPECT_EQ(::SendMessageW(hidden, WM_USER + 3, 0, 0), 0);
-    EXPECT_EQ(ReadLogFile(), before);
-    EXPECT_EQ(::SendMessageW(hidden, WM_GETTEXTLENGTH, 0, 0), 11);  // "Hide Window"
-
-    ::SetEvent(doneEvent.get());
-    EXPECT_EQ(host.Wait(), 0u);
-}
-
 // A new object on a browser object whose first object has gone takes over its hidden window.
 TEST_F(ShakeBhoTest, HiddenWindowOutlivesItsObjectWithoutDanglingAndIsTakenOver) {
-    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
-    unique_handle doneEvent = NamedEvent(done);
-    TestHost host(L"attach tab detach tab signal " + ready + L"-1 serve " + done +
-                  L"-1 attach tab" + L" signal " + ready + L"-2 serve " + done);
+    const std::wstring ready = UniqueName(L"ready");
+    TestHost host(L"attach tab detach tab signal " + ready + L"-1 serve " + done_ +
+                  L"-1 attach tab signal " + ready + L"-2 serve " + done_);
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-1"));
     EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
-    EXPECT_TRUE(LogHas("[INFO]Receive Msg:WM_UP_UPLOAD\r\n"));
     EXPECT_TRUE(LogHas("[Error]WM_UP_UPLOAD: the window has no helper object, nothing uploaded"));
 
-    unique_handle step = NamedEvent(done + L"-1");
+    unique_handle step = NamedEvent(done_ + L"-1");
     ::SetEvent(step.get());
     ASSERT_TRUE(WaitForNamedEvent(ready + L"-2"));
     EXPECT_EQ(::SendMessageW(HiddenWindowOfTab(0), WM_UP_UPLOAD, 0, 0), 0);
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 2u);
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "no helper object"), 1u);
-    ::SetEvent(doneEvent.get());
+    ::SetEvent(doneEvent_.get());
     EXPECT_EQ(host.Wait(), 0u);
 }
 
-TEST_F(ShakeBhoTest, QuitCountsTabsDownAndTheLastOneEndsTheActivation) {
-    TestHost host(L"attach t0 attach t1 attach t2 quit t1 peek" + kTabNum +
-                  L"quit t0 quit t2 peek" + kTabNum);
-    ASSERT_EQ(host.Wait(), 0u);
-    EXPECT_EQ(host.Output(), "2\n0\n");
-    const std::string log = ReadLogFile();
-    EXPECT_EQ(CountOccurrences(
-                  log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:3, g_dwDeadThreadId:0\r\n"),
-              1u);
-    EXPECT_EQ(CountOccurrences(
-                  log, "[INFO]IN  DISPID_ONQUIT Before g_nTabNum Value:1, g_dwDeadThreadId:0\r\n"),
-              1u);
-    const size_t lastTab = log.find("[INFO]Before UnActive g_nTabNum Value:0\r\n");
-    ASSERT_NE(lastTab, std::string::npos) << log;
-    EXPECT_EQ(CountOccurrences(log, "Before UnActive"), 1u);
-    EXPECT_EQ(CountOccurrences(log, "unActive start"),
-              0u);  // an inactive browser has nothing to end
-}
-
-TEST_F(ShakeBhoTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
-    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
-    unique_handle doneEvent = NamedEvent(done);
-    const std::wstring target = L"peek" + kHideWindowHwnd;
-    TestHost host(L"attach t0 attach t1 url t0 http://a.example/ " + target +  // t1 in front
-                  L"state t0 1 1 " + target +                                  // inactive
-                  L"poke8" + kActive + L"1 state t0 3 2 " + target +           // mask without bit 0
-                  L"state t0 1 1 " + target +                                  // t0 in front
-                  L"prop-text t1 HideWindow junk state t1 1 1 " + target +     // not a handle
-                  L"signal " + ready + L" wait " + done);
-    ASSERT_TRUE(WaitForNamedEvent(ready));
-    const std::string t0 = HandleText(HiddenWindowOfTab(0));
-    const std::string t1 = HandleText(HiddenWindowOfTab(1));
-    ::SetEvent(doneEvent.get());
-    ASSERT_EQ(host.Wait(), 0u);
-    EXPECT_EQ(host.Output(), t1 + t1 + t1 + t0 + t0);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Current Tab Url:http://a.example/\r\n"), 1u);
-}
-
-TEST_F(ShakeBhoTest, DetachWithoutCheckThreadReportsTheForcedEndAtOnce) {
-    TestHost host(L"attach tab detach tab");
+// An inactive tab has no check thread to wait for; the tab that created the panel forgets it.
+TEST_F(ShakeBhoTest, DetachOfAnInactiveTabEndsAtOnceAndForgetsThePanelItCreated) {
+    TestHost host(L"attach tab make-panel prop-bool tab CreateShowWindow detach tab peek" +
+                  Word(offsetof(SharedBlock, g_hwnd)));
     ASSERT_EQ(host.Wait(), 0u);
     const std::vector<long> detached = DetachTimes(host.Output());
     ASSERT_EQ(detached.size(), 1u) << host.Output();
     EXPECT_LT(detached[0], 5500);  // the longest a detach may take, inactive
+    EXPECT_NE(host.Output().find("\n0\n"), std::string::npos) << host.Output();
     const std::string log = ReadLogFile();
     EXPECT_EQ(CountOccurrences(log, "[Error]TerminateThread Fail, Error Code:6\r\n"), 1u) << log;
     EXPECT_EQ(CountOccurrences(log, "SetSite WaitForSingleObject Suc"), 0u);
+    EXPECT_EQ(CountOccurrences(log, "[INFO]Set g_hwnd Null Suc\r\n"), 1u);
 }
-
-TEST_F(ShakeBhoTest, DetachOfTheTabThatCreatedThePanelForgetsThePanel) {
-    TestHost host(L"attach tab make-panel prop-bool tab CreateShowWindow detach tab peek" + kPanel);
-    ASSERT_EQ(host.Wait(), 0u);
-    EXPECT_NE(host.Output().find("\n0\n"), std::string::npos) << host.Output();
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Set g_hwnd Null Suc\r\n"), 1u);
-}
-
-}  // namespace
-}  // namespace kvshake::testing
-
-namespace kvshake::testing {
-namespace {
 
 using ShakeBhoInProcessTest = InProcessTabTest;
-
-TEST_F(ShakeBhoInProcessTest, ObjectOnAnAttachedBrowserObjectTakesItsFirstObjectsNumber) {
-    shake_da.g_nNextTabNum = 7;
-    AttachedTab first;
-    AttachedTab second(first.Browser());
-    EXPECT_EQ(first.Bho().TabNumber(), 7);
-    EXPECT_EQ(second.Bho().TabNumber(), 7);
-    EXPECT_EQ(shake_da.g_nNextTabNum, 8);
-    const ScopedVariant clickBtn = first.Browser()->Property(L"ClickBtn");
-    EXPECT_EQ(clickBtn.type(), VT_BOOL);
-    EXPECT_EQ(clickBtn.get().boolVal, 1);
-}
-
-// The browser declares the event's arguments as DWORD; any integer form of them is understood.
-TEST_F(ShakeBhoInProcessTest, WindowStateArgumentsAreReadAsAnyInteger) {
-    SetActive(true);
-    AttachedTab back, front;
-    back.Browser()->FireWindowStateChanged(1, 1, VT_UI4);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, back.Bho().HiddenWindow());
-}
 
 BOOL CALLBACK CountHiddenWindow(HWND window, LPARAM count) {
     wchar_t name[32] = {};
@@ -264,6 +169,41 @@ int HiddenWindowsOfThisThread() {
     return count;
 }
 
+// A second object on the same browser object counts as a tab but takes no number nor window.
+TEST_F(ShakeBhoInProcessTest, ObjectOnAnAttachedBrowserObjectTakesItsFirstObjectsNumber) {
+    shake_da.g_nNextTabNum = 7;
+    AttachedTab first;
+    AttachedTab second(first.Browser());
+    EXPECT_EQ(first.Bho().TabNumber(), 7);
+    EXPECT_EQ(second.Bho().TabNumber(), 7);
+    EXPECT_EQ(shake_da.g_nNextTabNum, 8);
+    EXPECT_EQ(shake_da.g_nTabNum, 2);
+    EXPECT_EQ(HiddenWindowsOfThisThread(), 1);
+    const ScopedVariant clickBtn = first.Browser()->Property(L"ClickBtn");
+    EXPECT_EQ(clickBtn.type(), VT_BOOL);
+    EXPECT_EQ(clickBtn.get().boolVal, 1);
+}
+
+// Only while the browser is active, and for the visible flag within the valid mask. The browser
+// declares the event's arguments as DWORD; any integer form of them is understood.
+TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
+    AttachedTab t0, t1;
+    const HWND h0 = t0.Bho().HiddenWindow(), h1 = t1.Bho().HiddenWindow();
+    ASSERT_EQ(shake_da.g_HideWindowHwnd, h1);  // the newest tab is taken to be in front
+    t0.Browser()->FireWindowStateChanged(1, 1);
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "inactive";
+    SetActive(true);
+    t0.Browser()->FireWindowStateChanged(3, 2);
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "mask without the visible flag";
+    t0.Browser()->FireWindowStateChanged(1, 1, VT_UI4);
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, h0);
+    t1.Browser()->FireWindowStateChanged(1, 1);
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1);
+    t0.Browser()->SetProperty(L"HideWindow", ScopedVariant::Text(L"junk").get());
+    t0.Browser()->FireWindowStateChanged(1, 1);
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "not a handle";
+}
+
 TEST_F(ShakeBhoInProcessTest, ClosedTabsLeaveNoWindowNorWindowClassBehind) {
     for (int i = 0; i < 200; ++i) {
         AttachedTab tab;
@@ -273,20 +213,20 @@ TEST_F(ShakeBhoInProcessTest, ClosedTabsLeaveNoWindowNorWindowClassBehind) {
     WNDCLASSW windowClass;
     for (int number = 0; number < 200; ++number) {
         const std::wstring name = L"HideWindow" + std::to_wstring(number);
-        EXPECT_FALSE(::GetClassInfoW(Module().Instance(), name.c_str(), &windowClass))
-            << "class " << number;
+        EXPECT_FALSE(::GetClassInfoW(Module().Instance(), name.c_str(), &windowClass)) << number;
     }
     EXPECT_EQ(shake_da.g_HideWindowHwnd, nullptr);
 }
 
+// A new tab of an activated browser keeps its check thread's handle until detach. A first
+// exchange and a first tab leave WinINet's and the window system's own state behind.
 TEST_F(ShakeBhoInProcessTest, DetachClosesTheCheckThreadItWaitedFor) {
     SetActive(true);
+    checkShake();
     { AttachedTab warmUp; }
     const std::optional<DWORD> before = HandleCountOfThisProcess();
     ASSERT_TRUE(before) << "the system's handle table cannot be read";
-    for (int i = 0; i < 20; ++i) {
-        AttachedTab tab;  // a new tab of an activated browser keeps its check thread's handle
-    }
+    for (int i = 0; i < 20; ++i) AttachedTab tab;
     EXPECT_LE(HandleCountOfThisProcess().value_or(MAXDWORD), *before + 2);
 }
 

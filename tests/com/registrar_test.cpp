@@ -45,8 +45,13 @@ class RegistrarTest : public ::testing::Test {
     RegistryRoots roots_;
 };
 
-TEST_F(RegistrarTest, RegistrationWritesTheScriptAndHonoursItsMarks) {
-    // ForceRemove starts the key afresh, Delete removes one, other keys keep what they hold.
+// Registration: ForceRemove starts the key afresh, Delete removes one, other keys keep what they
+// hold. Unregistration removes the script's keys with all below them, leaves Delete keys alone,
+// and keeps NoRemove keys with whatever the script does not name.
+TEST_F(RegistrarTest, ScriptIsWrittenAndTakenBackHonouringItsMarks) {
+    ASSERT_EQ(Run(kSample, ScriptAction::Unregister), S_OK);  // nothing there: nothing created
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kScratch));
+
     SetString(HKEY_CURRENT_USER, Path(L"HKCR\\CLSID\\{1234}"), L"Stale", L"old");
     SetString(HKEY_CURRENT_USER, Path(L"HKCR\\CLSID\\{1234}\\Stale Key"), L"", L"old");
     SetString(HKEY_CURRENT_USER, Path(L"HKCR\\Sample.Object.1"), L"Kept", L"old");
@@ -73,23 +78,16 @@ TEST_F(RegistrarTest, RegistrationWritesTheScriptAndHonoursItsMarks) {
     for (const auto& key : expected) {
         EXPECT_TRUE(KeyHoldsExactly(HKEY_CURRENT_USER, Path(key.path), key.values, key.subkeys));
     }
-}
 
-TEST_F(RegistrarTest, UnregistrationRemovesScriptKeysAndKeepsNoRemoveKeys) {
-    ASSERT_EQ(Run(kSample, ScriptAction::Unregister), S_OK);  // nothing there: nothing created
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kScratch));
-
-    ASSERT_EQ(Run(kSample, ScriptAction::Register), S_OK);
     SetString(HKEY_CURRENT_USER, Path(L"HKCR\\Sample.Object.1\\Added\\Deeper"), L"v", L"x");
     SetString(HKEY_CURRENT_USER, Path(L"HKCR\\CLSID\\{Neighbour}"), L"", L"theirs");
     SetString(HKEY_CURRENT_USER, Path(L"HKLM\\Shared Parent"), L"Theirs", L"x");
-    CreateKey(HKEY_CURRENT_USER, Path(L"HKLM\\Shared Parent\\Old"));  // Delete acts on registration
+    CreateKey(HKEY_CURRENT_USER, Path(L"HKLM\\Shared Parent\\Old"));
 
     ASSERT_EQ(Run(kSample, ScriptAction::Unregister), S_OK);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path(L"HKCR\\Sample.Object.1")));
     EXPECT_TRUE(KeyHoldsExactly(HKEY_CURRENT_USER, Path(L"HKCR\\CLSID"), {}, 1));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path(L"HKCR\\CLSID\\{Neighbour}")));
-    // The NoRemove key loses the value that the script names and keeps the rest.
     EXPECT_TRUE(
         KeyHoldsExactly(HKEY_CURRENT_USER, Path(L"HKLM\\Shared Parent"), {Sz(L"Theirs", L"x")}, 1));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Path(L"HKLM\\Shared Parent\\Old")));

@@ -50,7 +50,8 @@ class SettingsStoreTest : public ::testing::Test {
     }
 };
 
-TEST_F(SettingsStoreTest, TextsUpTo129CharactersReadBackAsStoredAndLongerOnesFail) {
+// A value stored without its terminator is read without overrun; a number is not the text "1".
+TEST_F(SettingsStoreTest, TextsUpTo129CharactersReadBackAsStoredAndNothingIsReadPastAValue) {
     for (const std::wstring& text :
          {std::wstring(), std::wstring(L"1 "), std::wstring(129, L'x')}) {
         ASSERT_TRUE(WriteReg(kTokenValue, text));
@@ -59,23 +60,17 @@ TEST_F(SettingsStoreTest, TextsUpTo129CharactersReadBackAsStoredAndLongerOnesFai
         EXPECT_EQ(value, text);
     }
     EXPECT_EQ(ReadLogFile(), "");
-
     ASSERT_TRUE(WriteReg(kTokenValue, std::wstring(130, L'x')));
     std::wstring value = L"stale";
     EXPECT_FALSE(ReadReg(kTokenValue, value));
     EXPECT_EQ(value, L"");
     EXPECT_NE(ReadLogFile().find("[Error]ReadReg Fail, Error Code:234\r\n"), std::string::npos);
-}
 
-// A value stored without its terminator is read without overrun; a number is not the text "1".
-TEST_F(SettingsStoreTest, ValuesStoredOtherwiseAreReadWithinBounds) {
     const std::wstring full(130, L'y');
     StoreRaw(kUinValue, REG_SZ, full.data(), 260);
-    std::wstring value;
     ReadReg(kUinValue, value);
     EXPECT_LE(value.size(), 130u);
     EXPECT_EQ(value.find_first_not_of(L'y'), std::wstring::npos);
-
     const DWORD one = 1;
     StoreRaw(kDebugValue, REG_DWORD, &one, sizeof(one));
     ReadReg(kDebugValue, value);

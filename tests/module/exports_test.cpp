@@ -33,40 +33,56 @@ class ExportsTest : public ::testing::Test {
     const CanUnloadNow canUnloadNow_ = ExportOf<CanUnloadNow>(module_, "DllCanUnloadNow");
 };
 
-TEST_F(ExportsTest, UnknownClassIsNotAvailable) {
+TEST_F(ExportsTest, OneCachedFactoryWhichRefusesAggregationAndANullResult) {
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(getClassObject_(IID_IUnknown, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
     EXPECT_EQ(object, nullptr);
-}
 
-TEST_F(ExportsTest, FactoryIsCachedAndRefusesAggregationAndANullResult) {
     ComPtr<IClassFactory> factory = Factory();
     EXPECT_EQ(Factory().Get(), factory.Get());
-
     ComPtr<IUnknown> outer;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&outer)), S_OK);
-    void* object = reinterpret_cast<void*>(1);
+    object = reinterpret_cast<void*>(1);
     EXPECT_EQ(factory->CreateInstance(outer.Get(), IID_IUnknown, &object), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
 }
 
-TEST_F(ExportsTest, HelperObjectAnswersExactlyItsInterfaces) {
-    ComPtr<IUnknown> bho;
+TEST_F(ExportsTest, HelperObjectAnswersExactlyItsInterfacesAndTheirCallsBeforeItIsSited) {
+    ComPtr<IUnknown> bho, none;
     ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_PPV_ARGS(&bho)), S_OK);
-    for (const IID& iid : {IID_IDispatch, IID_IObjectWithSite, IID_IOleCommandTarget}) {
-        ComPtr<IUnknown> answer;
-        EXPECT_EQ(bho->QueryInterface(iid, &answer), S_OK);
-    }
-    ComPtr<IUnknown> answer;
-    EXPECT_EQ(bho->QueryInterface(IID_IConnectionPointContainer, &answer), E_NOINTERFACE);
-
+    EXPECT_EQ(bho->QueryInterface(IID_IConnectionPointContainer, &none), E_NOINTERFACE);
     ComPtr<IObjectWithSite> withSite;
+    ComPtr<IOleCommandTarget> target;
+    ComPtr<IDispatch> dispatch;
     ASSERT_EQ(bho.As(&withSite), S_OK);
+    ASSERT_EQ(bho.As(&target), S_OK);
+    ASSERT_EQ(bho.As(&dispatch), S_OK);
+
     void* site = reinterpret_cast<void*>(1);
     EXPECT_EQ(withSite->GetSite(IID_IUnknown, &site), E_FAIL);
     EXPECT_EQ(site, nullptr);
     EXPECT_EQ(withSite->GetSite(IID_IUnknown, nullptr), E_POINTER);
+
+    // Only the first command is enabled.
+    OLECMD commands[2] = {{1, 0}, {2, 0}};
+    EXPECT_EQ(target->QueryStatus(nullptr, 0, commands, nullptr), E_INVALIDARG);
+    EXPECT_EQ(target->QueryStatus(nullptr, 1, nullptr, nullptr), E_POINTER);
+    EXPECT_EQ(target->QueryStatus(nullptr, 2, commands, nullptr), S_OK);
+    EXPECT_EQ(commands[0].cmdf, static_cast<DWORD>(OLECMDF_ENABLED));
+    EXPECT_EQ(commands[1].cmdf, 0u);
+
+    // Only "NickTest" has a name, in any letter case; the walk stops at the first match.
+    wchar_t nick[] = L"NickTest", other[] = L"nicktest2";
+    LPOLESTR names[] = {other, nick, nick};
+    DISPID ids[] = {-1, -1, -1};
+    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 3, LOCALE_USER_DEFAULT, ids), S_OK);
+    EXPECT_EQ(ids[0], -1);
+    EXPECT_EQ(ids[1], 28004);
+    EXPECT_EQ(ids[2], -1);
+    UINT count = 0;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
 }
 
 TEST_F(ExportsTest, ModuleStaysWhileAHelperObjectOrAServerLockLives) {
@@ -86,40 +102,6 @@ TEST_F(ExportsTest, ModuleStaysWhileAHelperObjectOrAServerLockLives) {
         Factory()->LockServer(FALSE);
     }
     EXPECT_EQ(canUnloadNow_(), S_OK);
-}
-
-TEST_F(ExportsTest, QueryStatusEnablesOnlyTheFirstCommand) {
-    ComPtr<IOleCommandTarget> target;
-    ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_PPV_ARGS(&target)), S_OK);
-    OLECMD commands[2] = {{1, 0}, {2, 0}};
-    EXPECT_EQ(target->QueryStatus(nullptr, 0, commands, nullptr), E_INVALIDARG);
-    EXPECT_EQ(target->QueryStatus(nullptr, 1, nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(target->QueryStatus(nullptr, 2, commands, nullptr), S_OK);
-    EXPECT_EQ(commands[0].cmdf, static_cast<DWORD>(OLECMDF_ENABLED));
-    EXPECT_EQ(commands[1].cmdf, 0u);
-}
-
-TEST_F(ExportsTest, OnlyNickTestHasAName) {
-    ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(Factory()->CreateInstance(nullptr, IID_PPV_ARGS(&dispatch)), S_OK);
-    wchar_t nick[] = L"NickTest";
-    wchar_t other[] = L"nicktest2";
-    LPOLESTR names[] = {nick, other};
-    DISPID ids[] = {-1, -1};
-    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 2, LOCALE_USER_DEFAULT, ids), S_OK);
-    EXPECT_EQ(ids[0], 28004);
-    EXPECT_EQ(ids[1], -1);
-
-    LPOLESTR reversed[] = {other, nick, nick};
-    DISPID moreIds[] = {-1, -1, -1};
-    dispatch->GetIDsOfNames(IID_NULL, reversed, 3, LOCALE_USER_DEFAULT, moreIds);
-    EXPECT_EQ(moreIds[0], -1);
-    EXPECT_EQ(moreIds[1], 28004);
-    EXPECT_EQ(moreIds[2], -1);  // the walk stops at the first match
-
-    UINT count = 0;
-    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
-    EXPECT_EQ(count, 1u);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // the commands of its command line in order and prints what they report:
 //   load | unload                       load or free KVShake.dll (beside this program)
 //   poke OFFSET VALUE | peek OFFSET     a 32-bit value at OFFSET in the module's shake_da block
-//   poke8 OFFSET VALUE | peek8 OFFSET   one byte (a flag) at OFFSET
+//   peek8 OFFSET                        one byte (a flag) at OFFSET
 //   block-zero                          prints "zero" when the whole block is zero, else "nonzero"
 //   lock NAME | unlock                  LockNamedMutex / UnlockNamedMutex of the last lock
 //   trylock NAME                        prints "free", "busy" or "missing" (never blocks)
@@ -22,9 +22,8 @@
 //   attach TAB                          a new helper object from the module, sited on TAB's browser
 //   detach TAB                          detaches and releases TAB's newest helper object; prints
 //                                       "detached in N ms"
-//   quit TAB | state TAB FLAGS MASK     fires DISPID_ONQUIT / DISPID_WINDOWSTATECHANGED
-//   url TAB URL                         the browser's location URL
-//   prop-bool TAB NAME | prop-text TAB NAME VALUE   puts a browser property
+//   state TAB FLAGS MASK                fires DISPID_WINDOWSTATECHANGED
+//   prop-bool TAB NAME                  puts a browser property that is true
 //   page TAB FILE                       TAB's browser shows the page described in FILE (see
 //                                       ReadPageFile); exits 6 with a message when unreadable
 //   tree TAB VERSION                    builds the browser's window tree of that version (6 to
@@ -293,12 +292,6 @@ const std::map<std::wstring, Command>& Commands() {
              *value = words.Number();
              return kContinue;
          }},
-        {L"poke8",
-         [](Words& words) {
-             BYTE* value = BlockAt(words.Number());
-             *value = static_cast<BYTE>(words.Number());
-             return kContinue;
-         }},
         {L"peek8",
          [](Words& words) {
              std::printf("%d\n", static_cast<int>(*BlockAt(words.Number())));
@@ -401,11 +394,6 @@ const std::map<std::wstring, Command>& Commands() {
              Detach(words.Text());
              return kContinue;
          }},
-        {L"quit",
-         [](Words& words) {
-             g_tabs[words.Text()].browser->FireQuit();
-             return kContinue;
-         }},
         {L"state",
          [](Words& words) {
              BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
@@ -413,23 +401,10 @@ const std::map<std::wstring, Command>& Commands() {
              browser->FireWindowStateChanged(flags, words.Number());
              return kContinue;
          }},
-        {L"url",
-         [](Words& words) {
-             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
-             browser->SetLocationUrl(words.Text());
-             return kContinue;
-         }},
         {L"prop-bool",
          [](Words& words) {
              BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
              browser->SetProperty(words.Text(), ScopedVariant::BoolValue(VARIANT_TRUE).get());
-             return kContinue;
-         }},
-        {L"prop-text",
-         [](Words& words) {
-             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
-             const std::wstring name = words.Text();
-             browser->SetProperty(name, ScopedVariant::Text(words.Text()).get());
              return kContinue;
          }},
         {L"page",
