@@ -37,7 +37,7 @@
 #include "browser_double/site_double.h"
 #include "foundation/shared_state.h"
 #include "foundation/unique_resource.h"
-#include "support/critical_section.h"
+#include "foundation/critical_section.h"
 #include "support/pe_sections.h"
 
 namespace kvshake::demo {
@@ -95,7 +95,7 @@ class CommandReader {
     HANDLE Ready() const { return ready_.get(); }
 
     std::vector<std::string> Take() {
-        std::lock_guard<testing::CriticalSection> lock(mutex_);
+        std::lock_guard<CriticalSection> lock(mutex_);
         std::vector<std::string> lines(lines_.begin(), lines_.end());
         lines_.clear();
         ::ResetEvent(ready_.get());
@@ -116,12 +116,12 @@ class CommandReader {
     }
 
     void Add(std::string line) {
-        std::lock_guard<testing::CriticalSection> lock(mutex_);
+        std::lock_guard<CriticalSection> lock(mutex_);
         lines_.push_back(std::move(line));
         ::SetEvent(ready_.get());
     }
 
-    testing::CriticalSection mutex_;
+    CriticalSection mutex_;
     std::deque<std::string> lines_;
     unique_handle ready_;
     unique_handle thread_;  // never joined: it may sit in a read until the process ends

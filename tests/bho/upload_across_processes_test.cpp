@@ -8,23 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "foundation/settings_store.h"
-#include "support/child_process.h"
-#include "support/log_file.h"
-#include "support/message_recorder.h"
-#include "support/standin_client.h"
-#include "support/test_paths.h"
+#include "support/helper_process_test.h"
 
 namespace kvshake::testing {
 namespace {
-
-constexpr DWORD kActivationTimeoutMs = 60000;
-
-std::string CheckAnswer(const char* shakeStatus) {
-    return std::string(
-               R"({"match":"shakecheck","delay_ms":250,"body":"{\"ret\":\"0\",\"shake_status\":\")") +
-           shakeStatus + R"(\"}"})";
-}
 
 // A page description file for the helper program's "page" command, removed with the object.
 class PageFile {
@@ -42,28 +29,7 @@ class PageFile {
     std::wstring path_;
 };
 
-class UploadAcrossProcessesTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(standin::Reset());
-        standin::SetDefault(
-            R"({"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-1\"}"})");
-        standin::SetDefault(CheckAnswer("0"));
-        ClearAccount();
-        WriteReg(kTokenValue, L"t-1");
-        WriteReg(kUinValue, L"10001");
-        WriteReg(kDebugValue, L"1");
-        DeleteLogFile();
-    }
-    void TearDown() override {
-        standin::Reset();
-        ClearAccount();
-        DelReg(kDebugValue);
-    }
-    std::wstring Name(const wchar_t* prefix) { return names_.emplace_back(UniqueName(prefix)); }
-
-    std::vector<std::wstring> names_;
-};
+using UploadAcrossProcessesTest = HelperProcessTest;
 
 TEST_F(UploadAcrossProcessesTest, ShakeUploadsThePageOfTheTabBroughtToTheFrontInAnotherProcess) {
     const PageFile pageB(
@@ -72,17 +38,15 @@ TEST_F(UploadAcrossProcessesTest, ShakeUploadsThePageOfTheTabBroughtToTheFrontIn
         "element div bg=url(\"http://b.test/bg.png\")\n"
         "frame\nurl http://b.test/frame\nimg 120 130 http://b.test/inner.png\nend\n");
     const PageFile pageA("title Tab A\nimg 400 400 http://a.test/a.png\n");
-    const std::wstring joined = Name(L"joined"), front = Name(L"front"), done = Name(L"done");
-    unique_handle joinedEvent = NamedEvent(joined), frontEvent = NamedEvent(front),
-                  doneEvent = NamedEvent(done);
+    const std::wstring joined = UniqueName(L"joined"), front = UniqueName(L"front");
+    unique_handle joinedEvent = NamedEvent(joined), frontEvent = NamedEvent(front);
     // A's first tab activates and checks; after B joins, A opens a newer tab, and then B's tab
     // is brought to the front by the browser's window-state event.
     TestHost processA(L"attach a serve " + joined + L" attach a2 page a2 " + pageA.Path() +
-                      L" serve " + done);
-    ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); }, kActivationTimeoutMs))
-        << ReadLogFile();
+                      L" serve " + done_);
+    ASSERT_TRUE(Activated());
     TestHost processB(L"attach b page b " + pageB.Path() + L" serve " + front +
-                      L" state b 3 3 serve " + done);
+                      L" state b 3 3 serve " + done_);
     ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:1"); }));
     ::SetEvent(joinedEvent.get());
     ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:2"); }));
@@ -90,13 +54,13 @@ TEST_F(UploadAcrossProcessesTest, ShakeUploadsThePageOfTheTabBroughtToTheFrontIn
     ASSERT_TRUE(WaitUntil([] { return LogHas("Current Tab Url:"); })) << ReadLogFile();
 
     // The upload's answer is held back, so that the test sees the page while it is sent.
-    standin::Script(R"([{"match":"shakeupload","delay_ms":1500,"body":"{}"},)" + CheckAnswer("1") +
-                    "]");
+    standin::Script(R"([{"match":"shakeupload","delay_ms":1500,"body":"{}"},)" +
+                    CheckAnswer(kShake) + "]");
     ASSERT_TRUE(WaitUntil([] { return !standin::RequestsTo("shakeupload").empty(); }));
     EXPECT_TRUE(LogHas("InsertTip End, Type : New Insert")) << "the tip comes before the POST";
-    standin::Script("[" + CheckAnswer("1") + "]");
+    standin::Script("[" + CheckAnswer(kShake) + "]");
     ASSERT_TRUE(WaitUntil([] { return standin::RequestsTo("shakeupload").size() == 2; }));
-    ::SetEvent(doneEvent.get());
+    ::SetEvent(doneEvent_.get());
     EXPECT_EQ(processA.Wait(), 0u);
     EXPECT_EQ(processB.Wait(), 0u);
 
@@ -116,7 +80,7 @@ TEST_F(UploadAcrossProcessesTest, ShakeUploadsThePageOfTheTabBroughtToTheFrontIn
 // was the last to name itself as the tab whose tip is to be hidden.
 TEST_F(UploadAcrossProcessesTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
     const PageFile page("title Tip\nimg 300 300 http://t.test/p.png\n");
-    const std::wstring second = Name(L"second");
+    const std::wstring second = UniqueName(L"second");
     unique_handle secondEvent = NamedEvent(second);
     const std::wstring tab = L" page t " + page.Path() + L" ";
     TestHost first(L"attach t" + tab + L"upload t tip-watch t 10000");

@@ -18,7 +18,7 @@
 #include "browser_double/page_double.h"
 #include "com/scoped_variant.h"
 #include "foundation/unique_resource.h"
-#include "support/critical_section.h"
+#include "foundation/critical_section.h"
 #include "com_stubs.h"
 
 namespace kvshake::testing {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/critical_section.h"
+#include "foundation/critical_section.h"
 
 namespace kvshake::testing {
 

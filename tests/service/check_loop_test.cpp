@@ -13,6 +13,7 @@
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
 #include "support/child_process.h"
+#include "support/helper_process_test.h"
 #include "support/handle_count.h"
 #include "support/log_file.h"
 #include "support/message_recorder.h"
@@ -22,50 +23,14 @@
 namespace kvshake::testing {
 namespace {
 
-constexpr char kNothing[] = R"({"ret":"0","shake_status":"0"})";
-constexpr char kShake[] = R"({"ret":"0","shake_status":"1"})";
 // The longest that one check thread pauses between passes, and that a detach may take.
 constexpr DWORD kActivePauseMs = 3000, kInactivePauseMs = 5000, kActiveDetachMs = 3500;
 
 std::vector<RecordedRequest> Checks() { return standin::RequestsTo("shakecheck"); }
 
-std::string CheckAnswer(const char* body, int delayMs = 0) {
-    return std::string(R"({"match":"shakecheck","delay_ms":)") + std::to_string(delayMs) +
-           R"(,"body":)" + JsonString(body) + "}";
-}
-
-class CheckLoopTest : public ::testing::Test {
+class CheckLoopTest : public HelperProcessTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(standin::Reset());
-        standin::SetDefault(
-            R"({"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-1\"}"})");
-        standin::SetDefault(CheckAnswer(kNothing, 250));
-        ClearAccount();
-        WriteReg(kTokenValue, L"t-1");
-        WriteReg(kUinValue, L"10001");
-        WriteReg(kDebugValue, L"1");
-        DeleteLogFile();
-    }
-    void TearDown() override {
-        standin::Reset();
-        ClearAccount();
-        DelReg(kDebugValue);
-    }
-
-    // The first TLS exchange in a new Wine prefix loads and imports the system's roots, which can
-    // take a while on a busy machine.
-    static ::testing::AssertionResult Activated() {
-        if (WaitUntil([] { return LogHas("[INFO]ActivateSuc End\r\n"); }, 60000)) {
-            return ::testing::AssertionSuccess();
-        }
-        return ::testing::AssertionFailure() << ReadLogFile();
-    }
     static bool SecondTabJoined() { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); }
-
-    // Ends the helper processes' last "serve".
-    const std::wstring done_ = UniqueName(L"done");
-    const unique_handle doneEvent_ = NamedEvent(done_);
 };
 
 TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverWhenItCloses) {
