@@ -70,6 +70,8 @@ void CShakeBHO::OnQuit() {
         WriteLog(StringPrintf("Before UnActive g_nTabNum Value:%d", static_cast<int>(openTabs)));
         unActive();
     }
+    // The tab that made the panel takes the panel's browser control with it.
+    if (m_pShowBrowser && Panel()) Panel()->closeBrowserWindow(*m_pShowBrowser);
 }
 
 // A tab that the user can see becomes the target of shakes, while the browser is active.

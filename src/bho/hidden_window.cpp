@@ -74,19 +74,22 @@ std::wstring HiddenWindowClassName(LONG tabNumber) {
     return kHideWindowClassPrefix + std::to_wstring(tabNumber);
 }
 
-void CShakeBHO::InitHideWindow() {
-    const std::wstring className = HiddenWindowClassName(m_nTabNumber);
-    const HINSTANCE instance = Module().Instance();
-
+bool RegisterShakeWindowClass(const wchar_t* className) {
     WNDCLASSW windowClass{};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = ShakeWindowProc;
-    windowClass.hInstance = instance;
+    windowClass.hInstance = Module().Instance();
     windowClass.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
-    windowClass.lpszClassName = className.c_str();
-    if (!::RegisterClassW(&windowClass)) {
+    windowClass.lpszClassName = className;
+    return ::RegisterClassW(&windowClass) != 0;
+}
+
+void CShakeBHO::InitHideWindow() {
+    const std::wstring className = HiddenWindowClassName(m_nTabNumber);
+    const HINSTANCE instance = Module().Instance();
+    if (!RegisterShakeWindowClass(className.c_str())) {
         LogLastError("InitHideWindow, RegisterClass Error, Errorcode:%d");
         return;
     }

@@ -21,6 +21,9 @@ inline constexpr UINT WM_KEEP_CHECK_THREAD = WM_USER + 14;
 // The name of a tab's hidden window class: "HideWindow" and the tab number.
 std::wstring HiddenWindowClassName(LONG tabNumber);
 
+// Registers a class of the hidden and panel windows, with ShakeWindowProc, in the module.
+bool RegisterShakeWindowClass(const wchar_t* className);
+
 // The window procedure of the hidden windows and of the panel windows.
 LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

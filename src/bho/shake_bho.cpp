@@ -184,6 +184,7 @@ void CShakeBHO::Detach() {
     }
     if (m_spWebBrowser) {
         ForgetPanelIfCreatedHere();
+        ClosePanel();
         m_spWebBrowser.Reset();
     } else {
         WriteLog("In SetSite, m_spWebBrowser == NULL true");

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "com/dispatch_event_sink.h"
+#include "bho/panel_link.h"
 #include "foundation/unique_resource.h"
 #include "service/check_loop.h"
 
@@ -82,6 +83,10 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     void OpenNewTab();
     void StopCheckThread();
     void ForgetPanelIfCreatedHere();
+    // The toolbar command: where the button is, then the panel shown again or created.
+    void LocateButton();
+    void CreatePanel();
+    void ClosePanel();
     void GiveUpCheckerRole();
     void InitHideWindow();
     void CloseHideWindow();
@@ -102,6 +107,8 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     bool tabQuit_ = false;  // the browser said the tab is closing; detach then closes its window
     unique_handle m_hCheckThread;
     HWND m_hHideWnd = nullptr;
+    HWND m_hShowWnd = nullptr;      // the panel window, in the tab whose command made it
+    ShowBrowserPtr m_pShowBrowser;  // the panel's browser, in that same tab
     LONG m_nTabNumber = 0;
     DWORD m_dwCheckThreadId = 0;
     // Shared with the tab's check threads: the checker role (m_bCheckOwner) and the stop signal.

@@ -35,9 +35,12 @@
 //   tip-watch TAB MS                    handles messages until the tip in TAB's page is hidden,
 //                                       then prints "tip hidden after N ms" (counted from the
 //                                       last upload), or "tip not hidden" after MS
+//   toolbar X Y WIDTH HEIGHT            a visible toolbar of five 100-pixel buttons at (X, Y);
+//                                       prints "button I LEFT TOP RIGHT BOTTOM" (screen) for each
 //   make-panel                          a visible window that becomes the module's g_hwnd
 #include <windows.h>
 
+#include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
 #include <ocidl.h>
@@ -259,6 +262,31 @@ void WatchTip(const std::wstring& name, DWORD limitMs) {
     }
 }
 
+// A comctl32 toolbar in a window of its own, as the browser's command bar holds one.
+void MakeToolbar(int x, int y, int width, int height) {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    const HWND frame = ::CreateWindowExW(0, L"STATIC", L"bar", WS_POPUP | WS_VISIBLE, x, y, width,
+                                         height, nullptr, nullptr, nullptr, nullptr);
+    const HWND toolbar = ::CreateWindowExW(
+        0, TOOLBARCLASSNAMEW, nullptr,
+        WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0,
+        0, width, height, frame, nullptr, nullptr, nullptr);
+    ::SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    ::SendMessageW(toolbar, TB_SETBUTTONSIZE, 0, MAKELPARAM(100, height));
+    TBBUTTON buttons[5] = {};
+    for (int i = 0; i < 5; ++i) {
+        buttons[i] = {I_IMAGENONE, 100 + i, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0};
+    }
+    ::SendMessageW(toolbar, TB_ADDBUTTONSW, 5, reinterpret_cast<LPARAM>(buttons));
+    for (int i = 0; i < 5; ++i) {
+        RECT rect{};
+        ::SendMessageW(toolbar, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&rect));
+        ::MapWindowPoints(toolbar, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+        std::printf("button %d %ld %ld %ld %ld\n", i, rect.left, rect.top, rect.right, rect.bottom);
+    }
+}
+
 void MakePanel() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = ::DefWindowProcW;
@@ -432,6 +460,12 @@ const std::map<std::wstring, Command>& Commands() {
          [](Words& words) {
              const std::wstring name = words.Text();
              WatchTip(name, static_cast<DWORD>(words.Number()));
+             return kContinue;
+         }},
+        {L"toolbar",
+         [](Words& words) {
+             const int x = words.Number(), y = words.Number(), width = words.Number();
+             MakeToolbar(x, y, width, words.Number());
              return kContinue;
          }},
         {L"make-panel",

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace kvshake {
+
+class CShakeBHO;
+class CWebBrowser;  // the panel's hosted browser, made by the panel layer
+
+// The panel's browser lives in the layer above the helper object; the module connects the two
+// when it loads. Without a connection the helper object opens its panel window empty.
+struct PanelLink {
+    // A browser control hosted in the panel window at rect, owned by owner, showing url; null
+    // when it cannot be made.
+    CWebBrowser* (*createBrowser)(CShakeBHO& owner, HWND panel, const RECT& rect,
+                                  const wchar_t* url);
+    void (*deleteBrowser)(CWebBrowser* browser);
+    void (*closeBrowserWindow)(CWebBrowser& browser);  // the tab quits: the control window goes
+    void (*navigate)(CWebBrowser& browser, const wchar_t* url);
+    void (*refreshPage)(CWebBrowser& browser);  // the panel is shown again: its page follows
+};
+
+void ConnectPanel(const PanelLink* link) noexcept;
+const PanelLink* Panel() noexcept;
+
+// The panel's browser, owned by the helper object of the tab that created the panel.
+struct ShowBrowserDeleter {
+    void operator()(CWebBrowser* browser) const noexcept;
+};
+using ShowBrowserPtr = std::unique_ptr<CWebBrowser, ShowBrowserDeleter>;
+
+// The panel's pages, carried in the module, and the names by which the panel is sized for them.
+inline constexpr wchar_t kLoginUrl[] = L"res://KVShake/201";
+inline constexpr wchar_t kSettingsUrl[] = L"res://KVShake/203";
+inline constexpr wchar_t kStatusUrl[] = L"res://KVShake/204";
+inline constexpr char kLoginPage[] = "login";
+inline constexpr char kStatusPage[] = "reminder";
+inline constexpr char kSettingsPage[] = "account";
+
+// The name of the panel window's class: "shakewindow" and the number of the tab that made it.
+std::wstring PanelClassName(LONG tabNumber);
+
+}  // namespace kvshake

@@ -1,0 +1,111 @@
+// The panel window of the tab whose toolbar command made it, and what the helper object asks of
+// the panel's browser, which the panel layer provides.
+#include "bho/browser_properties.h"
+#include "bho/hidden_window.h"
+#include "bho/panel_link.h"
+#include "bho/shake_bho.h"
+#include "bho/window_locate.h"
+#include "com/module.h"
+#include "foundation/log.h"
+#include "foundation/named_mutex.h"
+#include "foundation/settings_store.h"
+#include "foundation/shared_state.h"
+#include "foundation/text.h"
+
+namespace kvshake {
+
+namespace {
+
+constexpr wchar_t kPanelTitle[] = L"Win32 API";
+constexpr DWORD kPanelStyle = 0x90880000;  // WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU
+constexpr SIZE kStatusPanel = {253, 100};
+constexpr SIZE kLoginPanel = {505, 347};
+constexpr LONG kStatusControlRight = 520, kStatusControlBottom = 360;
+
+const PanelLink* g_panelLink = nullptr;
+
+bool TokenStored() {
+    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
+    std::wstring token;
+    return ReadReg(kTokenValue, token) && !token.empty();
+}
+
+}  // namespace
+
+void ConnectPanel(const PanelLink* link) noexcept { g_panelLink = link; }
+const PanelLink* Panel() noexcept { return g_panelLink; }
+
+void ShowBrowserDeleter::operator()(CWebBrowser* browser) const noexcept {
+    if (browser && g_panelLink) g_panelLink->deleteBrowser(browser);
+}
+
+std::wstring PanelClassName(LONG tabNumber) { return L"shakewindow" + std::to_wstring(tabNumber); }
+
+void CShakeBHO::CreatePanel() {
+    shake_da.g_bWindowCreated = true;
+    SHANDLE_PTR top = 0;
+    if (m_spWebBrowser) m_spWebBrowser->get_HWND(&top);
+    WriteLog("Begin Create Window");
+    const std::wstring className = PanelClassName(m_nTabNumber);
+    const HINSTANCE instance = Module().Instance();
+    if (!RegisterShakeWindowClass(className.c_str())) {
+        WriteError(StringPrintf("Exec RegisterClass Error, ErrorCode:%d",
+                                static_cast<int>(::GetLastError())));
+        return;
+    }
+    const bool bound = TokenStored();
+    const SIZE size = bound ? kStatusPanel : kLoginPanel;
+    const POINT corner = GetWindowLocate(size.cx, size.cy);
+    m_hShowWnd =
+        ::CreateWindowExW(WS_EX_TOOLWINDOW, className.c_str(), kPanelTitle, kPanelStyle, corner.x,
+                          corner.y, size.cx, size.cy, FindIES(), nullptr, instance, this);
+    const DWORD error = ::GetLastError();
+    if (!top) {
+        WriteError("Before Create Window, hWndBrowser null");
+    } else if (!instance) {
+        WriteError("Before Create Window, hInstance null");
+    }
+    if (!m_hShowWnd) {
+        WriteError(StringPrintf("Exec,Create Window Fail, ErrorCode:%d", static_cast<int>(error)));
+        if (!top) WriteError("hWndBrowser Null");
+        ::UnregisterClassW(className.c_str(), instance);
+        return;
+    }
+    WriteLog("Create Window Suc");
+    shake_da.g_hwnd = m_hShowWnd;
+    RECT client{};
+    ::GetClientRect(m_hShowWnd, &client);
+    PutBrowserProperty(m_spWebBrowser.Get(), kCreateShowWindowProperty,
+                       ScopedVariant::BoolValue(1));
+    if (bound) {
+        client.right = kStatusControlRight;
+        client.bottom = kStatusControlBottom;
+    }
+    if (g_panelLink) {
+        m_pShowBrowser.reset(
+            g_panelLink->createBrowser(*this, m_hShowWnd, client, bound ? kStatusUrl : kLoginUrl));
+    }
+    ::ShowWindow(m_hShowWnd, SW_SHOWDEFAULT);
+    ::UpdateWindow(m_hShowWnd);
+}
+
+// The panel goes with the tab that made it: its browser is this object's, and a panel window
+// left behind would name an object that is gone.
+void CShakeBHO::ClosePanel() {
+    if (m_pShowBrowser && g_panelLink) g_panelLink->closeBrowserWindow(*m_pShowBrowser);
+    m_pShowBrowser.reset();
+    if (!m_hShowWnd) return;
+    ::DestroyWindow(std::exchange(m_hShowWnd, nullptr));
+    ::UnregisterClassW(PanelClassName(m_nTabNumber).c_str(), Module().Instance());
+}
+
+void CShakeBHO::GoPage(const wchar_t* url) {
+    WriteWCharLog("GoPage: ", url);
+    if (m_pShowBrowser && g_panelLink) g_panelLink->navigate(*m_pShowBrowser, url);
+}
+
+void CShakeBHO::RefreshPanelPage() {
+    if (m_pShowBrowser && g_panelLink) g_panelLink->refreshPage(*m_pShowBrowser);
+}
+
+}  // namespace kvshake
