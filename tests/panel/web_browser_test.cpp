@@ -26,51 +26,35 @@ constexpr wchar_t kWebBrowserServer[] =
     L"Software\\Classes\\CLSID\\{8856F961-340A-11D0-A96B-00C04FD705A2}\\InprocServer32";
 constexpr wchar_t kPageUrl[] = L"http://panel.example.test/status.html";
 
-// Makes the control double the prefix's WebBrowser control (Wine's COM reads classes from
-// HKLM only) and puts the values it found back when it goes.
-class DoubleRegistration {
+// One value of the WebBrowser control's server key, set for as long as this lives; then what
+// was there before is put back. (Wine's COM reads classes from HKLM only.)
+class ServerValue {
   public:
-    explicit DoubleRegistration(const std::wstring& path) {
+    ServerValue(const wchar_t* name, const std::wstring& text) : name_(name) {
         ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWebBrowserServer, 0, nullptr, 0,
                           KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key_.put(), nullptr);
-        for (Saved& value : saved_) {
-            DWORD size = 0;
-            value.present = ::RegQueryValueExW(key_.get(), value.name, nullptr, &value.type,
-                                               nullptr, &size) == ERROR_SUCCESS;
-            value.data.resize(size);
-            if (value.present) {
-                ::RegQueryValueExW(key_.get(), value.name, nullptr, &value.type, value.data.data(),
-                                   &size);
-            }
-        }
-        Set(nullptr, path);
-        Set(L"ThreadingModel", L"Apartment");
+        DWORD size = 0;
+        present_ = ::RegQueryValueExW(key_.get(), name, nullptr, &type_, nullptr, &size) == 0;
+        old_.resize(size);
+        if (present_) ::RegQueryValueExW(key_.get(), name, nullptr, &type_, old_.data(), &size);
+        ::RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
-    ~DoubleRegistration() {
-        for (const Saved& value : saved_) {
-            if (!value.present) {
-                ::RegDeleteValueW(key_.get(), value.name);
-            } else {
-                ::RegSetValueExW(key_.get(), value.name, 0, value.type, value.data.data(),
-                                 static_cast<DWORD>(value.data.size()));
-            }
+    ~ServerValue() {
+        if (!present_) {
+            ::RegDeleteValueW(key_.get(), name_);
+        } else {
+            ::RegSetValueExW(key_.get(), name_, 0, type_, old_.data(),
+                             static_cast<DWORD>(old_.size()));
         }
     }
 
   private:
-    struct Saved {
-        explicit Saved(const wchar_t* valueName) : name(valueName) {}
-        const wchar_t* name;
-        bool present = false;
-        DWORD type = REG_SZ;
-        std::vector<BYTE> data;
-    };
-    void Set(const wchar_t* name, const std::wstring& text) {
-        ::RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
     unique_hkey key_;
-    Saved saved_[2] = {Saved{nullptr}, Saved{L"ThreadingModel"}};
+    const wchar_t* name_;
+    bool present_ = false;
+    DWORD type_ = REG_SZ;
+    std::vector<BYTE> old_;
 };
 
 // window.external as a page's script finds it: answers every name, reads as true.
@@ -143,12 +127,14 @@ class ControlDoubleTest : public WebBrowserTest {
         const std::wstring path = BesideThisProgram(L"kvshake_control_double.dll");
         module_ = ::LoadLibraryW(path.c_str());
         ASSERT_NE(module_, nullptr);
-        registration_.emplace(path);
+        server_.emplace(nullptr, path);
+        threadingModel_.emplace(L"ThreadingModel", L"Apartment");
         Export<cd::ResetFn>("ControlDoubleReset")();
     }
     void TearDown() override {
         WebBrowserTest::TearDown();
-        registration_.reset();
+        threadingModel_.reset();
+        server_.reset();
         if (module_) {
             EXPECT_EQ(Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 0);
         }
@@ -166,8 +152,8 @@ class ControlDoubleTest : public WebBrowserTest {
         ASSERT_TRUE(PumpUntil([] { return LogHas("WebBrowser Document onload"); }));
     }
 
-    HMODULE module_ = nullptr;  // stays loaded: DllCanUnloadNow refuses
-    std::optional<DoubleRegistration> registration_;
+    HMODULE module_ = nullptr;                            // stays loaded: DllCanUnloadNow refuses
+    std::optional<ServerValue> server_, threadingModel_;  // the double in Wine's control's place
 };
 
 TEST_F(ControlDoubleTest, HostsTheRegisteredControlAndHearsItsEvents) {
