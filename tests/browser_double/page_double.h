@@ -54,9 +54,10 @@ struct ElementState {
 };
 
 // A live page: an MSHTML document object model over a PageSpec, for use on one thread. The
-// document answers IHTMLDocument2, IHTMLDocument3 and ICustomDoc; its parts (window, location, navigator,
-// collections, elements, styles, frames) are COM objects of their own. Every reference the code
-// under test takes on any of them is counted, so a test can check that none is left behind.
+// document answers IHTMLDocument2, IHTMLDocument3 and ICustomDoc; its parts (window, location,
+// navigator, collections, elements, styles, frames) are COM objects of their own. Every
+// reference the code under test takes on any of them is counted, so a test can check that none
+// is left behind.
 // The objects live as long as the page or the last reference to any of them, whichever is later;
 // releasing an object more often than it was referenced ends the process with a message.
 class PageTree;

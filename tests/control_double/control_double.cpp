@@ -40,11 +40,11 @@ HINSTANCE ThisModule() {
 
 std::shared_ptr<PageDouble> PageFor(const std::wstring& url, const std::wstring& windowName) {
     const auto found = g_pages.find(url);
-    PageSpec spec = found == g_pages.end() ? PageSpec() : found->second;
-    spec.url = url;
-    spec.hostname.clear();
-    spec.windowName = windowName;
-    return PageDouble::Create(spec);
+    PageSpec page = found == g_pages.end() ? PageSpec() : found->second;
+    page.url = url;
+    page.hostname.clear();
+    page.windowName = windowName;
+    return PageDouble::Create(page);
 }
 
 // Counts itself among the live objects and its references.
@@ -294,8 +294,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
 // The test holds the module for as long as it needs it.
 STDAPI DllCanUnloadNow() { return S_FALSE; }
 
-extern "C" void ControlDoubleSetPage(const wchar_t* url, const kvshake::testing::PageSpec* spec) {
-    g_pages[url] = *spec;
+extern "C" void ControlDoubleSetPage(const wchar_t* url, const kvshake::testing::PageSpec* page) {
+    g_pages[url] = *page;
 }
 
 extern "C" void ControlDoubleReset() {
