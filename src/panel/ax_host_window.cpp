@@ -81,11 +81,14 @@ bool ClassRegistered() noexcept {
 
 }  // namespace
 
-HWND CreateAxHostWindow(const wchar_t* clsidText, HWND parent, const RECT& rect, DWORD style,
+HWND CreateAxHostWindow(const wchar_t* clsidText, HWND parent, const RECT* rect, DWORD style,
                         DWORD exStyle, UINT id, AxHostListener* listener) noexcept {
     if (!ClassRegistered()) return nullptr;
-    return ::CreateWindowExW(exStyle, kAxHostClass, clsidText, style, rect.left, rect.top,
-                             rect.right - rect.left, rect.bottom - rect.top, parent,
+    const int x = rect ? rect->left : CW_USEDEFAULT;
+    const int y = rect ? rect->top : CW_USEDEFAULT;
+    const int width = rect ? rect->right - rect->left : CW_USEDEFAULT;
+    const int height = rect ? rect->bottom - rect->top : CW_USEDEFAULT;
+    return ::CreateWindowExW(exStyle, kAxHostClass, clsidText, style, x, y, width, height, parent,
                              reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
                              Module().Instance(), listener);
 }

@@ -24,9 +24,10 @@ class AxHostListener {
     ~AxHostListener() = default;
 };
 
-// A host window for the control named by clsidText; listener may be null. Registers the window
-// class with the module's instance on first use. Null when the window or the control fails.
-HWND CreateAxHostWindow(const wchar_t* clsidText, HWND parent, const RECT& rect, DWORD style,
+// A host window for the control named by clsidText; with no rectangle the window gets the
+// default position and size, and listener may be null. Registers the window class with the
+// module's instance on first use. Null when the window or the control fails.
+HWND CreateAxHostWindow(const wchar_t* clsidText, HWND parent, const RECT* rect, DWORD style,
                         DWORD exStyle, UINT id, AxHostListener* listener) noexcept;
 
 // A new reference to the IUnknown of the control that a host window holds; null when the window

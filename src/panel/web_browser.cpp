@@ -14,7 +14,6 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr DWORD kDefaultStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-constexpr RECT kDefaultRect = {CW_USEDEFAULT, CW_USEDEFAULT, 0, 0};
 
 // The argument at position from the left, as the event's declaration lists them (DISPPARAMS
 // carries them the other way round), when it has the expected type.
@@ -37,12 +36,13 @@ HWND CWebBrowser::CreateBrowser(HWND parent, const RECT* rect, DWORD style, DWOR
                                 UINT id) {
     wchar_t clsid[39] = {};
     if (!::StringFromGUID2(CLSID_WebBrowser, clsid, ARRAYSIZE(clsid))) return nullptr;
-    const HWND window = CreateAxHostWindow(clsid, parent, rect ? *rect : kDefaultRect,
-                                           style ? style : kDefaultStyle, exStyle, id, this);
+    const HWND window =
+        CreateAxHostWindow(clsid, parent, rect, style ? style : kDefaultStyle, exStyle, id, this);
     if (!window) return nullptr;
     m_hWnd = window;
     const ComPtr<IUnknown> control = HostedControl(window);
-    if (control && SUCCEEDED(eventSink_.Advise(control.Get()))) {
+    if (control) {
+        eventSink_.Advise(control.Get());
         control.As(&m_spHostedBrowser);
     }
     return window;

@@ -240,7 +240,7 @@ TEST_F(ControlDoubleTest, PagesGetTheExternalObjectThroughTheUIHandler) {
 
 // Wine's own control, as registered, without its HTML engine.
 TEST_F(WebBrowserTest, HostsWinesOwnControl) {
-    ASSERT_NE(Create(), nullptr);
+    ASSERT_NE(browser_->CreateBrowser(parent_.get(), nullptr), nullptr);  // the default place
     EXPECT_NE(browser_->EventCookie(), DispatchEventSink::kNotAdvised);
     EXPECT_NE(browser_->HostedBrowser(), nullptr);
     browser_->DestroyWindow();
