@@ -8,6 +8,7 @@
 #include "bho/shake_bho.h"
 #include "com/class_factory.h"
 #include "com/module.h"
+#include "panel/ax_host_window.h"
 
 namespace kvshake {
 namespace {
@@ -37,8 +38,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         ::DisableThreadLibraryCalls(instance);
         kvshake::Module().SetInstance(instance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
-        // Unloaded by FreeLibrary: the cached factories go. At process exit nothing is freed.
+        // Unloaded by FreeLibrary: the cached factories go, and the window class whose procedure
+        // goes with the code. At process exit nothing is freed.
         kvshake::ReleaseClassFactories();
+        kvshake::UnregisterAxHostClass();
     }
     return TRUE;
 }

@@ -1,5 +1,7 @@
 #include "browser_double/page_double.h"
 
+#include <mshtmhst.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -398,7 +400,8 @@ class Window final : public PageObject<HtmlWindow2Stubs> {
     Document& document_;
 };
 
-class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs> {
+// Also the document's ICustomDoc: it keeps the UI handler that a host gives it.
+class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs, ICustomDoc> {
   public:
     Document(PageTree& tree, const PageSpec& spec)
         : PageObject(tree),
@@ -453,6 +456,11 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs>
         detached_.push_back(&element);
         return Give<IHTMLElement>(&element, newElem);
     }
+    // ICustomDoc
+    HRESULT STDMETHODCALLTYPE SetUIHandler(IDocHostUIHandler* handler) override {
+        uiHandler = handler;
+        return S_OK;
+    }
     // IHTMLDocument3
     HRESULT STDMETHODCALLTYPE get_documentElement(IHTMLElement** p) override {
         return Give<IHTMLElement>(html_, p);
@@ -486,6 +494,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs>
     }
 
     bool IsBody(const Element& element) const { return &element == body_; }
+    ComPtr<IDocHostUIHandler> uiHandler;
     void SetScrollTops(long body, long documentElement) {
         body_->scrollTop = body;
         html_->scrollTop = documentElement;
@@ -501,6 +510,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs>
     void* Find(REFIID riid) override {
         if (riid == __uuidof(IHTMLDocument)) return static_cast<IHTMLDocument2*>(this);
         if (riid == __uuidof(IHTMLDocument3)) return static_cast<IHTMLDocument3*>(this);
+        if (riid == __uuidof(ICustomDoc)) return static_cast<ICustomDoc*>(this);
         return AsMain<IHTMLDocument2>(this, riid);
     }
 
@@ -689,6 +699,8 @@ ComPtr<IDispatch> PageDouble::Document() const {
 }
 
 long PageDouble::ReferencesHeld() const { return tree_->Held(); }
+
+ComPtr<IDocHostUIHandler> PageDouble::UIHandler() const { return tree_->Top().uiHandler; }
 
 std::optional<ElementState> PageDouble::ElementById(const std::wstring& id) const {
     const std::vector<Element*> found = tree_->Top().ById(id);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <mshtml.h>
+#include <mshtmhst.h>
 #include <wrl/client.h>
 
 #include <memory>
@@ -53,9 +54,10 @@ struct ElementState {
 };
 
 // A live page: an MSHTML document object model over a PageSpec, for use on one thread. The
-// document answers IHTMLDocument2 and IHTMLDocument3; its parts (window, location, navigator,
-// collections, elements, styles, frames) are COM objects of their own. Every reference the code
-// under test takes on any of them is counted, so a test can check that none is left behind.
+// document answers IHTMLDocument2, IHTMLDocument3 and ICustomDoc; its parts (window, location,
+// navigator, collections, elements, styles, frames) are COM objects of their own. Every
+// reference the code under test takes on any of them is counted, so a test can check that none
+// is left behind.
 // The objects live as long as the page or the last reference to any of them, whichever is later;
 // releasing an object more often than it was referenced ends the process with a message.
 class PageTree;
@@ -71,6 +73,8 @@ class PageDouble {
 
     // References held on the page's objects, frames included, beyond the page's own.
     long ReferencesHeld() const;
+    // The handler that ICustomDoc::SetUIHandler last gave the top document; null before.
+    Microsoft::WRL::ComPtr<IDocHostUIHandler> UIHandler() const;
 
     // The state of the first element of the top document with this id: the body's elements in
     // order, appended ones included, then elements created and never appended; nullopt when

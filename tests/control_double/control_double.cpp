@@ -1,0 +1,350 @@
+#include "control_double/control_double.h"
+
+#include <exdisp.h>
+#include <exdispid.h>
+#include <mshtmhst.h>
+#include <olectl.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "browser_double/connection_point_double.h"
+#include "com/scoped_variant.h"
+#include "com_stubs.h"
+
+namespace kvshake::testing::control_double {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr wchar_t kViewClass[] = L"ControlDoubleView";
+constexpr UINT kDocumentLoaded = WM_APP + 1;  // the navigation's page is there: fire its event
+
+// Everything is used on the test's thread; the module's state is plain.
+std::map<std::wstring, PageSpec> g_pages;
+CallLog g_calls;
+std::wstring g_callText;
+std::atomic<long> g_liveObjects{0};
+
+HINSTANCE ThisModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+std::shared_ptr<PageDouble> PageFor(const std::wstring& url, const std::wstring& windowName) {
+    const auto found = g_pages.find(url);
+    PageSpec page = found == g_pages.end() ? PageSpec() : found->second;
+    page.url = url;
+    page.hostname.clear();
+    page.windowName = windowName;
+    return PageDouble::Create(page);
+}
+
+// Counts itself among the live objects and its references.
+template <typename... Bases>
+class Counted : public Bases... {
+  public:
+    Counted() { ++g_liveObjects; }
+    virtual ~Counted() { --g_liveObjects; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+
+  private:
+    std::atomic<ULONG> references_{0};
+};
+
+// The browser of a frame: only its document.
+class FrameDouble final : public Counted<WebBrowser2Stubs> {
+  public:
+    explicit FrameDouble(std::shared_ptr<PageDouble> page) : page_(std::move(page)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        const bool known = riid == IID_IUnknown || riid == IID_IDispatch ||
+                           riid == IID_IWebBrowser || riid == IID_IWebBrowserApp ||
+                           riid == IID_IWebBrowser2;
+        *object = known ? static_cast<IWebBrowser2*>(this) : nullptr;
+        if (!known) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Document(IDispatch** document) override {
+        if (!document) return E_POINTER;
+        *document = page_->Document().Detach();
+        return S_OK;
+    }
+    long PageReferences() const { return page_->ReferencesHeld(); }
+
+  private:
+    std::shared_ptr<PageDouble> page_;
+};
+
+class ControlDouble;
+ControlDouble* g_newest = nullptr;
+
+class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, OleInPlaceObjectStubs,
+                                           IConnectionPointContainer> {
+  public:
+    ControlDouble() : events_(*this, DIID_DWebBrowserEvents2, g_calls) { g_newest = this; }
+    ~ControlDouble() override {
+        DestroyView();
+        if (g_newest == this) g_newest = nullptr;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser ||
+            riid == IID_IWebBrowserApp || riid == IID_IWebBrowser2) {
+            *object = static_cast<IWebBrowser2*>(this);
+        } else if (riid == IID_IOleObject) {
+            *object = static_cast<IOleObject*>(this);
+        } else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) {
+            *object = static_cast<IOleInPlaceObject*>(this);
+        } else if (riid == IID_IConnectionPointContainer) {
+            *object = static_cast<IConnectionPointContainer*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+
+    // IOleObject
+    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
+        g_calls.Add(site ? L"SetClientSite" : L"SetClientSite null");
+        site_ = site;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, HWND,
+                                     LPCRECT) override {
+        g_calls.Add(L"DoVerb " + std::to_wstring(verb));
+        if (verb != OLEIVERB_INPLACEACTIVATE) return E_NOTIMPL;
+        if (view_) return S_OK;
+        IOleClientSite* site = activeSite ? activeSite : site_.Get();
+        HWND parent = nullptr;
+        RECT position{}, clip{};
+        OLEINPLACEFRAMEINFO info{};
+        info.cb = sizeof(info);
+        if (!site || FAILED(site->QueryInterface(IID_PPV_ARGS(&inPlaceSite_))) ||
+            inPlaceSite_->CanInPlaceActivate() != S_OK ||
+            FAILED(inPlaceSite_->GetWindow(&parent)) || FAILED(inPlaceSite_->OnInPlaceActivate()) ||
+            FAILED(inPlaceSite_->GetWindowContext(&frame_, &uiWindow_, &position, &clip, &info))) {
+            inPlaceSite_.Reset();
+            return E_FAIL;
+        }
+        view_ = ::CreateWindowExW(0, kViewClass, L"", WS_CHILD | WS_VISIBLE, position.left,
+                                  position.top, position.right - position.left,
+                                  position.bottom - position.top, parent, nullptr, ThisModule(),
+                                  nullptr);
+        ::SetWindowLongPtrW(view_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        return view_ ? S_OK : E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE Close(DWORD) override {
+        g_calls.Add(L"Close");
+        return InPlaceDeactivate();
+    }
+
+    // IOleWindow, IOleInPlaceObject
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+        if (!window) return E_POINTER;
+        *window = view_;
+        return view_ ? S_OK : E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override {
+        g_calls.Add(L"InPlaceDeactivate");
+        if (!inPlaceSite_) return S_OK;
+        DestroyView();
+        inPlaceSite_->OnInPlaceDeactivate();
+        inPlaceSite_.Reset();
+        frame_.Reset();
+        uiWindow_.Reset();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT position, LPCRECT) override {
+        if (!position) return E_POINTER;
+        ::MoveWindow(view_, position->left, position->top, position->right - position->left,
+                     position->bottom - position->top, TRUE);
+        return S_OK;
+    }
+
+    // IWebBrowser2
+    HRESULT STDMETHODCALLTYPE put_Silent(VARIANT_BOOL silent) override {
+        g_calls.Add(L"put_Silent " + std::to_wstring(silent));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
+        location_ = url ? url : L"";
+        g_calls.Add(L"Navigate " + location_);
+        page_ = PageFor(location_, L"");
+        if (view_) ::PostMessageW(view_, kDocumentLoaded, 0, 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Document(IDispatch** document) override {
+        if (!document) return E_POINTER;
+        *document = page_ ? page_->Document().Detach() : nullptr;
+        return S_OK;
+    }
+
+    // IConnectionPointContainer
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        if (!point) return E_POINTER;
+        *point = riid == events_.Events() ? &events_ : nullptr;
+        if (!*point) return CONNECT_E_NOCONNECTION;
+        events_.AddRef();
+        return S_OK;
+    }
+
+    // DocumentComplete(pDisp, URL): the arguments go last first.
+    void FireDocumentComplete(IDispatch* frame, const std::wstring& url) {
+        ScopedVariant address = ScopedVariant::Text(url);
+        VARIANT arguments[2];
+        ::VariantInit(&arguments[0]);
+        arguments[0].vt = VT_BYREF | VT_VARIANT;
+        arguments[0].pvarVal = const_cast<VARIANT*>(&address.get());
+        ::VariantInit(&arguments[1]);
+        arguments[1].vt = VT_DISPATCH;
+        arguments[1].pdispVal = frame;
+        DISPPARAMS params{arguments, nullptr, 2, 0};
+        events_.Fire(DISPID_DOCUMENTCOMPLETE, params);
+    }
+    void OnDocumentLoaded() { FireDocumentComplete(static_cast<IWebBrowser2*>(this), location_); }
+    long PageReferences() const { return page_ ? page_->ReferencesHeld() : 0; }
+    std::shared_ptr<PageDouble> Page() const { return page_; }
+
+  private:
+    void DestroyView() {
+        if (view_) ::DestroyWindow(std::exchange(view_, nullptr));
+    }
+
+    ConnectionPointDouble events_;
+    ComPtr<IOleClientSite> site_;
+    ComPtr<IOleInPlaceSite> inPlaceSite_;
+    ComPtr<IOleInPlaceFrame> frame_;
+    ComPtr<IOleInPlaceUIWindow> uiWindow_;
+    HWND view_ = nullptr;
+    std::wstring location_;
+    std::shared_ptr<PageDouble> page_;
+};
+
+LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* control = reinterpret_cast<ControlDouble*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == kDocumentLoaded && control) control->OnDocumentLoaded();
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+class Factory final : public IClassFactory {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+        if (outer) return CLASS_E_NOAGGREGATION;
+        ComPtr<IUnknown> control(static_cast<IWebBrowser2*>(new ControlDouble));
+        return control->QueryInterface(riid, object);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+ComPtr<IDocHostUIHandler> RecordedHandler() {
+    return g_newest && g_newest->Page() ? g_newest->Page()->UIHandler() : nullptr;
+}
+
+}  // namespace
+}  // namespace kvshake::testing::control_double
+
+using namespace kvshake::testing::control_double;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        WNDCLASSW view{};
+        view.lpfnWndProc = ViewProc;
+        view.hInstance = instance;
+        view.lpszClassName = kViewClass;
+        ::RegisterClassW(&view);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
+    static Factory factory;
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (clsid != CLSID_WebBrowser) return CLASS_E_CLASSNOTAVAILABLE;
+    return factory.QueryInterface(riid, object);
+}
+
+// The test holds the module for as long as it needs it.
+STDAPI DllCanUnloadNow() { return S_FALSE; }
+
+extern "C" void ControlDoubleSetPage(const wchar_t* url, const kvshake::testing::PageSpec* page) {
+    g_pages[url] = *page;
+}
+
+extern "C" void ControlDoubleReset() {
+    g_pages.clear();
+    g_calls.Clear();
+}
+
+extern "C" const wchar_t* ControlDoubleCalls() {
+    g_callText.clear();
+    for (const std::wstring& call : g_calls.Snapshot()) g_callText += call + L"\n";
+    return g_callText.c_str();
+}
+
+extern "C" long ControlDoubleLiveObjects() {
+    return g_liveObjects + (g_newest ? g_newest->PageReferences() : 0);
+}
+
+extern "C" void ControlDoubleFireFrameComplete(const wchar_t* url, const wchar_t* windowName) {
+    if (!g_newest) return;
+    ComPtr<FrameDouble> frame(new FrameDouble(PageFor(url, windowName)));
+    g_newest->FireDocumentComplete(static_cast<IWebBrowser2*>(frame.Get()), url);
+}
+
+extern "C" HRESULT ControlDoubleGetExternal(IDispatch** external) {
+    const ComPtr<IDocHostUIHandler> handler = RecordedHandler();
+    return handler ? handler->GetExternal(external) : E_FAIL;
+}
+
+extern "C" HRESULT ControlDoubleCallExternal(const wchar_t* member, int* invokes) {
+    *invokes = 0;
+    ComPtr<IDispatch> external;
+    HRESULT hr = ControlDoubleGetExternal(&external);
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(member)};
+    DISPID id = DISPID_UNKNOWN;
+    hr = external->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    DISPPARAMS none{};
+    kvshake::ScopedVariant value;
+    ++*invokes;
+    hr = external->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                          value.put(), nullptr, nullptr);
+    kvshake::ScopedVariant truth;
+    if (FAILED(hr) ||
+        FAILED(::VariantChangeType(truth.put(), const_cast<VARIANT*>(&value.get()), 0, VT_BOOL)) ||
+        truth.get().boolVal == VARIANT_FALSE) {
+        return hr;
+    }
+    ++*invokes;
+    return external->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
+                            nullptr, nullptr);
+}

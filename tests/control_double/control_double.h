@@ -1,0 +1,36 @@
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "browser_double/page_double.h"
+
+// The control double: an in-process server of a WebBrowser control, for registration under
+// CLSID_WebBrowser in the test prefix. It activates in place as a child window of its site's
+// window, shows pages of the browser double's page model and fires DWebBrowserEvents2. A test
+// loads the module with LoadLibrary and reaches it through these functions (GetProcAddress by
+// the names below); they act on the newest live control.
+namespace kvshake::testing::control_double {
+
+// The page shown for a URL: a copy of page, with url as document.URL and location.href (and the
+// host name taken from it). A URL without a page gets an empty one.
+using SetPageFn = void (*)(const wchar_t* url, const PageSpec* page);
+// Forgets the pages and the calls recorded so far.
+using ResetFn = void (*)();
+// The calls the controls received, one a line: "SetClientSite", "DoVerb -5",
+// "put_Silent -1", "Navigate URL", "InPlaceDeactivate", "Close", "SetClientSite null".
+using CallsFn = const wchar_t* (*)();
+// Controls and frames alive, and references held on the pages they show.
+using LiveObjectsFn = long (*)();
+// DocumentComplete for a frame of the page: a frame browser showing url, whose window has the
+// name windowName.
+using FireFrameCompleteFn = void (*)(const wchar_t* url, const wchar_t* windowName);
+// window.external of the page shown, from the UI handler its document was given (E_FAIL
+// without one); GetExternal's result.
+using GetExternalFn = HRESULT (*)(IDispatch** external);
+// A page script's call of window.external.member(): the names resolved, the member read as a
+// property, and called as a method only when the read gave a true value. invokes: how many
+// Invoke calls were made. The first failure's result, else S_OK.
+using CallExternalFn = HRESULT (*)(const wchar_t* member, int* invokes);
+
+}  // namespace kvshake::testing::control_double
