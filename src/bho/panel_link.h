@@ -40,6 +40,10 @@ inline constexpr char kLoginPage[] = "login";
 inline constexpr char kStatusPage[] = "reminder";
 inline constexpr char kSettingsPage[] = "account";
 
+// The panel's size for a page, width and height: 505 x 347 for the login page, 253 x 100 for the
+// status page, 253 x 135 for the settings page.
+SIZE PanelSizeOf(const char* pageName);
+
 // The name of the panel window's class: "shakewindow" and the number of the tab that made it.
 std::wstring PanelClassName(LONG tabNumber);
 

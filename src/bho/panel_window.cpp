@@ -1,5 +1,7 @@
 // The panel window of the tab whose toolbar command made it, and what the helper object asks of
 // the panel's browser, which the panel layer provides.
+#include <cstring>
+
 #include "bho/browser_properties.h"
 #include "bho/hidden_window.h"
 #include "bho/panel_link.h"
@@ -18,8 +20,6 @@ namespace {
 
 constexpr wchar_t kPanelTitle[] = L"Win32 API";
 constexpr DWORD kPanelStyle = 0x90880000;  // WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU
-constexpr SIZE kStatusPanel = {253, 100};
-constexpr SIZE kLoginPanel = {505, 347};
 constexpr LONG kStatusControlRight = 520, kStatusControlBottom = 360;
 
 const PanelLink* g_panelLink = nullptr;
@@ -39,6 +39,12 @@ void ShowBrowserDeleter::operator()(CWebBrowser* browser) const noexcept {
     if (browser && g_panelLink) g_panelLink->deleteBrowser(browser);
 }
 
+SIZE PanelSizeOf(const char* pageName) {
+    if (std::strcmp(pageName, kStatusPage) == 0) return {253, 100};
+    if (std::strcmp(pageName, kSettingsPage) == 0) return {253, 135};
+    return {505, 347};
+}
+
 std::wstring PanelClassName(LONG tabNumber) { return L"shakewindow" + std::to_wstring(tabNumber); }
 
 void CShakeBHO::CreatePanel() {
@@ -54,7 +60,7 @@ void CShakeBHO::CreatePanel() {
         return;
     }
     const bool bound = TokenStored();
-    const SIZE size = bound ? kStatusPanel : kLoginPanel;
+    const SIZE size = PanelSizeOf(bound ? kStatusPage : kLoginPage);
     const POINT corner = GetWindowLocate(size.cx, size.cy);
     m_hShowWnd =
         ::CreateWindowExW(WS_EX_TOOLWINDOW, className.c_str(), kPanelTitle, kPanelStyle, corner.x,

@@ -50,7 +50,8 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     // Work handed to the tab's thread through its hidden window.
     void uploadPic();
     void RemoveTip();
-    void SetToolBarIcon(bool active);
+    // True when the button was found and changed.
+    bool SetToolBarIcon(bool active);
     void GoPage(const wchar_t* url);
     void RefreshPanelPage();
 

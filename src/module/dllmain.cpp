@@ -4,6 +4,8 @@
 #include <atomic>
 #include <new>
 
+#include "bho/panel_link.h"
+#include "panel/panel_connection.h"
 #include "KVShake_h.h"
 #include "bho/shake_bho.h"
 #include "com/class_factory.h"
@@ -37,6 +39,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     if (reason == DLL_PROCESS_ATTACH) {
         ::DisableThreadLibraryCalls(instance);
         kvshake::Module().SetInstance(instance);
+        kvshake::ConnectPanel(&kvshake::ThePanelLink());
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // Unloaded by FreeLibrary: the cached factories go, and the window class whose procedure
         // goes with the code. At process exit nothing is freed.

@@ -1,12 +1,136 @@
+// Which page of the panel follows which, the panel's size for each, the login recognised in the
+// login page's frame, and the state that the status and settings pages show.
+#include "panel/page_routing.h"
+
+#include "bho/hidden_window.h"
+#include "bho/html_document.h"
+#include "bho/shake_bho.h"
+#include "bho/window_locate.h"
 #include "foundation/log.h"
-#include "panel/web_browser.h"
+#include "foundation/named_mutex.h"
+#include "foundation/settings_store.h"
+#include "foundation/shared_state.h"
+#include "panel/external.h"
+#include "service/activation.h"
+#include "service/service_config.h"
 
 namespace kvshake {
 
-void CWebBrowser::OnDocumentComplete(IDispatch*) { WriteLog("WebBrowser Document onload"); }
+using Microsoft::WRL::ComPtr;
 
-void CWebBrowser::ShowActiveState(bool) {}
+namespace {
 
-void CWebBrowser::ShowUserName() {}
+std::wstring HrefOf(IHTMLDocument2& document) {
+    ComPtr<IHTMLLocation> location;
+    if (FAILED(document.get_location(&location)) || !location) return std::wstring();
+    return ReadText(location.Get(), &IHTMLLocation::get_href).value_or(L"");
+}
+
+void SetDisplay(IHTMLDocument2& document, const wchar_t* id, const wchar_t* display) {
+    const ComPtr<IHTMLElement> element = ElementById(document, id);
+    const ComPtr<IHTMLStyle> style = element ? InlineStyleOf(*element.Get()) : nullptr;
+    const unique_bstr value(::SysAllocString(display));
+    if (style && value) style->put_display(value.get());
+}
+
+// The service's bind page, after a QR login, names the account in its window's name.
+std::wstring WindowNameOf(IHTMLDocument2& document) {
+    ComPtr<IHTMLWindow2> window;
+    if (FAILED(document.get_parentWindow(&window)) || !window) return std::wstring();
+    return ReadText(window.Get(), &IHTMLWindow2::get_name).value_or(L"");
+}
+
+bool Bound() {
+    std::wstring token;
+    return ReadReg(kTokenValue, token) && !token.empty();
+}
+
+}  // namespace
+
+void ShowPanelPage(const char* pageName, const wchar_t* url) {
+    ResizePanel(pageName);
+    SendGoPageMsg(url);
+}
+
+void ResizePanel(const char* pageName) {
+    WriteLog(std::string("SetWindowPos : ") + pageName);
+    const HWND panel = shake_da.g_hwnd;
+    if (!panel) return;
+    const SIZE size = PanelSizeOf(pageName);
+    const POINT corner = GetWindowLocate(size.cx, size.cy);
+    ::MoveWindow(panel, corner.x, corner.y, size.cx, size.cy, TRUE);
+}
+
+void RefreshPanelPage(CWebBrowser& browser) {
+    const ComPtr<IHTMLDocument2> document = browser.GetDocument();
+    if (!document) return;
+    if (!Bound()) {
+        ShowPanelPage(kLoginPage, kLoginUrl);
+        return;
+    }
+    if (HrefOf(*document.Get()) != kStatusUrl) return;
+    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
+    browser.ShowActiveState(shake_da.g_bActive);
+}
+
+void CWebBrowser::OnDocumentComplete(IDispatch* frame) {
+    WriteLog("WebBrowser Document onload");
+    ComPtr<IWebBrowser2> frameBrowser;
+    if (!frame || FAILED(frame->QueryInterface(IID_PPV_ARGS(&frameBrowser)))) return;
+    const ComPtr<IHTMLDocument2> document = TabDocument(frameBrowser.Get());
+    ComPtr<IHTMLLocation> location;
+    if (!document || FAILED(document->get_location(&location)) || !location) return;
+    const std::wstring hostname =
+        ReadText(location.Get(), &IHTMLLocation::get_hostname).value_or(L"");
+    const std::wstring href = ReadText(location.Get(), &IHTMLLocation::get_href).value_or(L"");
+    WriteWCharLog("Load Href:", href.c_str());
+
+    const std::wstring account = WindowNameOf(*document.Get());
+    if (hostname == kServiceHost && !account.empty()) {
+        WriteLog("Login Suc");
+        SaveAccount(account);
+        ShowPanelPage(kStatusPage, kStatusUrl);  // the status page loads after the activation
+        if (m_pOwner) m_pOwner->activate();
+    }
+    if (href == kStatusUrl) ShowActiveState(shake_da.g_bActive);
+    if (href != kSettingsUrl && href != kStatusUrl) return;
+    if (href == kSettingsUrl) ShowUserName();
+
+    // The status and settings pages reach the module through window.external.
+    ComPtr<ICustomDoc> customDocument;
+    if (SUCCEEDED(document.As(&customDocument)) && customDocument) {
+        customDocument->SetUIHandler(this);
+    }
+    if (External* created = External::Create()) {
+        created->SetOwner(m_pOwner);
+        ComPtr<IDispatch> external(created);
+        created->Release();  // the smart pointer holds the one reference now
+        SetExternal(std::move(external));
+    }
+}
+
+void CWebBrowser::ShowActiveState(bool active) {
+    const ComPtr<IHTMLDocument2> document = GetDocument();
+    if (!document || HrefOf(*document.Get()) != kStatusUrl) return;
+    SetDisplay(*document.Get(), L"disactived", active ? L"none" : L"block");
+    SetDisplay(*document.Get(), L"actived", active ? L"block" : L"none");
+}
+
+void CWebBrowser::ShowUserName() {
+    const ComPtr<IHTMLDocument2> document = GetDocument();
+    ComPtr<IHTMLDocument3> document3;
+    if (!document || FAILED(document.As(&document3)) || !document3) return;
+    std::wstring nickname;
+    ReadReg(kNicknameValue, nickname);
+    const unique_bstr text(::SysAllocStringLen(nickname.data(), UINT(nickname.size())));
+    ComPtr<IHTMLDOMNode> textNode;
+    if (!text || FAILED(document3->createTextNode(text.get(), &textNode)) || !textNode) return;
+    const ComPtr<IHTMLElement> userName = ElementById(*document.Get(), L"userName");
+    ComPtr<IHTMLDOMNode> userNameNode;
+    ComPtr<IHTMLDOMNode> appended;
+    if (userName && SUCCEEDED(userName.As(&userNameNode)) && userNameNode) {
+        userNameNode->appendChild(textNode.Get(), &appended);
+    }
+}
 
 }  // namespace kvshake

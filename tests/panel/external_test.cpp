@@ -1,0 +1,101 @@
+// The panel pages' script bridge, called the way a page script calls it: a member is read before
+// it is called, and the read alone must run the action, exactly once.
+#include "panel/external.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wrl/client.h>
+
+#include "com/module.h"
+#include "com/scoped_variant.h"
+#include "foundation/log.h"
+#include "support/log_file.h"
+
+namespace kvshake::testing {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+class ExternalTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        DeleteLogFile();
+        EnableLog(true);
+        external_.Attach(External::Create());
+        external_->Release();  // mingw's Attach takes a reference of its own
+    }
+    void TearDown() override { EnableLog(false); }
+
+    DISPID IdOf(const wchar_t* name) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID id = 0;
+        external_->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+        return id;
+    }
+    // window.external.name as a page reads it: the value it gives.
+    ScopedVariant Read(DISPID id) {
+        DISPPARAMS none = {};
+        ScopedVariant result;
+        EXPECT_EQ(external_->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.put(),
+                                    nullptr, nullptr),
+                  S_OK);
+        return result;
+    }
+    // if (window.external && window.external.name) window.external.name();
+    void Click(const wchar_t* name) {
+        const DISPID id = IdOf(name);
+        const ScopedVariant value = Read(id);
+        if (value.type() != VT_EMPTY && value.type() != VT_NULL) {
+            DISPPARAMS none = {};
+            external_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+        }
+    }
+
+    ComPtr<External> external_;
+};
+
+TEST_F(ExternalTest, NamesAreFoundWithoutRegardToCaseAndUnknownOnesLeadNowhere) {
+    EXPECT_EQ(IdOf(L"goSetting"), 28003);
+    EXPECT_EQ(IdOf(L"GOSETTING"), 28003);
+    EXPECT_EQ(IdOf(L"goreminder"), 28005);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"goSettings"), const_cast<LPOLESTR>(L"unbind")};
+    DISPID ids[2] = {1, 1};
+    EXPECT_EQ(external_->GetIDsOfNames(IID_NULL, names, 2, 0, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+    EXPECT_EQ(ids[1], 28000);
+
+    UINT count = 1;
+    EXPECT_EQ(external_->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+    EXPECT_TRUE(FAILED(external_->GetTypeInfo(0, 0, &info)));
+    EXPECT_EQ(info, nullptr);
+}
+
+TEST_F(ExternalTest, ReadingAMemberRunsItsActionOnceAndAClickRunsItOnce) {
+    EXPECT_EQ(Read(28003).type(), VT_EMPTY);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "SetWindowPos : account"), 1u);
+    Click(L"goSetting");
+    Click(L"goReminder");
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "SetWindowPos : account"), 2u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "SetWindowPos : reminder"), 1u);
+
+    const size_t before = ReadLogFile().size();
+    Read(27999);
+    Read(28006);
+    EXPECT_EQ(ReadLogFile().size(), before);  // unknown members do nothing
+}
+
+TEST_F(ExternalTest, EveryLiveBridgeKeepsTheModuleLoaded) {
+    const LONG locks = Module().GetLockCount();
+    ComPtr<External> second;
+    second.Attach(External::Create());
+    second->Release();
+    EXPECT_EQ(Module().GetLockCount(), locks + 1);
+    second.Reset();
+    external_.Reset();
+    EXPECT_EQ(Module().GetLockCount(), locks - 1);
+}
+
+}  // namespace
+}  // namespace kvshake::testing
