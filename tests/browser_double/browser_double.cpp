@@ -19,14 +19,6 @@ constexpr wchar_t kTabClass[] = L"TabWindowClass";
 constexpr wchar_t kDocObjectViewClass[] = L"Shell DocObject View";
 constexpr wchar_t kServerClass[] = L"Internet Explorer_Server";
 
-HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
-}
-
 // Registers the window classes once per process; later doubles reuse them.
 bool ClassesRegistered() {
     static const bool registered = [] {
@@ -61,6 +53,14 @@ std::wstring NameOf(BSTR name) {
 }
 
 }  // namespace
+
+HINSTANCE ThisModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
 
 void window_traits::close(HWND window) noexcept {
     if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {

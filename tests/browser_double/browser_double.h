@@ -23,6 +23,9 @@
 
 namespace kvshake::testing {
 
+// The module that holds the doubles' code: a test program, or a double's own DLL.
+HINSTANCE ThisModule();
+
 struct window_traits {
     using type = HWND;
     static type invalid() noexcept { return nullptr; }

@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "browser_double/browser_double.h"
 #include "browser_double/connection_point_double.h"
 #include "com/scoped_variant.h"
 #include "com_stubs.h"
@@ -29,14 +30,6 @@ std::map<std::wstring, PageSpec> g_pages;
 CallLog g_calls;
 std::wstring g_callText;
 std::atomic<long> g_liveObjects{0};
-
-HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
-}
 
 std::shared_ptr<PageDouble> PageFor(const std::wstring& url, const std::wstring& windowName) {
     const auto found = g_pages.find(url);
