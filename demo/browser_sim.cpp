@@ -7,11 +7,16 @@
 // timestamped line an event:
 //   open TAB PAGEFILE   a new tab showing the page; prints "opened TAB tab-number N helpers K"
 //   front TAB           the user brings the tab to the front (WindowStateChanged)
+//   press TAB           the user presses the tab's toolbar button: its helper objects' Exec
+//   login URL NAME      the service's bind page URL loads in a frame of the panel, its window
+//                       named NAME (the account), as after a QR login
 //   close TAB           the user closes the tab: OnQuit, then the helper objects are detached
 //   checker             which process and tab hold the module's checker role
 //   exit                closes what is still open and ends (so does the end of the input)
 // Unasked, it prints "tip shown TAB ..." when a tab's page shows the module's tip element and
-// "tip hidden TAB after N ms" when it is hidden again.
+// "tip hidden TAB after N ms" when it is hidden again, and "panel W x H URL" when the panel
+// window's size or page changes. The panel's browser is the control double, registered in place
+// of the browser's page engine; this process reaches it through the double's test functions.
 #include <windows.h>
 #include <docobj.h>
 #include <fcntl.h>
@@ -35,10 +40,12 @@
 #include "browser_double/browser_double.h"
 #include "browser_double/page_double.h"
 #include "browser_double/site_double.h"
+#include "control_double/control_double.h"
 #include "foundation/shared_state.h"
 #include "foundation/unique_resource.h"
 #include "foundation/critical_section.h"
 #include "support/pe_sections.h"
+#include "support/test_paths.h"
 
 namespace kvshake::demo {
 namespace {
@@ -53,6 +60,11 @@ constexpr wchar_t kHelperObjectsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
 constexpr wchar_t kTipId[] = L"kovinShakeContainer";
 constexpr int kBrowserVersion = 9;  // the window tree and app version of the pages' browser
+// Where the user's cursor is when the toolbar button is pressed. There is no toolbar here, so
+// the panel opens at the cursor.
+constexpr POINT kButtonPoint = {900, 60};
+constexpr wchar_t kPanelTitle[] = L"Win32 API";
+constexpr wchar_t kPanelClassPrefix[] = L"shakewindow";
 // The driver sends a command at least this often; without one the process ends by itself.
 constexpr auto kIdleLimit = std::chrono::seconds(120);
 
@@ -161,6 +173,32 @@ std::vector<HelperClass> RegisteredHelperClasses() {
     return classes;
 }
 
+// A test function of the control double, once the panel has loaded it; null before.
+template <typename Function>
+Function ControlDoubleExport(const char* name) {
+    const HMODULE module = ::GetModuleHandleW(L"kvshake_control_double.dll");
+    return module ? testing::ExportOf<Function>(module, name) : nullptr;
+}
+
+BOOL CALLBACK KeepPanel(HWND window, LPARAM found) {
+    wchar_t className[64] = {}, title[64] = {};
+    ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+    ::GetWindowTextW(window, title, static_cast<int>(std::size(title)));
+    if (std::wstring(className).rfind(kPanelClassPrefix, 0) != 0 ||
+        std::wstring(title) != kPanelTitle) {
+        return TRUE;
+    }
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The panel window among this thread's windows, or null.
+HWND FindPanel() {
+    HWND panel = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), KeepPanel, reinterpret_cast<LPARAM>(&panel));
+    return panel;
+}
+
 struct Tab {
     ComPtr<BrowserDouble> browser;
     std::shared_ptr<PageDouble> page;
@@ -182,6 +220,12 @@ class Browser {
             Open(tab, path);
         } else if (command == "front") {
             Front(tab);
+        } else if (command == "press") {
+            Press(tab);
+        } else if (command == "login") {
+            std::string account;
+            std::getline(words >> std::ws, account);
+            Login(tab, account);
         } else if (command == "close") {
             Close(tab);
         } else if (command == "checker") {
@@ -195,7 +239,13 @@ class Browser {
         return true;
     }
 
-    // The module changes a page only on this thread, while it handles a message.
+    // The module changes a page and the panel only on this thread, while it handles a message.
+    void Watch() {
+        WatchTips();
+        WatchPanel();
+    }
+
+  private:
     void WatchTips() {
         for (auto& [name, tab] : tabs_) {
             const std::optional<testing::ElementState> tip = tab.page->ElementById(kTipId);
@@ -213,7 +263,21 @@ class Browser {
         }
     }
 
-  private:
+    void WatchPanel() {
+        std::string panel = "none";
+        if (const HWND window = FindPanel()) {
+            RECT rect{};
+            ::GetWindowRect(window, &rect);
+            const auto location =
+                ControlDoubleExport<testing::control_double::LocationFn>("ControlDoubleLocation");
+            panel = std::to_string(rect.right - rect.left) + " x " +
+                    std::to_string(rect.bottom - rect.top) + " " +
+                    (location ? Narrow(location()) : std::string("(no control)"));
+        }
+        if (panel != panel_) Say("panel %s", panel.c_str());
+        panel_ = panel;
+    }
+
     void Open(const std::string& name, const std::string& path) {
         std::string error;
         const std::optional<testing::PageSpec> spec = testing::ReadPageFile(Widen(path), &error);
@@ -269,6 +333,31 @@ class Browser {
         Say("front %s", name.c_str());
     }
 
+    void Press(const std::string& name) {
+        Tab* tab = Find(name);
+        if (!tab) return;
+        ::SetCursorPos(kButtonPoint.x, kButtonPoint.y);
+        for (const ComPtr<IObjectWithSite>& helper : tab->helpers) {
+            ComPtr<IOleCommandTarget> command;
+            if (SUCCEEDED(helper.As(&command))) {
+                command->Exec(nullptr, 0, OLECMDEXECOPT_DODEFAULT, nullptr, nullptr);
+            }
+        }
+        Say("pressed %s at %ld,%ld", name.c_str(), static_cast<long>(kButtonPoint.x),
+            static_cast<long>(kButtonPoint.y));
+    }
+
+    static void Login(const std::string& url, const std::string& account) {
+        const auto fire = ControlDoubleExport<testing::control_double::FireFrameCompleteFn>(
+            "ControlDoubleFireFrameComplete");
+        if (!fire) {
+            Say("error the panel's control is not loaded");
+            return;
+        }
+        fire(Widen(url).c_str(), Widen(account).c_str());
+        Say("login %s", url.c_str());
+    }
+
     // By value: the name may be the key of the tab that goes.
     void Close(const std::string name) {
         Tab* tab = Find(name);
@@ -299,6 +388,7 @@ class Browser {
     }
 
     std::map<std::string, Tab> tabs_;
+    std::string panel_ = "none";
 };
 
 int Run() {
@@ -322,12 +412,12 @@ int Run() {
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
-        browser.WatchTips();
+        browser.Watch();
         if (wait != WAIT_OBJECT_0) continue;
         deadline = Clock::now() + kIdleLimit;
         for (const std::string& line : reader.Take()) {
             if (!browser.Run(line)) return 0;
-            browser.WatchTips();
+            browser.Watch();
         }
     }
 }

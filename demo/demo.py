@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
-"""The demo: a user installs KVShake, binds the account, opens tabs and shakes the phone.
+"""The demo: a user installs KVShake, logs in from the panel, opens tabs and shakes the phone.
 
     demo.py BUILD_DIR ARCH [PAGE.html]
 
-BUILD_DIR is a test-configuration build (KVShake.dll and kvshake_browser_sim.exe, talking to the
-stand-in on the port it was configured with); ARCH is its architecture. Tab B shows PAGE.html
-(default demo/pages/gallery.html). Everything runs in a Wine environment of its own under
-build/demo. Prints the story; exits 0 only when the service received exactly the upload that
-the page calls for, and the rest of the story happened too.
+BUILD_DIR is a test-configuration build (KVShake.dll, kvshake_browser_sim.exe and
+kvshake_control_double.dll, talking to the stand-in on the port it was configured with); ARCH is
+its architecture. Tab B shows PAGE.html (default demo/pages/gallery.html). Everything runs in a
+Wine environment of its own under build/demo. Prints the story; exits 0 only when the service
+received exactly the upload that the page calls for, and the rest of the story happened too.
 """
 
 import fcntl
@@ -33,17 +33,20 @@ LOADERS = {"i686": "/usr/lib/wine/wine", "x86_64": "/usr/lib/wine/wine64"}
 # The module's ANSI code page is 936 under this locale, so a Chinese title survives.
 BROWSER_LOCALE = "zh_CN.UTF-8"
 
-ACCOUNT = {  # as the panel stores it after a login
-    "kvshocktoken": "demo-token-5f2c9a",
-    "kvshockuin": "10001",
-    "kvshocksid": "demo-sid-login",
-    "kvshockuser": "demo@example.com",
-    "kvshocknickname": "Demo",
-    "kvshockdebug": "1",
+ACCOUNT = {  # as the service's bind page names it, after the QR code is scanned
+    "token": "demo-token-5f2c9a",
+    "uin": "10001",
+    "user": "demo@example.com",
+    "nickname": "Demo",
 }
+USER_KEY = "HKCU\\Software\\AppDataLow"  # where the module keeps the account and its settings
+WEB_BROWSER_SERVER = ("HKLM\\Software\\Classes\\CLSID\\{8856F961-340A-11D0-A96B-00C04FD705A2}"
+                      "\\InprocServer32")
+LOGIN_URL, STATUS_URL = "res://KVShake/201", "res://KVShake/204"
+PANEL_SIZES = {LOGIN_URL: "505 x 347", STATUS_URL: "253 x 100"}
 HKLM_HELPERS = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
                 "Browser Helper Objects")
-SERVICE_SID = "demo-sid-2718"  # the activation's answer replaces the stored sid
+SERVICE_SID = "demo-sid-2718"  # the activation's answer gives the session id
 NOTHING = '{"ret":"0","shake_status":"0"}'
 SHAKE = '{"ret":"0","shake_status":"1"}'
 UPLOAD_PATH = "/cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=%s&sid=%s"
@@ -269,10 +272,12 @@ class Demo:
 
         self.script_service()
         self.install()
-        self.bind_account()
+        self.register_control()
+        self.start_without_account()
 
         one = self.open_browser("1")
         self.open_tab(one, "A", *pages["start"])
+        self.log_in(one)
         self.wait_for_check_loop(one)
         two = self.open_browser("2")
         self.open_tab(two, "B", *pages["shown"])
@@ -328,19 +333,53 @@ class Demo:
             self.story.say("  Wine's COM reads classes only from HKLM\\Software\\Classes: the "
                            "demo copies the user's class %s there" % clsid)
 
-    def bind_account(self):
-        reg_file = os.path.join(self.run_dir, "account.reg")
-        values = "".join('"%s"="%s"\r\n' % item for item in ACCOUNT.items())
-        with open(reg_file, "w", encoding="utf-16", newline="") as f:
-            f.write("Windows Registry Editor Version 5.00\r\n\r\n"
-                    "[HKEY_CURRENT_USER\\Software\\AppDataLow]\r\n" + values)
-        imported = self.wine("reg", "import", windows_path(reg_file))
-        if imported.returncode != 0:
-            raise DemoFailed("reg import of the account failed: %r" % imported.stdout)
-        self.story.say("the account is bound (HKCU\\Software\\AppDataLow): uin %s, user %s, "
-                       "nickname %s; kvshockdebug 1 switches the log on"
-                       % (ACCOUNT["kvshockuin"], ACCOUNT["kvshockuser"],
-                          ACCOUNT["kvshocknickname"]))
+    def register_control(self):
+        # As the panel's tests do: Wine's COM reads the class from HKLM only.
+        control = windows_path(os.path.join(self.build, "kvshake_control_double.dll"))
+        for value in (["/ve", "/d", control], ["/v", "ThreadingModel", "/d", "Apartment"]):
+            if self.wine("reg", "add", WEB_BROWSER_SERVER, *value, "/f").returncode:
+                raise DemoFailed("the control double could not be registered")
+        self.story.say("  the browser's page engine is not available here, so a stand-in control "
+                       "(kvshake_control_double.dll, under CLSID_WebBrowser) plays the panel's "
+                       "pages and the QR login")
+
+    def start_without_account(self):
+        self.wine("reg", "delete", USER_KEY, "/f")  # no account of an earlier run
+        if self.wine("reg", "add", USER_KEY, "/v", "kvshockdebug", "/d", "1", "/f").returncode:
+            raise DemoFailed("kvshockdebug could not be set")
+        self.story.say("no account is stored yet (%s); kvshockdebug 1 switches the log on"
+                       % USER_KEY)
+
+    def stored(self, name):
+        found = self.wine("reg", "query", USER_KEY, "/v", name).stdout.decode("utf-8", "replace")
+        match = re.search(r"%s\s+REG_SZ\s+(.*)" % name, found)
+        return match.group(1).strip() if match else None
+
+    def expect_panel(self, browser, url):
+        shown = browser.expect(r"panel (\d+ x \d+) %s$" % re.escape(url), 15)
+        if shown.group(1) != PANEL_SIZES[url]:
+            self.problem("the panel is %s on %s, not %s" % (shown.group(1), url, PANEL_SIZES[url]))
+        return shown
+
+    def log_in(self, browser):
+        say = self.story.say
+        browser.send("press A")
+        opened = self.expect_panel(browser, LOGIN_URL)
+        say("the user presses the toolbar button of tab A: the panel opens, %s, on the login "
+            "page %s" % (opened.group(1), LOGIN_URL), at=opened.at)
+        bind_page = "https://localhost:%d/bind" % self.port
+        logged_in = browser.command("login %s %s" % (bind_page, json.dumps(
+            ACCOUNT, separators=(",", ":"))), r"login ")
+        say("the user scans the QR code: the service's bind page names the account in its "
+            "window's name", at=logged_in.at)
+        status = self.expect_panel(browser, STATUS_URL)
+        say("the panel shrinks to %s and shows the status page %s"
+            % (status.group(1), STATUS_URL), at=status.at)
+        stored = {key: self.stored("kvshock" + key) for key in ACCOUNT}
+        say("the account is stored: uin %s, user %s, nickname %s"
+            % (stored["uin"], stored["user"], stored["nickname"]))
+        if stored != ACCOUNT:
+            self.problem("the stored account is %s, not %s" % (stored, ACCOUNT))
 
     def open_browser(self, name):
         browser = Browser(name, self.loader, self.build, self.browser_env,
@@ -412,7 +451,7 @@ class Demo:
                  "  pageurl  %s" % pictures[0]]
         shown += ["  url %-4d %s" % (n, url) for n, url in enumerate(pictures[1:], 1)]
         self.story.say("\n".join(shown))
-        expected_line = "POST " + UPLOAD_PATH % (ACCOUNT["kvshockuin"], SERVICE_SID)
+        expected_line = "POST " + UPLOAD_PATH % (ACCOUNT["uin"], SERVICE_SID)
         if len(uploads) != 1:
             self.problem("the service received %d uploads instead of one" % len(uploads))
         if not line.startswith(expected_line + " "):
@@ -480,7 +519,7 @@ class Demo:
             browser.exit()
 
     def quote_log(self):
-        wanted = ("Explorer Init", "InitActive Result", "Create New Thread To Check",
+        wanted = ("Explorer Init", "Login Suc", "InitActive Result", "Create New Thread To Check",
                   '"shake_status":"1"', "WM_UP_UPLOAD", "uploadPic", "InsertTip", "RemoveTip",
                   "Current Tab Url", "unActive")
         quoted = [line for line in self.log_lines() if any(w in line for w in wanted)]

@@ -439,6 +439,9 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
     HRESULT STDMETHODCALLTYPE get_parentWindow(IHTMLWindow2** p) override {
         return Give<IHTMLWindow2>(&window_, p);
     }
+    HRESULT STDMETHODCALLTYPE get_location(IHTMLLocation** p) override {
+        return window_.get_location(p);
+    }
     HRESULT STDMETHODCALLTYPE get_images(IHTMLElementCollection** p) override {
         return Give<IHTMLElementCollection>(&images_, p);
     }

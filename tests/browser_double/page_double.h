@@ -32,7 +32,7 @@ struct PageSpec {
     std::wstring url = L"http://example.test/";          // document.URL and location.href
     std::wstring protocol;         // location.protocol; taken from url ("http:") when empty
     std::wstring hostname;         // location.hostname; taken from url when empty
-    bool locationReadable = true;  // false: the window's get_location fails
+    bool locationReadable = true;  // false: get_location of the window and document fails
     std::wstring windowName;       // window.name
     std::wstring appVersion = L"5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
     std::vector<PageElement> elements;

@@ -216,6 +216,7 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
     }
     void OnDocumentLoaded() { FireDocumentComplete(static_cast<IWebBrowser2*>(this), location_); }
     long PageReferences() const { return page_ ? page_->ReferencesHeld() : 0; }
+    const std::wstring& Location() const { return location_; }
     std::shared_ptr<PageDouble> Page() const { return page_; }
 
   private:
@@ -300,6 +301,10 @@ extern "C" const wchar_t* ControlDoubleCalls() {
     g_callText.clear();
     for (const std::wstring& call : g_calls.Snapshot()) g_callText += call + L"\n";
     return g_callText.c_str();
+}
+
+extern "C" const wchar_t* ControlDoubleLocation() {
+    return g_newest ? g_newest->Location().c_str() : L"";
 }
 
 extern "C" long ControlDoubleLiveObjects() {

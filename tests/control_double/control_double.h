@@ -20,6 +20,8 @@ using ResetFn = void (*)();
 // The calls the controls received, one a line: "SetClientSite", "DoVerb -5",
 // "put_Silent -1", "Navigate URL", "InPlaceDeactivate", "Close", "SetClientSite null".
 using CallsFn = const wchar_t* (*)();
+// The URL the newest control navigated to last; empty without one.
+using LocationFn = const wchar_t* (*)();
 // Controls and frames alive, and references held on the pages they show.
 using LiveObjectsFn = long (*)();
 // DocumentComplete for a frame of the page: a frame browser showing url, whose window has the
