@@ -270,7 +270,7 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
     HRESULT STDMETHODCALLTYPE get_tagName(BSTR* p) override { return Give(Upper(tag_), p); }
     // IHTMLElement2
     HRESULT STDMETHODCALLTYPE get_scrollTop(LONG* p) override { return Give(scrollTop, p); }
-    // IHTMLDOMNode: the body takes elements created by its document.
+    // IHTMLDOMNode: the body takes elements created by its document; any element takes text nodes.
     HRESULT STDMETHODCALLTYPE appendChild(IHTMLDOMNode* newChild, IHTMLDOMNode** node) override;
     // IHTMLImgElement
     HRESULT STDMETHODCALLTYPE get_src(BSTR* p) override { return Give(src_, p); }
@@ -279,17 +279,20 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
 
     bool IsImage() const { return tag_ == L"img"; }
     const std::wstring& Id() const { return id_; }
+    const std::wstring& Tag() const { return tag_; }
     ElementState State() const {
         return ElementState{tag_,
                             className_,
                             style_.CssText(),
                             style_.Value(L"display"),
                             style_.Value(L"background-image"),
-                            inBody};
+                            inBody,
+                            text};
     }
 
     long scrollTop = 0;
     bool inBody = false;
+    std::wstring text;  // a text node's own; an element's: the text nodes appended to it
 
   private:
     void* Find(REFIID riid) override {
@@ -468,6 +471,11 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
     HRESULT STDMETHODCALLTYPE get_documentElement(IHTMLElement** p) override {
         return Give<IHTMLElement>(html_, p);
     }
+    HRESULT STDMETHODCALLTYPE createTextNode(BSTR text, IHTMLDOMNode** newTextNode) override {
+        Element& node = elements_.emplace_back(tree_, *this, Tagged(L"#text"));
+        node.text = FromBstr(text);
+        return Give<IHTMLDOMNode>(&node, newTextNode);
+    }
     HRESULT STDMETHODCALLTYPE getElementById(BSTR v, IHTMLElement** pel) override {
         const std::vector<Element*> found = ById(FromBstr(v));
         return Give<IHTMLElement>(found.empty() || !found[0]->inBody ? nullptr : found[0], pel);
@@ -497,6 +505,15 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
     }
 
     bool IsBody(const Element& element) const { return &element == body_; }
+    // A text node this document created; null for any other node.
+    const Element* TextNode(IHTMLDOMNode* node) const {
+        for (const Element& element : elements_) {
+            if (static_cast<const IHTMLDOMNode*>(&element) == node && element.Tag() == L"#text") {
+                return &element;
+            }
+        }
+        return nullptr;
+    }
     ComPtr<IDocHostUIHandler> uiHandler;
     void SetScrollTops(long body, long documentElement) {
         body_->scrollTop = body;
@@ -546,6 +563,10 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
 };
 
 HRESULT Element::appendChild(IHTMLDOMNode* newChild, IHTMLDOMNode** node) {
+    if (const Element* textNode = document_.TextNode(newChild)) {
+        text += textNode->text;
+        return Give<IHTMLDOMNode>(newChild, node);
+    }
     if (!document_.IsBody(*this)) return Refuse(E_NOTIMPL, node);
     Element* appended = document_.AppendToBody(newChild);
     return appended != nullptr ? Give<IHTMLDOMNode>(appended, node) : Refuse(E_INVALIDARG, node);

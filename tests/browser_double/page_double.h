@@ -51,6 +51,7 @@ struct ElementState {
     std::wstring display;  // the inline style's display
     std::wstring backgroundImage;
     bool inBody = false;  // appended to the body (created and not appended: false)
+    std::wstring text;    // the text of the text nodes appended to it
 };
 
 // A live page: an MSHTML document object model over a PageSpec, for use on one thread. The

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -345,4 +346,13 @@ extern "C" HRESULT ControlDoubleCallExternal(const wchar_t* member, int* invokes
     ++*invokes;
     return external->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
                             nullptr, nullptr);
+}
+
+extern "C" bool ControlDoubleElement(const wchar_t* id, kvshake::testing::ElementState* state) {
+    const std::shared_ptr<kvshake::testing::PageDouble> page =
+        g_newest ? g_newest->Page() : nullptr;
+    const std::optional<kvshake::testing::ElementState> found =
+        page ? page->ElementById(id) : std::nullopt;
+    if (found) *state = *found;
+    return found.has_value();
 }

@@ -34,5 +34,7 @@ using GetExternalFn = HRESULT (*)(IDispatch** external);
 // property, and called as a method only when the read gave a true value. invokes: how many
 // Invoke calls were made. The first failure's result, else S_OK.
 using CallExternalFn = HRESULT (*)(const wchar_t* member, int* invokes);
+// The state of the first element with this id in the page shown; false when there is none.
+using ElementFn = bool (*)(const wchar_t* id, ElementState* state);
 
 }  // namespace kvshake::testing::control_double

@@ -12,6 +12,7 @@
 #include "browser_double/browser_double.h"
 #include "com/module.h"
 #include "control_double/control_double.h"
+#include "panel/registered_control_double.h"
 #include "foundation/log.h"
 #include "support/log_file.h"
 #include "support/test_paths.h"
@@ -22,40 +23,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 namespace cd = control_double;
 
-constexpr wchar_t kWebBrowserServer[] =
-    L"Software\\Classes\\CLSID\\{8856F961-340A-11D0-A96B-00C04FD705A2}\\InprocServer32";
 constexpr wchar_t kPageUrl[] = L"http://panel.example.test/status.html";
-
-// One value of the WebBrowser control's server key, set for as long as this lives; then what
-// was there before is put back. (Wine's COM reads classes from HKLM only.)
-class ServerValue {
-  public:
-    ServerValue(const wchar_t* name, const std::wstring& text) : name_(name) {
-        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWebBrowserServer, 0, nullptr, 0,
-                          KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, key_.put(), nullptr);
-        DWORD size = 0;
-        present_ = ::RegQueryValueExW(key_.get(), name, nullptr, &type_, nullptr, &size) == 0;
-        old_.resize(size);
-        if (present_) ::RegQueryValueExW(key_.get(), name, nullptr, &type_, old_.data(), &size);
-        ::RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
-    ~ServerValue() {
-        if (!present_) {
-            ::RegDeleteValueW(key_.get(), name_);
-        } else {
-            ::RegSetValueExW(key_.get(), name_, 0, type_, old_.data(),
-                             static_cast<DWORD>(old_.size()));
-        }
-    }
-
-  private:
-    unique_hkey key_;
-    const wchar_t* name_;
-    bool present_ = false;
-    DWORD type_ = REG_SZ;
-    std::vector<BYTE> old_;
-};
 
 // window.external as a page's script finds it: answers every name, reads as true.
 class ScriptTarget final : public DispatchStubs {
@@ -104,17 +72,6 @@ class WebBrowserTest : public ::testing::Test {
         const RECT rect = {0, 0, 320, 240};
         return browser_->CreateBrowser(parent_.get(), &rect);
     }
-    // Handles the thread's messages until done() or five seconds are over.
-    template <typename Done>
-    bool PumpUntil(Done done) {
-        for (DWORD start = ::GetTickCount(); !done() && ::GetTickCount() - start < 5000;) {
-            MSG message;
-            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        }
-        return done();
-    }
-
     unique_window parent_;
     std::optional<CWebBrowser> browser_;
     LONG lockCount_ = 0;
@@ -124,26 +81,20 @@ class ControlDoubleTest : public WebBrowserTest {
   protected:
     void SetUp() override {
         WebBrowserTest::SetUp();
-        const std::wstring path = BesideThisProgram(L"kvshake_control_double.dll");
-        module_ = ::LoadLibraryW(path.c_str());
-        ASSERT_NE(module_, nullptr);
-        server_.emplace(nullptr, path);
-        threadingModel_.emplace(L"ThreadingModel", L"Apartment");
-        Export<cd::ResetFn>("ControlDoubleReset")();
+        ASSERT_NE(double_.Module(), nullptr);
     }
     void TearDown() override {
         WebBrowserTest::TearDown();
-        threadingModel_.reset();
-        server_.reset();
-        if (module_) {
-            EXPECT_EQ(Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 0);
+        double_.Unregister();
+        if (double_.Module()) {
+            EXPECT_EQ(double_.LiveObjects(), 0);
         }
     }
     template <typename Function>
     Function Export(const char* name) {
-        return ExportOf<Function>(module_, name);
+        return double_.Export<Function>(name);
     }
-    std::wstring Calls() { return Export<cd::CallsFn>("ControlDoubleCalls")(); }
+    std::wstring Calls() { return double_.Calls(); }
     void ShowPage() {
         PageSpec page;
         page.title = L"Status";
@@ -152,8 +103,7 @@ class ControlDoubleTest : public WebBrowserTest {
         ASSERT_TRUE(PumpUntil([] { return LogHas("WebBrowser Document onload"); }));
     }
 
-    HMODULE module_ = nullptr;                            // stays loaded: DllCanUnloadNow refuses
-    std::optional<ServerValue> server_, threadingModel_;  // the double in Wine's control's place
+    RegisteredControlDouble double_;  // the double in Wine's control's place
 };
 
 TEST_F(ControlDoubleTest, HostsTheRegisteredControlAndHearsItsEvents) {
