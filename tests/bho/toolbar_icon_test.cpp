@@ -1,0 +1,93 @@
+// The toolbar button's look before version 8 of the browser: the button is found by its text in
+// a command bar of this process under the browser's top window.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "browser_double/in_process_tab_test.h"
+#include "foundation/log.h"
+#include "foundation/shared_state.h"
+#include "support/log_file.h"
+
+namespace kvshake::testing {
+namespace {
+
+constexpr wchar_t kInactiveText[] = L"点亮摇一摇";
+constexpr wchar_t kActiveText[] = L"摇一摇传图";
+constexpr int kOtherButton = 100, kShakeButton = 101;
+
+class ToolbarIconTest : public InProcessTabTest {
+  protected:
+    void SetUp() override {
+        InProcessTabTest::SetUp();
+        DeleteLogFile();
+        EnableLog(true);
+        const INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_BAR_CLASSES | ICC_COOL_CLASSES};
+        ::InitCommonControlsEx(&classes);
+        WNDCLASSW commandBar = {};
+        commandBar.lpfnWndProc = ::DefWindowProcW;
+        commandBar.lpszClassName = L"CommandBarClass";
+        ::RegisterClassW(&commandBar);
+        HWND parent = Tab().Browser()->TopWindow();
+        for (const wchar_t* className : {L"CommandBarClass", REBARCLASSNAMEW, TOOLBARCLASSNAMEW}) {
+            parent = ::CreateWindowExW(0, className, nullptr, WS_CHILD, 0, 0, 400, 30, parent,
+                                       nullptr, nullptr, nullptr);
+            ASSERT_NE(parent, nullptr);
+        }
+        toolbar_ = parent;
+        ::SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+        ::SendMessageW(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_));
+        TBBUTTON buttons[2] = {};
+        buttons[0] = {0,
+                      kOtherButton,
+                      TBSTATE_ENABLED,
+                      BTNS_BUTTON,
+                      {},
+                      0,
+                      reinterpret_cast<INT_PTR>(L"Home")};
+        buttons[1] = {0,
+                      kShakeButton,
+                      TBSTATE_ENABLED,
+                      BTNS_BUTTON,
+                      {},
+                      0,
+                      reinterpret_cast<INT_PTR>(kInactiveText)};
+        ::SendMessageW(toolbar_, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
+    }
+    void TearDown() override {
+        InProcessTabTest::TearDown();  // the browser's windows go with it
+        ::ImageList_Destroy(images_);
+        EnableLog(false);
+    }
+    std::wstring Text(int command) {
+        wchar_t text[64] = {};
+        ::SendMessageW(toolbar_, TB_GETBUTTONTEXTW, command, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+
+    const HIMAGELIST images_ = ::ImageList_Create(16, 16, ILC_COLOR32, 1, 1);
+    HWND toolbar_ = nullptr;
+};
+
+TEST_F(ToolbarIconTest, BeforeVersion8TheButtonFoundByItsTextTakesTheLookAndLaterNothingIsTouched) {
+    struct Case {
+        int version;
+        bool active, changed;
+        const wchar_t* text;
+    };
+    for (const Case& c : {Case{7, true, true, kActiveText}, Case{7, false, true, kInactiveText},
+                          Case{9, true, false, kInactiveText}}) {
+        SCOPED_TRACE(std::to_string(c.version) + (c.active ? " active" : " inactive"));
+        shake_da.g_nIEVersion = c.version;
+        EXPECT_EQ(Tab().Bho().SetToolBarIcon(c.active), c.changed);
+        EXPECT_EQ(Text(kShakeButton), c.text);
+        EXPECT_EQ(Text(kOtherButton), L"Home");
+    }
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Can not SetToolBarIcon because >=ie8"), 1u);
+}
+
+}  // namespace
+}  // namespace kvshake::testing
