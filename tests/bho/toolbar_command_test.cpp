@@ -100,27 +100,5 @@ TEST_F(ToolbarCommandTest, PanelStaysOnTheScreenNearItsEdges) {
     EXPECT_EQ(panel.bottom, bottom);
 }
 
-// The module's own machine run, in helper processes: a panel made by one process is the one that
-// a press in another process shows again.
-TEST_F(ToolbarCommandTest, PressInAnotherProcessMovesThePanelThatExists) {
-    const std::wstring made = UniqueName(L"made");
-    ::SetCursorPos(300, 300);
-    TestHost maker(L"attach a exec a signal " + made + L" serve " + done_);
-    ASSERT_TRUE(WaitForNamedEvent(made)) << maker.Output();
-    const HWND panel = ::FindWindowW(L"shakewindow0", L"Win32 API");
-    ASSERT_TRUE(panel);
-
-    ::SetCursorPos(600, 500);
-    ASSERT_EQ(RunProgram(TestHostPath() + L" attach b exec b").exitCode, 0u);
-    RECT moved{};
-    ::GetWindowRect(panel, &moved);
-    EXPECT_EQ(moved.left, 600);
-    EXPECT_EQ(moved.top, 500);
-    EXPECT_TRUE(::IsWindowVisible(panel));
-    EXPECT_FALSE(::FindWindowW(L"shakewindow1", nullptr));
-    ::SetEvent(doneEvent_.get());
-    EXPECT_EQ(maker.Wait(), 0u);
-}
-
 }  // namespace
 }  // namespace kvshake::testing

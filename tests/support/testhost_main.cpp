@@ -35,7 +35,6 @@
 //   tip-watch TAB MS                    handles messages until the tip in TAB's page is hidden,
 //                                       then prints "tip hidden after N ms" (counted from the
 //                                       last upload), or "tip not hidden" after MS
-//   exec TAB                            presses the toolbar button: Exec on TAB's newest helper
 //   toolbar X Y WIDTH HEIGHT            a visible toolbar of five 100-pixel buttons at (X, Y);
 //                                       prints "button I LEFT TOP RIGHT BOTTOM" (screen) for each
 //   make-panel                          a visible window that becomes the module's g_hwnd
@@ -462,13 +461,6 @@ const std::map<std::wstring, Command>& Commands() {
              const std::wstring name = words.Text();
              WatchTip(name, static_cast<DWORD>(words.Number()));
              return kContinue;
-         }},
-        {L"exec",
-         [](Words& words) {
-             ComPtr<IOleCommandTarget> command;
-             g_tabs[words.Text()].helpers.back().As(&command);
-             return command && command->Exec(nullptr, 0, 0, nullptr, nullptr) == S_OK ? kContinue
-                                                                                      : 9;
          }},
         {L"toolbar",
          [](Words& words) {
