@@ -280,8 +280,9 @@ class Browser {
 
     void Open(const std::string& name, const std::string& path) {
         std::string error;
-        const std::optional<testing::PageSpec> spec = testing::ReadPageFile(Widen(path), &error);
-        if (!spec) {
+        const std::optional<testing::PageDescription> description =
+            testing::ReadPageFile(Widen(path), &error);
+        if (!description) {
             Say("error %s: %s", path.c_str(), error.c_str());
             return;
         }
@@ -292,9 +293,9 @@ class Browser {
             return;
         }
         tab.browser->BuildWindowTree(kBrowserVersion);
-        tab.page = PageDouble::Create(*spec);
+        tab.page = PageDouble::Create(*description);
         tab.browser->ShowPage(tab.page);
-        tab.browser->SetLocationUrl(spec->url);
+        tab.browser->SetLocationUrl(description->url);
         for (const HelperClass& helperClass : RegisteredHelperClasses()) {
             ComPtr<IObjectWithSite> helper;
             const HRESULT hr = ::CoCreateInstance(helperClass.clsid, nullptr, CLSCTX_INPROC_SERVER,

@@ -397,8 +397,8 @@ constexpr int kPageFrames = 3;
 
 // One document of the upload page, with its share of the page's elements: one in ten an image
 // of 240 by 180 pixels, one in a hundred a block with an inline background picture.
-PageSpec UploadDocument(int number, bool withElements) {
-    PageSpec document;
+PageDescription UploadDocument(int number, bool withElements) {
+    PageDescription document;
     document.title = L"Gallery " + std::to_wstring(number);
     document.url = L"http://pages.test/gallery/" + std::to_wstring(number);
     if (!withElements) return document;
@@ -423,8 +423,8 @@ PageSpec UploadDocument(int number, bool withElements) {
 // larger than 100 by 100 and 100 with inline background pictures. Without elements it is the
 // floor of the upload: the same titles, addresses and frames with nothing to scan, which leaves
 // the exchange with the service and the tip.
-PageSpec UploadPage(bool withElements) {
-    PageSpec page = UploadDocument(0, withElements);
+PageDescription UploadPage(bool withElements) {
+    PageDescription page = UploadDocument(0, withElements);
     for (int frame = 1; frame <= kPageFrames; ++frame) {
         page.frames.push_back(UploadDocument(frame, withElements));
     }

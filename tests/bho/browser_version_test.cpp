@@ -38,9 +38,9 @@ class BrowserVersionTest : public InProcessTabTest {
         InProcessTabTest::TearDown();
     }
     void Show(const wchar_t* appVersion) {
-        PageSpec spec;
-        spec.appVersion = appVersion;
-        Tab().Browser()->ShowPage(PageDouble::Create(spec));
+        PageDescription description;
+        description.appVersion = appVersion;
+        Tab().Browser()->ShowPage(PageDouble::Create(description));
     }
 };
 

@@ -28,10 +28,10 @@ class PageTipTest : public InProcessTabTest {
     // Inserts the tip into a page scrolled as given, under the browser version given.
     std::shared_ptr<PageDouble> Tip(int version, bool found, long bodyScroll, long rootScroll) {
         shake_da.g_nIEVersion = version;
-        PageSpec spec;
-        spec.bodyScrollTop = bodyScroll;
-        spec.documentScrollTop = rootScroll;
-        std::shared_ptr<PageDouble> page = PageDouble::Create(spec);
+        PageDescription description;
+        description.bodyScrollTop = bodyScroll;
+        description.documentScrollTop = rootScroll;
+        std::shared_ptr<PageDouble> page = PageDouble::Create(description);
         Tab().Browser()->ShowPage(page);
         Microsoft::WRL::ComPtr<IHTMLDocument2> document;
         page->Document().As(&document);
@@ -81,8 +81,8 @@ TEST_F(PageTipTest, TipIsAppendedOnceHiddenByItsTimerAndShownAgainWhole) {
 // A tip shown again before its time is up gets its three seconds anew.
 TEST_F(PageTipTest, RefreshedTipStaysItsFullTimeAndOtherTabsKeepTheirs) {
     AttachedTab other;
-    PageSpec spec;
-    const std::shared_ptr<PageDouble> otherPage = PageDouble::Create(spec);
+    PageDescription description;
+    const std::shared_ptr<PageDouble> otherPage = PageDouble::Create(description);
     other.Browser()->ShowPage(otherPage);
     const std::shared_ptr<PageDouble> page = Tip(9, true, 0, 0);
     MessageRecorder::Pump(1500);

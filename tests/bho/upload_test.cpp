@@ -38,9 +38,9 @@ PageElement Background(const wchar_t* value) {
     return element;
 }
 
-PageSpec Page(std::wstring title, std::vector<PageElement> elements,
-              std::vector<PageSpec> frames = {}) {
-    PageSpec page;
+PageDescription Page(std::wstring title, std::vector<PageElement> elements,
+                     std::vector<PageDescription> frames = {}) {
+    PageDescription page;
     page.title = std::move(title);
     page.url = L"http://pages.test/gallery?a=1&b=2";
     page.elements = std::move(elements);
@@ -82,8 +82,8 @@ class UploadTest : public InProcessTabTest {
         uploads.erase(uploads.begin(), uploads.end() - (standin::RequestCount() - before));
         return uploads;
     }
-    std::string UploadBody(const PageSpec& spec) {
-        const std::vector<RecordedRequest> uploads = Upload(PageDouble::Create(spec));
+    std::string UploadBody(const PageDescription& description) {
+        const std::vector<RecordedRequest> uploads = Upload(PageDouble::Create(description));
         return uploads.size() == 1 ? uploads[0].Body() : "(" + std::to_string(uploads.size()) + ")";
     }
     std::string TipCss(const std::shared_ptr<PageDouble>& page) {
@@ -93,12 +93,12 @@ class UploadTest : public InProcessTabTest {
 };
 
 TEST_F(UploadTest, PicturesGoInScanOrderAndEveryReferenceIsReleased) {
-    PageSpec nested = Page(L"nested", {Image(L"n.png", 300, 300)});
-    PageSpec refused = Page(L"other site", {Image(L"x.png", 500, 500)});
+    PageDescription nested = Page(L"nested", {Image(L"n.png", 300, 300)});
+    PageDescription refused = Page(L"other site", {Image(L"x.png", 500, 500)});
     refused.refusesDocument = true;
-    PageSpec first =
+    PageDescription first =
         Page(L"first", {Image(L"f1.png", 150, 150), Background(L"url(\"fbg.png\")")}, {nested});
-    PageSpec second = Page(L"second", {Image(L"f2.png", 120, 120)});
+    PageDescription second = Page(L"second", {Image(L"f2.png", 120, 120)});
     const std::shared_ptr<PageDouble> page =
         PageDouble::Create(Page(L"Gallery",
                                 {Image(L"a.png?x=1&y=2", 101, 101), Image(L"tall.png", 100, 200),
@@ -123,7 +123,7 @@ TEST_F(UploadTest, PicturesGoInScanOrderAndEveryReferenceIsReleased) {
 // The tip tells whether the upload carries a picture, wherever on the page it was found.
 TEST_F(UploadTest, TipSaysAPictureIsSentExactlyWhenOneIs) {
     struct Case {
-        PageSpec page;
+        PageDescription page;
         const char* tip;
     } cases[] = {
         {Page(L"frame only", {}, {Page(L"f", {Image(L"f.png", 101, 101)})}), kPictureTip},
@@ -153,7 +153,7 @@ TEST_F(UploadTest, OnlyTheTitleIsEncodedAndAMissingAccountIsSentEmptyCp936) {
 // The title buffer holds 1024 bytes with the terminator; a longer title keeps the whole
 // characters that fit.
 TEST_F(UploadTest, OverlongTitleIsCutAtACharacterAndAMissingOneIsEmptyCp936) {
-    PageSpec page = Page(std::wstring(1020, L'a') + L"\u4e2d\u6587", {});
+    PageDescription page = Page(std::wstring(1020, L'a') + L"\u4e2d\u6587", {});
     EXPECT_EQ(UploadBody(page), "title=" + std::string(1020, 'a') +
                                     "%E4%B8%AD&pageurl=http://pages.test/gallery?a=1&b=2");
     page.title = std::nullopt;
@@ -162,9 +162,9 @@ TEST_F(UploadTest, OverlongTitleIsCutAtACharacterAndAMissingOneIsEmptyCp936) {
 
 TEST_F(UploadTest, PageThatIsNotAWebPageSendsNotFoundOnlyAndNoTip) {
     for (const wchar_t* protocol : {L"file:", L"about:", L"res:", L"HTTP:"}) {
-        PageSpec spec = Page(L"local", {Image(L"big.png", 500, 500)});
-        spec.protocol = protocol;
-        const std::shared_ptr<PageDouble> page = PageDouble::Create(spec);
+        PageDescription description = Page(L"local", {Image(L"big.png", 500, 500)});
+        description.protocol = protocol;
+        const std::shared_ptr<PageDouble> page = PageDouble::Create(description);
         const std::vector<RecordedRequest> uploads = Upload(page);
         ASSERT_EQ(uploads.size(), 1u) << Narrow(protocol);
         EXPECT_EQ(uploads[0].Body(), "stat=notfound");

@@ -28,7 +28,7 @@ class Document;
 // the PageDouble's own and every one a caller holds. The last release deletes them all.
 class PageTree {
   public:
-    explicit PageTree(const PageSpec& spec);
+    explicit PageTree(const PageDescription& description);
     ~PageTree();
 
     void AddRef() { ++references_; }
@@ -242,16 +242,16 @@ class Style final : public PageObject<HtmlStyleStubs> {
 class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, HtmlDomNodeStubs,
                                         HtmlImgElementStubs> {
   public:
-    Element(PageTree& tree, Document& document, const PageElement& spec)
+    Element(PageTree& tree, Document& document, const PageElement& description)
         : PageObject(tree),
           document_(document),
-          tag_(Lower(spec.tag)),
-          id_(spec.id),
-          className_(spec.className),
-          src_(spec.src),
-          width_(spec.width),
-          height_(spec.height),
-          style_(tree, spec.backgroundImage) {}
+          tag_(Lower(description.tag)),
+          id_(description.id),
+          className_(description.className),
+          src_(description.src),
+          width_(description.width),
+          height_(description.height),
+          style_(tree, description.backgroundImage) {}
 
     // IHTMLElement
     HRESULT STDMETHODCALLTYPE get_id(BSTR* p) override { return Give(id_, p); }
@@ -340,8 +340,11 @@ class ElementCollection final : public PageObject<HtmlElementCollectionStubs> {
 
 class Location final : public PageObject<HtmlLocationStubs> {
   public:
-    Location(PageTree& tree, const PageSpec& spec)
-        : PageObject(tree), href_(spec.url), protocol_(spec.protocol), hostname_(spec.hostname) {
+    Location(PageTree& tree, const PageDescription& description)
+        : PageObject(tree),
+          href_(description.url),
+          protocol_(description.protocol),
+          hostname_(description.hostname) {
         if (protocol_.empty()) protocol_ = href_.substr(0, href_.find(L':') + 1);
         const size_t slashes = href_.find(L"//");
         if (hostname_.empty() && slashes != std::wstring::npos) {
@@ -406,30 +409,30 @@ class Window final : public PageObject<HtmlWindow2Stubs> {
 // Also the document's ICustomDoc: it keeps the UI handler that a host gives it.
 class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs, ICustomDoc> {
   public:
-    Document(PageTree& tree, const PageSpec& spec)
+    Document(PageTree& tree, const PageDescription& description)
         : PageObject(tree),
-          title_(spec.title),
-          url_(spec.url),
-          windowName_(spec.windowName),
-          locationReadable_(spec.locationReadable),
-          refusesDocument_(spec.refusesDocument),
-          hasBody_(spec.hasBody),
+          title_(description.title),
+          url_(description.url),
+          windowName_(description.windowName),
+          locationReadable_(description.locationReadable),
+          refusesDocument_(description.refusesDocument),
+          hasBody_(description.hasBody),
           window_(tree, *this),
-          location_(tree, spec),
-          navigator_(tree, spec.appVersion),
+          location_(tree, description),
+          navigator_(tree, description.appVersion),
           all_(tree, allElements_),
           images_(tree, imageElements_) {
         html_ = &elements_.emplace_back(tree, *this, Tagged(L"html"));
         body_ = &elements_.emplace_back(tree, *this, Tagged(L"body"));
-        html_->scrollTop = spec.documentScrollTop;
-        body_->scrollTop = spec.bodyScrollTop;
-        allElements_.reserve(spec.elements.size() + 2);
+        html_->scrollTop = description.documentScrollTop;
+        body_->scrollTop = description.bodyScrollTop;
+        allElements_.reserve(description.elements.size() + 2);
         allElements_.push_back(html_);
         if (hasBody_) allElements_.push_back(body_);
-        for (const PageElement& element : spec.elements) {
+        for (const PageElement& element : description.elements) {
             AddToBody(elements_.emplace_back(tree, *this, element));
         }
-        for (const PageSpec& frame : spec.frames) {
+        for (const PageDescription& frame : description.frames) {
             frames_.push_back(std::make_unique<Document>(tree, frame));
         }
     }
@@ -645,8 +648,8 @@ std::optional<long> Number(const std::wstring& word) {
 }
 
 // One line of a page description into the innermost open document; false when it is not one.
-bool ReadLine(std::wstring_view line, std::vector<PageSpec*>& open) {
-    PageSpec& page = *open.back();
+bool ReadLine(std::wstring_view line, std::vector<PageDescription*>& open) {
+    PageDescription& page = *open.back();
     const std::wstring keyword = NextWord(line);
     const std::wstring rest(line);
     if (keyword == L"title") {
@@ -708,12 +711,13 @@ bool ReadLine(std::wstring_view line, std::vector<PageSpec*>& open) {
 
 }  // namespace
 
-PageTree::PageTree(const PageSpec& spec) : top_(std::make_unique<Document>(*this, spec)) {}
+PageTree::PageTree(const PageDescription& description)
+    : top_(std::make_unique<Document>(*this, description)) {}
 
 PageTree::~PageTree() = default;
 
-std::shared_ptr<PageDouble> PageDouble::Create(const PageSpec& spec) {
-    return std::shared_ptr<PageDouble>(new PageDouble(new PageTree(spec)));
+std::shared_ptr<PageDouble> PageDouble::Create(const PageDescription& description) {
+    return std::shared_ptr<PageDouble>(new PageDouble(new PageTree(description)));
 }
 
 PageDouble::~PageDouble() { tree_->Release(); }
@@ -742,14 +746,14 @@ void PageDouble::SetScrollTops(long body, long documentElement) {
 
 void PageDouble::SetAppVersion(std::wstring appVersion) { tree_->Top().SetAppVersion(appVersion); }
 
-std::optional<PageSpec> ReadPageFile(const std::wstring& path, std::string* error) {
+std::optional<PageDescription> ReadPageFile(const std::wstring& path, std::string* error) {
     const std::optional<std::wstring> text = ReadUtf8File(path);
     if (!text) {
         if (error != nullptr) *error = "cannot read the file as UTF-8";
         return std::nullopt;
     }
-    PageSpec page;
-    std::vector<PageSpec*> open = {&page};
+    PageDescription page;
+    std::vector<PageDescription*> open = {&page};
     std::wstring_view rest = *text;
     for (int number = 1; !rest.empty(); ++number) {
         std::wstring_view line = rest.substr(0, rest.find(L'\n'));

@@ -27,7 +27,7 @@ struct PageElement {
 };
 
 // A page as a test or the demo describes it.
-struct PageSpec {
+struct PageDescription {
     std::optional<std::wstring> title = std::wstring();  // nullopt: get_title fails
     std::wstring url = L"http://example.test/";          // document.URL and location.href
     std::wstring protocol;         // location.protocol; taken from url ("http:") when empty
@@ -36,7 +36,7 @@ struct PageSpec {
     std::wstring windowName;       // window.name
     std::wstring appVersion = L"5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
     std::vector<PageElement> elements;
-    std::vector<PageSpec> frames;  // in order; each a document of its own
+    std::vector<PageDescription> frames;  // in order; each a document of its own
     bool refusesDocument = false;  // as a frame: its window refuses its document (another site)
     bool hasBody = true;           // false: get_body fails
     long bodyScrollTop = 0;
@@ -47,14 +47,14 @@ struct PageSpec {
 struct ElementState {
     std::wstring tag;  // lower case, as the page's description or createElement gave it
     std::wstring className;
-    std::wstring cssText;  // the inline style as last set whole, or as built from the spec
+    std::wstring cssText;  // the inline style as last set whole, or as built from the description
     std::wstring display;  // the inline style's display
     std::wstring backgroundImage;
     bool inBody = false;  // appended to the body (created and not appended: false)
     std::wstring text;    // the text of the text nodes appended to it
 };
 
-// A live page: an MSHTML document object model over a PageSpec, for use on one thread. The
+// A live page: an MSHTML document object model over a PageDescription, for use on one thread. The
 // document answers IHTMLDocument2, IHTMLDocument3 and ICustomDoc; its parts (window, location,
 // navigator, collections, elements, styles, frames) are COM objects of their own. Every
 // reference the code under test takes on any of them is counted, so a test can check that none
@@ -64,7 +64,7 @@ struct ElementState {
 class PageTree;
 class PageDouble {
   public:
-    static std::shared_ptr<PageDouble> Create(const PageSpec& spec);
+    static std::shared_ptr<PageDouble> Create(const PageDescription& description);
     ~PageDouble();
     PageDouble(const PageDouble&) = delete;
     PageDouble& operator=(const PageDouble&) = delete;
@@ -102,6 +102,6 @@ class PageDouble {
 //   end
 // Lines may be indented; blank lines and lines starting with # are skipped. nullopt, with a
 // message, on a bad line or a frame without its end.
-std::optional<PageSpec> ReadPageFile(const std::wstring& path, std::string* error = nullptr);
+std::optional<PageDescription> ReadPageFile(const std::wstring& path, std::string* error = nullptr);
 
 }  // namespace kvshake::testing

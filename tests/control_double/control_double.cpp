@@ -27,14 +27,14 @@ constexpr wchar_t kViewClass[] = L"ControlDoubleView";
 constexpr UINT kDocumentLoaded = WM_APP + 1;  // the navigation's page is there: fire its event
 
 // Everything is used on the test's thread; the module's state is plain.
-std::map<std::wstring, PageSpec> g_pages;
+std::map<std::wstring, PageDescription> g_pages;
 CallLog g_calls;
 std::wstring g_callText;
 std::atomic<long> g_liveObjects{0};
 
 std::shared_ptr<PageDouble> PageFor(const std::wstring& url, const std::wstring& windowName) {
     const auto found = g_pages.find(url);
-    PageSpec page = found == g_pages.end() ? PageSpec() : found->second;
+    PageDescription page = found == g_pages.end() ? PageDescription() : found->second;
     page.url = url;
     page.hostname.clear();
     page.windowName = windowName;
@@ -289,7 +289,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
 // The test holds the module for as long as it needs it.
 STDAPI DllCanUnloadNow() { return S_FALSE; }
 
-extern "C" void ControlDoubleSetPage(const wchar_t* url, const kvshake::testing::PageSpec* page) {
+extern "C" void ControlDoubleSetPage(const wchar_t* url,
+                                     const kvshake::testing::PageDescription* page) {
     g_pages[url] = *page;
 }
 

@@ -14,7 +14,7 @@ namespace kvshake::testing::control_double {
 
 // The page shown for a URL: a copy of page, with url as document.URL and location.href (and the
 // host name taken from it). A URL without a page gets an empty one.
-using SetPageFn = void (*)(const wchar_t* url, const PageSpec* page);
+using SetPageFn = void (*)(const wchar_t* url, const PageDescription* page);
 // Forgets the pages and the calls recorded so far.
 using ResetFn = void (*)();
 // The calls the controls received, one a line: "SetClientSite", "DoVerb -5",

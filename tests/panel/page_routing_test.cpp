@@ -44,7 +44,7 @@ class PageRoutingTest : public InProcessTabTest {
         EnableLog(true);
         ConnectPanel(&ThePanelLink());
         ASSERT_NE(double_.Module(), nullptr);
-        PageSpec status, settings;
+        PageDescription status, settings;
         for (const wchar_t* id : {L"actived", L"disactived"}) {
             status.elements.emplace_back().id = id;
         }

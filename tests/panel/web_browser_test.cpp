@@ -96,7 +96,7 @@ class ControlDoubleTest : public WebBrowserTest {
     }
     std::wstring Calls() { return double_.Calls(); }
     void ShowPage() {
-        PageSpec page;
+        PageDescription page;
         page.title = L"Status";
         Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
         browser_->Navigate(kPageUrl);

@@ -200,13 +200,13 @@ Tab& TabWithBrowser(const std::wstring& name) {
 
 int ShowPage(const std::wstring& name, const std::wstring& path) {
     std::string error;
-    const std::optional<PageSpec> spec = ReadPageFile(path, &error);
-    if (!spec) {
+    const std::optional<PageDescription> description = ReadPageFile(path, &error);
+    if (!description) {
         std::fprintf(stderr, "page: %s\n", error.c_str());
         return 6;
     }
     Tab& tab = TabWithBrowser(name);
-    tab.page = PageDouble::Create(*spec);
+    tab.page = PageDouble::Create(*description);
     tab.browser->ShowPage(tab.page);
     return kContinue;
 }
