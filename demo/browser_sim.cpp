@@ -207,6 +207,13 @@ struct Tab {
     Clock::time_point tipShownAt;
 };
 
+// What is left of a command line after its words so far, without the blanks before it.
+std::string RestOfLine(std::istringstream& words) {
+    std::string rest;
+    std::getline(words >> std::ws, rest);
+    return rest;
+}
+
 class Browser {
   public:
     // False once the process is to end.
@@ -215,17 +222,13 @@ class Browser {
         std::string command, tab;
         words >> command >> tab;
         if (command == "open") {
-            std::string path;
-            std::getline(words >> std::ws, path);
-            Open(tab, path);
+            Open(tab, RestOfLine(words));
         } else if (command == "front") {
             Front(tab);
         } else if (command == "press") {
             Press(tab);
         } else if (command == "login") {
-            std::string account;
-            std::getline(words >> std::ws, account);
-            Login(tab, account);
+            Login(tab, RestOfLine(words));
         } else if (command == "close") {
             Close(tab);
         } else if (command == "checker") {
