@@ -1,5 +1,6 @@
 // The toolbar command against a real toolbar of another process, with the cursor placed on its
-// buttons: where the panel opens, and that a later press moves the same panel.
+// buttons, or over the page or another window: where the panel opens, and that a later press, in
+// this process or another, moves the same panel.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -12,12 +13,33 @@
 #include "browser_double/in_process_tab_test.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
+#include "foundation/unique_resource.h"
 #include "support/child_process.h"
+#include "support/log_file.h"
 #include "support/message_recorder.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
 namespace {
+
+struct window_traits {
+    using type = HWND;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::DestroyWindow(value); }
+};
+using unique_window = unique_any<window_traits>;
+
+// A plain visible window of the given class on this thread, at (x, y).
+unique_window PlainWindow(const wchar_t* className, int x, int y, int width, int height) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ::DefWindowProcW;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    ::RegisterClassW(&windowClass);
+    return unique_window(::CreateWindowExW(0, className, L"", WS_POPUP | WS_VISIBLE, x, y, width,
+                                           height, nullptr, nullptr, windowClass.hInstance,
+                                           nullptr));
+}
 
 class ToolbarCommandTest : public InProcessTabTest {
   protected:
@@ -28,6 +50,7 @@ class ToolbarCommandTest : public InProcessTabTest {
     void TearDown() override {
         if (host_) ::SetEvent(doneEvent_.get());
         ClearAccount();
+        DelReg(kDebugValue);
         InProcessTabTest::TearDown();
     }
 
@@ -98,6 +121,64 @@ TEST_F(ToolbarCommandTest, PanelStaysOnTheScreenNearItsEdges) {
     panel = Press({right - 5, bottom - 5});
     EXPECT_EQ(panel.right, right);
     EXPECT_EQ(panel.bottom, bottom);
+}
+
+// Over the page (no button there) the panel's top right corner sits 3 pixels above the page's;
+// over a window with no page window of the tab, the panel opens at the cursor.
+TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCursor) {
+    ClearAccount();  // no account: the 505 x 347 login panel
+    unique_window page = PlainWindow(L"Internet Explorer_Server", 0, 100, 1000, 600);
+    ASSERT_TRUE(page);
+    RECT panel = Press({500, 400});
+    EXPECT_FALSE(shake_da.g_bFindButton);
+    EXPECT_EQ(shake_da.ButtonLocateType, 1);
+    EXPECT_EQ(panel.left, 495);
+    EXPECT_EQ(panel.top, 97);
+    EXPECT_EQ(panel.right - panel.left, 505);
+    EXPECT_EQ(panel.bottom - panel.top, 347);
+    page.reset();
+
+    const unique_window other = PlainWindow(L"KVShakeTestOther", 100, 300, 200, 200);
+    panel = Press({150, 350});
+    EXPECT_EQ(shake_da.ButtonLocateType, 2);
+    EXPECT_EQ(panel.left, 150);
+    EXPECT_EQ(panel.top, 350);
+}
+
+// The panel of another process is the one a press shows: moved where this press places it (the
+// position it logs), told to refresh its page, shown; no second panel is made.
+TEST_F(ToolbarCommandTest, PressInAnotherProcessMovesRefreshesAndShowsThePanelThatExists) {
+    WriteReg(kDebugValue, L"1");
+    DeleteLogFile();
+    const std::wstring made = UniqueName(L"made");
+    TestHost owner(L"attach a make-panel signal " + made + L" serve " + done_);
+    ASSERT_TRUE(WaitForNamedEvent(made)) << owner.Output();
+    const HWND panel = ::FindWindowW(L"TestPanel", L"panel");
+    ASSERT_TRUE(panel);
+    ::ShowWindow(panel, SW_HIDE);
+
+    ::SetCursorPos(600, 500);
+    ASSERT_EQ(RunProgram(TestHostPath() + L" attach b exec b").exitCode, 0u);
+    const std::string log = ReadLogFile();
+    const std::string located = "ButtonLocateType(0 toolbar, 1 website display, 2 other):";
+    const size_t at = log.rfind(located);
+    ASSERT_NE(at, std::string::npos) << log;
+    int type = -1;
+    long x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(log.c_str() + at + located.size(), "%d, x:%ld, y:%ld", &type, &x, &y), 3);
+    RECT moved{};
+    ::GetWindowRect(panel, &moved);
+    EXPECT_EQ(moved.left, x);
+    EXPECT_EQ(moved.top, y);
+    EXPECT_NE(moved.left + moved.top, 0) << "not moved from where it was made";
+    EXPECT_EQ(moved.right - moved.left, 200);  // its size is kept
+    EXPECT_TRUE(::IsWindowVisible(panel));
+    EXPECT_EQ(CountOccurrences(log, "[INFO]Exec Show Window"), 1u);
+    EXPECT_FALSE(::FindWindowW(nullptr, L"Win32 API"));
+
+    ::SetEvent(doneEvent_.get());
+    EXPECT_EQ(owner.Wait(), 0u);
+    EXPECT_EQ(CountOccurrences(owner.Output(), "panel refreshed"), 1u);
 }
 
 }  // namespace

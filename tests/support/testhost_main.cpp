@@ -37,7 +37,10 @@
 //                                       last upload), or "tip not hidden" after MS
 //   toolbar X Y WIDTH HEIGHT            a visible toolbar of five 100-pixel buttons at (X, Y);
 //                                       prints "button I LEFT TOP RIGHT BOTTOM" (screen) for each
-//   make-panel                          a visible window that becomes the module's g_hwnd
+//   exec TAB                            presses the toolbar button: Exec on TAB's newest helper
+//   make-panel                          a visible window that becomes the module's panel (g_hwnd,
+//                                       g_bWindowCreated); prints "panel refreshed" for each
+//                                       WM_REFRESH_PAGE it receives
 #include <windows.h>
 
 #include <commctrl.h>
@@ -56,6 +59,7 @@
 #include <vector>
 
 #include "KVShake_h.h"
+#include "bho/hidden_window.h"
 #include "browser_double/browser_double.h"
 #include "browser_double/site_double.h"
 #include "foundation/log.h"
@@ -287,15 +291,22 @@ void MakeToolbar(int x, int y, int width, int height) {
     }
 }
 
+LRESULT CALLBACK PanelProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_REFRESH_PAGE) std::printf("panel refreshed\n");
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
 void MakePanel() {
     WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = ::DefWindowProcW;
+    windowClass.lpfnWndProc = PanelProcedure;
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"TestPanel";
     ::RegisterClassW(&windowClass);
     g_panel = ::CreateWindowExW(0, L"TestPanel", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
                                 200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
-    reinterpret_cast<SharedBlock*>(BlockAt(0))->g_hwnd = g_panel;
+    SharedBlock& shared = *reinterpret_cast<SharedBlock*>(BlockAt(0));
+    shared.g_hwnd = g_panel;
+    shared.g_bWindowCreated = true;
 }
 
 // A command returns kContinue, or the exit code that ends the run.
@@ -461,6 +472,13 @@ const std::map<std::wstring, Command>& Commands() {
              const std::wstring name = words.Text();
              WatchTip(name, static_cast<DWORD>(words.Number()));
              return kContinue;
+         }},
+        {L"exec",
+         [](Words& words) {
+             ComPtr<IOleCommandTarget> command;
+             g_tabs[words.Text()].helpers.back().As(&command);
+             return command && command->Exec(nullptr, 0, 0, nullptr, nullptr) == S_OK ? kContinue
+                                                                                      : 9;
          }},
         {L"toolbar",
          [](Words& words) {
