@@ -12,6 +12,7 @@ import math
 import os
 import struct
 import sys
+from io import BytesIO
 
 from PIL import Image, ImageDraw, ImageFont
 
@@ -81,7 +82,7 @@ def text(image, xy, words, size, colour, shadow=None):
 
 def gear(c, cx, cy, colour):
     teeth = []
-    for step in range(16):  # eight teeth, two corners each on the outer circle
+    for step in range(16):  # eight teeth: tops and gaps by turns, two corners each
         angle = math.radians(step * 22.5 + 11.25)
         radius = 9.0 if step % 2 == 0 else 6.6
         for turn in (-6.0, 6.0):
@@ -324,7 +325,6 @@ def ico(entries):
 
 
 def png(image):
-    from io import BytesIO
     out = BytesIO()
     image.save(out, "PNG")
     return out.getvalue()
