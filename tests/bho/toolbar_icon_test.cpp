@@ -8,9 +8,11 @@
 #include <string>
 
 #include "browser_double/in_process_tab_test.h"
+#include "com/module.h"
 #include "foundation/log.h"
 #include "foundation/shared_state.h"
 #include "support/log_file.h"
+#include "support/test_paths.h"
 
 namespace kvshake::testing {
 namespace {
@@ -56,8 +58,14 @@ class ToolbarIconTest : public InProcessTabTest {
                       0,
                       reinterpret_cast<INT_PTR>(kInactiveText)};
         ::SendMessageW(toolbar_, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
+        // The button's bitmaps come from the built module's resources.
+        resources_ = ::LoadLibraryExW(ModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(resources_, nullptr);
+        Module().SetInstance(resources_);
     }
     void TearDown() override {
+        Module().SetInstance(nullptr);
+        if (resources_) ::FreeLibrary(resources_);
         InProcessTabTest::TearDown();  // the browser's windows go with it
         ::ImageList_Destroy(images_);
         EnableLog(false);
@@ -70,6 +78,7 @@ class ToolbarIconTest : public InProcessTabTest {
 
     const HIMAGELIST images_ = ::ImageList_Create(16, 16, ILC_COLOR32, 1, 1);
     HWND toolbar_ = nullptr;
+    HMODULE resources_ = nullptr;
 };
 
 TEST_F(ToolbarIconTest, BeforeVersion8TheButtonFoundByItsTextTakesTheLookAndLaterNothingIsTouched) {
@@ -82,7 +91,9 @@ TEST_F(ToolbarIconTest, BeforeVersion8TheButtonFoundByItsTextTakesTheLookAndLate
                           Case{9, true, false, kInactiveText}}) {
         SCOPED_TRACE(std::to_string(c.version) + (c.active ? " active" : " inactive"));
         shake_da.g_nIEVersion = c.version;
+        const int images = ::ImageList_GetImageCount(images_);
         EXPECT_EQ(Tab().Bho().SetToolBarIcon(c.active), c.changed);
+        EXPECT_EQ(::ImageList_GetImageCount(images_), images + (c.changed ? 1 : 0));
         EXPECT_EQ(Text(kShakeButton), c.text);
         EXPECT_EQ(Text(kOtherButton), L"Home");
     }

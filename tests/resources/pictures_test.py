@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""The module's pictures as the pages, the toolbar and the system read them, and that the files
+in the tree are what draw_pictures.py draws."""
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from PIL import Image
+
+RESOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src",
+                         "resources")
+
+
+def picture(name):
+    return os.path.join(RESOURCES, "pictures", name)
+
+
+def icon_entries(path):
+    """(directory width, directory bits, DIB header fields, data) of each entry."""
+    with open(path, "rb") as f:
+        data = f.read()
+    reserved, kind, count = struct.unpack_from("<HHH", data)
+    assert (reserved, kind) == (0, 1), path
+    entries = []
+    for i in range(count):
+        width, _, _, _, _, bits, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        entry = data[offset:offset + size]
+        header = struct.unpack_from("<IiiHHIIiiII", entry) if entry[:4] == b"(\0\0\0" else None
+        entries.append((width or 256, bits, header, entry))
+    return entries
+
+
+class PicturesTest(unittest.TestCase):
+    def test_page_pictures_have_their_sizes_and_modes(self):
+        for name, size, mode in (("sprite.png", (190, 256), "RGBA"),
+                                 ("gradient.png", (20, 50), "RGB"),
+                                 ("tip_no_picture.png", (255, 53), "RGBA"),
+                                 ("tip_sending.png", (259, 59), "RGBA")):
+            with Image.open(picture(name)) as image:
+                self.assertEqual((image.format, image.size, image.mode), ("PNG", size, mode), name)
+
+    def test_gradient_is_darkest_at_row_10_between_its_end_colours(self):
+        with Image.open(picture("gradient.png")) as image:
+            rows = [image.getpixel((0, y)) for y in range(50)]
+            self.assertTrue(all(image.getpixel((x, y)) == rows[y]
+                                for x in range(20) for y in range(50)))
+        for y, colour in ((0, (0x53, 0x9A, 0xD9)), (10, (0x3F, 0x8F, 0xD6)),
+                          (49, (0x63, 0xAB, 0xE2))):
+            self.assertLessEqual(max(abs(a - b) for a, b in zip(rows[y], colour)), 2, y)
+        self.assertEqual(min(range(50), key=lambda y: sum(rows[y])), 10)
+
+    def test_tips_are_rounded_plates(self):
+        for name in ("tip_no_picture.png", "tip_sending.png"):
+            with Image.open(picture(name)) as image:
+                w, h = image.size
+                alpha = image.getchannel("A")
+                self.assertEqual([alpha.getpixel(p) for p in ((0, 0), (w - 1, 0), (0, h - 1),
+                                                              (w - 1, h - 1))], [0] * 4, name)
+                self.assertEqual(alpha.getpixel((w // 2, h // 2)), 255, name)
+                self.assertEqual(alpha.getpixel((w // 2, 0)), 255, name)  # the edge is straight
+
+    def test_every_sprite_box_holds_a_drawing(self):
+        boxes = [(65, 145, 31, 36), (4, 116, 31, 25), (5, 151, 31, 30), (6, 96, 31, 20),
+                 (117, 144, 31, 25), (58, 114, 30, 25), (161, 146, 31, 25), (31, 116, 31, 25),
+                 (80, 114, 30, 25), (109, 94, 31, 34), (157, 94, 31, 34)]
+        with Image.open(picture("sprite.png")) as image:
+            alpha = image.getchannel("A")
+        for x, y, w, h in boxes:
+            self.assertGreater(alpha.crop((x, y, x + w, y + h)).getextrema()[1], 128, (x, y))
+
+    def test_button_bitmaps_are_16_by_16_uncompressed_24_bit(self):
+        for name in ("button_inactive.bmp", "button_active.bmp"):
+            with open(picture(name), "rb") as f:
+                data = f.read()
+            size, width, height, planes, bits, compression = struct.unpack_from("<IiiHHI", data,
+                                                                                14)
+            self.assertEqual((data[:2], size, width, height, planes, bits, compression),
+                             (b"BM", 40, 16, 16, 1, 24, 0), name)
+            self.assertEqual(len(data), 14 + 40 + 16 * 16 * 3, name)
+
+    def test_icons_are_classic_bitmaps_of_their_sizes_and_depths(self):
+        for path, expected in (
+                (os.path.join(RESOURCES, "shake.ico"), [(32, 4), (32, 8), (32, 32)]),
+                (picture("shake_large.ico"), [(s, 32) for s in (128, 96, 64, 48, 32)])):
+            entries = icon_entries(path)
+            self.assertEqual([(w, bits) for w, bits, _, _ in entries], expected, path)
+            for width, bits, header, data in entries:
+                self.assertIsNotNone(header, f"{path} {width}: not a DIB: {data[:4]!r}")
+                self.assertEqual(header[1:5], (width, 2 * width, 1, bits), path)
+                colours = header[9] or (1 << bits if bits <= 8 else 0)
+                row = lambda depth: (width * depth + 31) // 32 * 4  # noqa: E731
+                self.assertEqual(len(data), 40 + 4 * colours + width * (row(bits) + row(1)),
+                                 f"{path} {width}x{bits}")
+
+    def test_files_in_the_tree_are_what_the_generator_draws(self):
+        generator = os.path.join(RESOURCES, "draw_pictures.py")
+        names = ["shake.ico"] + ["pictures/" + n for n in sorted(os.listdir(picture("")))]
+        with tempfile.TemporaryDirectory() as out:
+            subprocess.run([sys.executable, generator, out], check=True)
+            for name in names:
+                with open(os.path.join(RESOURCES, name), "rb") as kept, \
+                        open(os.path.join(out, name), "rb") as drawn:
+                    self.assertTrue(kept.read() == drawn.read(), f"{name} differs: run "
+                                    "src/resources/draw_pictures.py and commit its output")
+
+
+if __name__ == "__main__":
+    unittest.main()
