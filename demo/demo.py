@@ -195,6 +195,7 @@ class Demo:
         self.loader = LOADERS[arch]
         self.port = self.configured_port()
         self.problems, self.browsers = [], []
+        self.tip_style = None  # the tip's inline style, as the module gave it
         self.tab_numbers = {}  # (process, tab number) -> (tab, browser)
 
     def configured_port(self):
@@ -289,6 +290,7 @@ class Demo:
         self.shake(two)
         self.close_tabs(one, two)
         self.quote_log()
+        self.take_pictures()
         return not self.problems
 
     def prepare_pages(self):
@@ -472,7 +474,8 @@ class Demo:
         except DemoFailed:
             self.problem("tab B showed no tip")
             return
-        self.story.say("tab B shows the tip (element kovinShakeContainer): %s" % shown.group(1),
+        self.tip_style = shown.group(1)
+        self.story.say("tab B shows the tip (element kovinShakeContainer): %s" % self.tip_style,
                        at=shown.at)
         try:
             hidden = browser.expect(r"tip hidden B after (\d+) ms", 10)
@@ -490,6 +493,24 @@ class Demo:
                        "it for %.2f s)" % (logged_ms / 1000, seen_ms / 1000), at=hidden.at)
         if not TIP_HIDES_AFTER_MS[0] <= logged_ms <= TIP_HIDES_AFTER_MS[1]:
             self.problem("the tip was hidden after %d ms, not about three seconds" % logged_ms)
+
+    def take_pictures(self):
+        """Pictures of the panel's pages and of the tips, drawn by Chromium from the module's own
+        files while the stand-in still serves the login page's QR page."""
+        if not self.tip_style:
+            return
+        folder = os.path.join(self.run_dir, "pictures")
+        drawn = subprocess.run(
+            ["/usr/bin/python3", os.path.join(ROOT, "demo", "pictures.py"), folder,
+             os.path.join(self.build, "src", "generated", "login.html"), self.tip_style],
+            capture_output=True, text=True, timeout=180)
+        if drawn.returncode != 0:
+            self.problem("the pictures of the panel and the tips were not drawn:\n"
+                         + drawn.stderr.strip()[-2000:])
+            return
+        self.story.say("pictures of the panel's pages and of the tips, drawn by Chromium from "
+                       "the module's files:\n" + "\n".join(
+                           "  " + rel(line) for line in drawn.stdout.split()))
 
     def logged_tip_ms(self):
         """From the log's "InsertTip Start" to the next "RemoveTip Start", or None."""
