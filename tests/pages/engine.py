@@ -2,7 +2,8 @@
 """Drives headless Chromium over the panel's pages, for tests and pictures.
 
 The engine cannot load "res://" addresses, so a local HTTP server plays the module: it answers
-/res/NNN with the file of resource NNN (RESOURCES), and in every page and sheet it serves it
+/res/NNN with the file of resource NNN (RESOURCES: the pages and sheets as the module's resource
+script names them, the pictures from their folder), and in every page and sheet it serves it
 rewrites each "res://KVShake/NNN" to "/res/NNN". Pages thus reach exactly the resources they
 would reach in the module, and any other address stands out. Every request a page makes is read
 from Chromium's network log.
@@ -11,6 +12,7 @@ from Chromium's network log.
 import http.server
 import json
 import os
+import re
 import shutil
 import tempfile
 import threading
@@ -20,14 +22,21 @@ from selenium.webdriver.chrome.service import Service
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "resources")
 # The login page is made by the build; KVSHAKE_LOGIN_PAGE names it, else the source template.
+LOGIN_PAGE = os.environ.get("KVSHAKE_LOGIN_PAGE", os.path.join(SOURCE, "pages", "login.html"))
+
+
+def _module_resources():
+    """Id and file of each HTML resource (type 23) as the resource script names them."""
+    with open(os.path.join(SOURCE, "KVShake.rc"), encoding="ascii") as f:
+        named = re.findall(r'^(\d+)\s+23\s+"([^"]+)"', f.read(), re.M)
+    return {int(id): LOGIN_PAGE if name == "login.html" else os.path.join(SOURCE, name)
+            for id, name in named}
+
+
 RESOURCES = {
-    201: os.environ.get("KVSHAKE_LOGIN_PAGE", os.path.join(SOURCE, "pages", "login.html")),
-    203: os.path.join(SOURCE, "pages", "settings.html"),
-    204: os.path.join(SOURCE, "pages", "status.html"),
-    205: os.path.join(SOURCE, "pages", "status.css"),
-    206: os.path.join(SOURCE, "pages", "settings.css"),
     216: os.path.join(SOURCE, "pictures", "sprite.png"),
     217: os.path.join(SOURCE, "pictures", "gradient.png"),
+    **_module_resources(),
 }
 TYPES = {".html": "text/html", ".css": "text/css", ".png": "image/png"}
 
