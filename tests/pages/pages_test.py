@@ -6,6 +6,7 @@ import json
 import os
 import re
 import socket
+import struct
 import subprocess
 import sys
 import time
@@ -195,6 +196,41 @@ class Sprite(unittest.TestCase):
             });""", boxes)
         for box, share in zip(boxes, shares):
             self.assertGreaterEqual(share, 0.05, box)
+
+
+class ModuleResources(unittest.TestCase):
+    """The module carries each page and sheet byte for byte, as HTML in Chinese (PRC)."""
+
+    def resources(self, module):
+        """(type, id, language) -> bytes, read from the module's resource directory."""
+        with open(module, "rb") as f:
+            image = f.read()
+        header = struct.unpack_from("<I", image, 0x3C)[0] + 4
+        count, optional = struct.unpack_from("<H12xH", image, header + 2)
+        for at in range(header + 20 + optional, header + 20 + optional + 40 * count, 40):
+            if image[at:at + 8].rstrip(b"\0") == b".rsrc":
+                address, _, raw = struct.unpack_from("<III", image, at + 12)
+        root = raw
+
+        def entries(directory):  # (id, offset of the entry's directory or leaf) per id entry
+            named, ids = struct.unpack_from("<HH", image, root + directory + 12)
+            first = root + directory + 16 + 8 * named
+            return [struct.unpack_from("<II", image, first + 8 * i) for i in range(ids)]
+
+        found = {}
+        for kind, names in entries(0):
+            for name, languages in entries(names & 0x7FFFFFFF):
+                for language, leaf in entries(languages & 0x7FFFFFFF):
+                    data, size = struct.unpack_from("<II", image, root + leaf)
+                    found[(kind, name, language)] = image[data - address + raw:][:size]
+        return found
+
+    @unittest.skipUnless(os.environ.get("KVSHAKE_MODULE"), "KVSHAKE_MODULE names the module")
+    def test_pages_and_sheets_are_carried(self):
+        carried = self.resources(os.environ["KVSHAKE_MODULE"])
+        for resource in (LOGIN, SETTINGS, STATUS, 205, 206):
+            with open(engine.RESOURCES[resource], "rb") as f:
+                self.assertEqual(carried.get((23, resource, 2052)), f.read(), resource)
 
 
 class LoginHostStandIn(unittest.TestCase):
