@@ -42,9 +42,7 @@ TYPES = {".html": "text/html", ".css": "text/css", ".png": "image/png"}
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
                   "--disable-component-update", "--disable-sync", "--no-first-run",
-                  "--hide-scrollbars", "--force-device-scale-factor=1",
-                  # The test CA that signs the service stand-in is not in Chromium's own store.
-                  "--ignore-certificate-errors"]
+                  "--hide-scrollbars", "--force-device-scale-factor=1"]
 
 # window.external as the module's bridge is: reading a member performs its action and yields
 # nothing. The actions performed are listed in window.bridgeActions.

@@ -2,16 +2,11 @@
 """The panel's pages and style sheets in a real browser engine (headless Chromium): sizes in the
 standard box model, the script bridge's use, the login frame and the sprite's icons."""
 
-import json
 import os
 import re
-import socket
 import struct
-import subprocess
 import sys
-import time
 import unittest
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import engine  # noqa: E402
@@ -231,51 +226,6 @@ class ModuleResources(unittest.TestCase):
         for resource in (LOGIN, SETTINGS, STATUS, 205, 206):
             with open(engine.RESOURCES[resource], "rb") as f:
                 self.assertEqual(carried.get((23, resource, 2052)), f.read(), resource)
-
-
-class LoginHostStandIn(unittest.TestCase):
-    """The test builds' login frame: the stand-in's QR page leads, as a scan would, to the bind
-    page, whose window name the panel stores as the account."""
-
-    def start_standin(self):
-        ports = []
-        for _ in range(2):
-            with socket.socket() as s:
-                s.bind(("127.0.0.1", 0))
-                ports.append(s.getsockname()[1])
-        ready = os.path.join(browser.profile, "standin-ready")
-        standin = subprocess.Popen([
-            sys.executable, os.path.join(os.path.dirname(__file__), "..", "service_standin",
-                                         "standin.py"),
-            "--port", str(ports[0]), "--control-port", str(ports[1]), "--ready-file", ready,
-            "--cert", "/var/lib/kvshake-test/server.crt",
-            "--key", "/var/lib/kvshake-test/server.key"], stdout=subprocess.DEVNULL)
-        self.addCleanup(standin.wait)
-        self.addCleanup(standin.terminate)
-        deadline = time.monotonic() + 10
-        while not os.path.exists(ready):
-            self.assertLess(time.monotonic(), deadline, "the stand-in did not start")
-            time.sleep(0.05)
-        return ports
-
-    def test_scan_ends_on_the_bind_page_with_the_account(self):
-        port, control = self.start_standin()
-        bind = "https://localhost:%d/cgi-bin/pqsupport-bin/shakebindpage" % port
-        browser.driver.get("https://localhost:%d/qrlogin?appid=standin&type=login&lang=zh_CN"
-                           "&redirect_uri=%s" % (port, bind))
-        browser.driver.find_element("link text", "scanned").click()
-        deadline = time.monotonic() + 10
-        while browser.run("return location.href;") != bind:
-            self.assertLess(time.monotonic(), deadline, "no bind page")
-            time.sleep(0.05)
-        account = json.loads(browser.run("return window.name;"))
-        self.assertEqual(sorted(account), ["nickname", "token", "uin", "user"])
-        self.assertTrue(all(account.values()))
-        # The login host's pages stay out of the service's recorded requests (the engine's
-        # requests for the tab's icon are recorded).
-        with urllib.request.urlopen("http://127.0.0.1:%d/requests" % control) as answer:
-            targets = re.findall(rb"\n[A-Z]+ (\S+) HTTP/", answer.read())
-        self.assertEqual(set(targets) - {b"/favicon.ico"}, set())
 
 
 if __name__ == "__main__":
