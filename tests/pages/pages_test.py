@@ -177,6 +177,7 @@ class Sprite(unittest.TestCase):
     def test_every_icon_is_drawn(self):
         boxes = self.sprite_boxes(205) + self.sprite_boxes(206)
         self.assertGreaterEqual(len(boxes), 12)
+        self.assertTrue(os.path.isfile(engine.RESOURCES[216]), engine.RESOURCES[216])
         browser.open(216, 400, 400)
         # Share of the box's pixels that are mostly opaque, read back through a canvas.
         shares = browser.run("""
