@@ -29,6 +29,12 @@ delay_ms, hang, close, match.  Apart from Content-Length (or
 Transfer-Encoding when chunked) only the listed headers are sent, so tests own
 the header block.
 
+The service port also plays the login host of the test builds, apart from the
+queue and not recorded: GET /qrlogin answers a stand-in QR page whose link,
+as a scan would, leads to the redirect_uri of its query, and GET
+/cgi-bin/pqsupport-bin/shakebindpage answers the bind page, which names the
+account (BIND_ACCOUNT) in its window's name, as the panel reads it.
+
 "match" is a text that an answer's request must contain in its path with
 query (the request line's target, taken as UTF-8).  Queued answers are taken
 in FIFO order among those that match; an answer without "match" matches every
@@ -49,9 +55,26 @@ import ssl
 import sys
 import threading
 import time
+import urllib.parse
 
 MAX_HEADER_BYTES = 64 * 1024
 READ_TIMEOUT_S = 30
+
+
+BIND_ACCOUNT = '{"token":"standin-token","uin":"10001","user":"standin@example.com",' \
+    '"nickname":"Stand-in"}'
+LOGIN_PAGE = """<!DOCTYPE html>
+<html><head><meta http-equiv="Content-Type" content="text/html;charset=utf8">
+<title>QR login</title></head>
+<body style="margin:0;text-align:center;font-family:Arial">
+<table style="margin:40px auto 10px;border-collapse:collapse">%s</table>
+<a href="%s">scanned</a></body></html>
+"""
+BIND_PAGE = """<!DOCTYPE html>
+<html><head><meta http-equiv="Content-Type" content="text/html;charset=utf8">
+<title>bound</title><script type="text/javascript">window.name = '%s';</script></head>
+<body>bound</body></html>
+"""
 
 
 def log(message):
@@ -148,6 +171,25 @@ def body_bytes(obj):
     if "body_b64" in obj:
         return base64.b64decode(obj["body_b64"])
     return str(obj.get("body", "")).encode("utf-8")
+
+
+def login_host_page(raw):
+    """The login host's page that the request asks for, or None."""
+    target = request_target(raw)
+    path, _, query = target.partition("?")
+    if not raw.startswith(b"GET "):
+        return None
+    if path == "/cgi-bin/pqsupport-bin/shakebindpage":
+        return BIND_PAGE % BIND_ACCOUNT
+    if path != "/qrlogin":
+        return None
+    # A QR-like square of 21 x 21 cells, the same for every request.
+    cells = [[(x * 7 + y * 13 + x * y) % 5 < 2 for x in range(21)] for y in range(21)]
+    rows = "".join("<tr>%s</tr>" % "".join(
+        '<td style="width:8px;height:8px;padding:0;background:#%s"></td>'
+        % ("000" if on else "fff") for on in row) for row in cells)
+    redirect = urllib.parse.parse_qs(query).get("redirect_uri", [""])[0]
+    return LOGIN_PAGE % (rows, redirect.replace("&", "&amp;").replace('"', "&quot;"))
 
 
 def read_request(conn):
@@ -257,6 +299,11 @@ class ServiceHandler(socketserver.BaseRequestHandler):
             raw = read_request(conn)
             if raw is None:
                 log("%s disconnected before a full request" % peer)
+                return
+            page = login_host_page(raw)
+            if page is not None:
+                send_answer(conn, {"body": page, "headers": [
+                    ["Content-Type", "text/html; charset=utf-8"]]})
                 return
             served = state.record(raw)
             answer, release = state.next_answer(request_target(raw))

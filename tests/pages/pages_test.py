@@ -1,0 +1,197 @@
+#!/usr/bin/python3
+"""The panel's pages and style sheets in a real browser engine (headless Chromium): sizes in the
+standard box model, the script bridge's use, the login frame and the sprite's icons."""
+
+import os
+import re
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import engine  # noqa: E402
+
+STATUS, SETTINGS, LOGIN = 204, 203, 201
+
+HEIGHT = "return arguments[0].getBoundingClientRect().height;"
+SHOWN = "return getComputedStyle(document.getElementById(arguments[0])).display != 'none';"
+
+
+def setUpModule():
+    global browser
+    browser = engine.Engine()
+
+
+def tearDownModule():
+    browser.close()
+
+
+class PageCase(unittest.TestCase):
+    def open(self, resource, width, height):
+        browser.open(resource, width, height)
+        self.addCleanup(self.assert_own_requests)
+
+    def assert_own_requests(self, allowed=()):
+        """Nothing is loaded but the module's own resources (and what the caller allows)."""
+        own = re.compile(re.escape(browser.origin) + r"/res/(\d+)$")
+        for url in browser.requests():
+            match = own.match(url)
+            if url not in allowed:
+                self.assertTrue(match and int(match.group(1)) in engine.RESOURCES, url)
+
+    def height(self, selector):
+        return browser.run(HEIGHT, browser.driver.find_element("css selector", selector))
+
+
+class StatusPage(PageCase):
+    def setUp(self):
+        self.open(STATUS, 253, 100)
+
+    def test_rows_and_panel_heights(self):
+        self.assertTrue(browser.run(SHOWN, "disactived") and browser.run(SHOWN, "actived"))
+        for row in ("#disactived", "#actived", ".settingsBtn"):
+            self.assertEqual(self.height(row), 49, row)
+        for hidden, shown in (("disactived", "actived"), ("actived", "disactived")):
+            # As the panel's set-up shows the activation state.
+            browser.run("document.getElementById(arguments[0]).style.display = 'none';"
+                        "document.getElementById(arguments[1]).style.display = 'block';",
+                        hidden, shown)
+            self.assertEqual(self.height(".container"), 100)
+            self.assertLessEqual(browser.run("return document.body.scrollWidth;"), 253)
+
+    def test_settings_row_goes_to_settings_once(self):
+        browser.click(".settingsBtn p")
+        self.assertEqual(browser.actions(), ["goSetting"])
+
+    def test_activating_acts_once_and_swaps_the_rows(self):
+        browser.run("document.getElementById('actived').style.display = 'none';")
+        browser.driver.find_element("xpath", "//p[text()='摇一摇传图未启用']").click()
+        self.assertEqual(browser.actions(), ["goActive"])
+        self.assertFalse(browser.run(SHOWN, "disactived"))
+        self.assertTrue(browser.run(SHOWN, "actived"))
+        browser.click("#actived p")
+        self.assertEqual(browser.actions(), ["goActive", "unActive"])
+        self.assertTrue(browser.run(SHOWN, "disactived"))
+        self.assertFalse(browser.run(SHOWN, "actived"))
+
+
+class SettingsPage(PageCase):
+    def setUp(self):
+        self.open(SETTINGS, 253, 135)
+
+    def test_height_fits_the_panel(self):
+        self.assertEqual(self.height(".container"), 134)
+        self.assertLessEqual(browser.run("return document.body.scrollWidth;"), 253)
+
+    def test_unbinding_asks_first(self):
+        browser.click(".unbindBtn a")
+        self.assertFalse(browser.run(SHOWN, "userInfo"))
+        self.assertTrue(browser.run(SHOWN, "confirmUnbindDiv"))
+        self.assertEqual(self.height(".container"), 134)
+        browser.click(".cancelBtn a")
+        self.assertTrue(browser.run(SHOWN, "userInfo"))
+        self.assertFalse(browser.run(SHOWN, "confirmUnbindDiv"))
+        self.assertEqual(browser.actions(), [])
+        browser.click(".unbindBtn a")
+        browser.click(".confirmBtn a")
+        self.assertEqual(browser.actions(), ["unbind"])
+
+    def test_back_arrow_goes_to_status_once(self):
+        browser.click(".backBtn")
+        self.assertEqual(browser.actions(), ["goReminder"])
+
+    def test_long_nickname_is_cut_with_an_ellipsis(self):
+        name = browser.run("var s = document.getElementById('userName');"
+                           "s.appendChild(document.createTextNode(arguments[0]));"
+                           "var style = getComputedStyle(s);"
+                           "return [s.scrollWidth, s.clientWidth, style.textOverflow,"
+                           "        s.getBoundingClientRect().width];",
+                           "AVeryLongNicknameThatDoesNotFit")
+        scroll_width, client_width, overflow, width = name
+        self.assertGreater(scroll_width, client_width)
+        self.assertEqual(overflow, "ellipsis")
+        self.assertLessEqual(width, 110)
+
+
+class LoginPage(PageCase):
+    def frame_address(self):
+        service = os.environ.get("KVSHAKE_SERVICE_HOST", "shake.kovin.com")
+        port = os.environ.get("KVSHAKE_SERVICE_PORT", "443")
+        return ("https://%s/qrlogin?appid=%s&type=login&lang=zh_CN&redirect_uri=https://%s%s"
+                "/cgi-bin/pqsupport-bin/shakebindpage"
+                % (os.environ.get("KVSHAKE_LOGIN_HOST", "login.kovin.com"),
+                   os.environ.get("KVSHAKE_APP_ID", "kvshake_ie"),
+                   service, "" if port == "443" else ":" + port))
+
+    def setUp(self):
+        browser.open(LOGIN, 505, 347)
+
+    def test_frame_fits_the_panel_and_shows_the_qr_login(self):
+        area = browser.run("var r = document.querySelector('div').getBoundingClientRect();"
+                           "return [r.left, r.top, r.width, r.height,"
+                           "        document.body.scrollWidth, document.body.scrollHeight];")
+        self.assertEqual(area[:4], [0, 0, 485, 345])
+        self.assertLessEqual(area[4], 505)
+        self.assertLessEqual(area[5], 347)
+        src = browser.run("return document.querySelector('iframe').getAttribute('src');")
+        self.assertEqual(src, self.frame_address())
+        self.assertIn(self.frame_address(), browser.requests())
+
+    def test_loads_nothing_else(self):
+        self.assert_own_requests(allowed=(self.frame_address(),))
+
+
+class Sprite(unittest.TestCase):
+    """Every sprite position that a sheet uses shows a drawing, within the box that shows it."""
+
+    def sprite_boxes(self, sheet):
+        with open(engine.RESOURCES[sheet], encoding="utf-8") as f:
+            css = re.sub(r"/\*.*?\*/", "", f.read(), flags=re.S)
+        rules = []
+        for selectors, body in re.findall(r"([^{}]+)\{([^}]*)\}", css):
+            declarations = dict(d.split(":", 1) for d in body.split(";") if ":" in d)
+            declarations = {k.strip(): v.strip() for k, v in declarations.items()}
+            for selector in selectors.split(","):
+                # The element a rule styles: the last class of its last simple selector.
+                classes = re.findall(r"\.([\w-]+)", selector.split()[-1])
+                if classes:
+                    rules.append((classes[-1], declarations))
+        boxes = []
+        for subject, declarations in rules:
+            value = declarations.get("background-position", declarations.get("background", ""))
+            position = re.search(r"(-?\d+)px\s+(-?\d+)px", value)
+            if not position:
+                continue
+            size = {}
+            for other, other_declarations in rules:
+                if other == subject:
+                    size.update({k: int(other_declarations[k].rstrip("px"))
+                                 for k in ("width", "height") if k in other_declarations})
+                    if "res://KVShake/216" in other_declarations.get("background", ""):
+                        size["sprite"] = True
+            self.assertTrue(size.get("sprite"), subject)
+            boxes.append((subject, -int(position.group(1)), -int(position.group(2)),
+                          size["width"], size["height"]))
+        return boxes
+
+    def test_every_icon_is_drawn(self):
+        boxes = self.sprite_boxes(205) + self.sprite_boxes(206)
+        self.assertGreaterEqual(len(boxes), 12)
+        self.assertTrue(os.path.isfile(engine.RESOURCES[216]), engine.RESOURCES[216])
+        browser.open(216, 400, 400)
+        # Share of the box's pixels that are mostly opaque, read back through a canvas.
+        shares = browser.run("""
+            var image = document.images[0], canvas = document.createElement('canvas');
+            canvas.width = image.naturalWidth; canvas.height = image.naturalHeight;
+            var context = canvas.getContext('2d');
+            context.drawImage(image, 0, 0);
+            return arguments[0].map(function (box) {
+                var data = context.getImageData(box[1], box[2], box[3], box[4]).data, seen = 0;
+                for (var i = 3; i < data.length; i += 4) if (data[i] >= 128) seen++;
+                return seen / (box[3] * box[4]);
+            });""", boxes)
+        for box, share in zip(boxes, shares):
+            self.assertGreaterEqual(share, 0.05, box)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
