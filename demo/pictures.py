@@ -36,6 +36,9 @@ background:linear-gradient(#87b5d9,#dbe9f4 55%,#2a6f97 56%,#12486b);border-radiu
 </head><body><header>Harbour news</header><main><h2>The morning catch</h2>
 <div class="photo"></div><p>The boats came in early today with cod, haddock and mackerel.</p>
 </main></body></html>"""
+# The tip as the module puts it in: a div of that id and inline style at the end of the body.
+INSERT_TIP = ("var tip = document.createElement('div'); tip.id = 'kovinShakeContainer';"
+              "tip.style.cssText = arguments[0]; document.body.appendChild(tip);")
 SHOT_FOR_TIP = {"page-tip-sending.png": (224, "259px", "59px"),
                 "page-tip-no-picture.png": (223, "255px", "53px")}
 
@@ -57,17 +60,15 @@ def main():
     browser = engine.Engine()
     try:
         for name, resource, width, height, script in PANEL_PAGES:
-            browser.screenshot(resource, width, height, os.path.join(folder, name), script)
+            browser.open(resource, width, height)
+            browser.screenshot(os.path.join(folder, name), script)
             print(os.path.join(folder, name))
         for name, (picture, width, height) in SHOT_FOR_TIP.items():
+            browser.show_page(SAMPLE_PAGE, 640, 400)
+            browser.wait_for_picture(browser.url(picture))
             style = tip_style(sent_style, picture, width, height)
-            browser.show_html(SAMPLE_PAGE, 640, 400)
-            # The tip as the module puts it in: a div of that id and inline style in the body.
-            browser.run("var tip = document.createElement('div'); tip.id = 'kovinShakeContainer';"
-                        "tip.style.cssText = arguments[0]; document.body.appendChild(tip);",
-                        style.replace("res://KVShake/", browser.origin + "/res/"))
-            browser.wait_for_pictures()
-            browser.save_screenshot(os.path.join(folder, name))
+            browser.screenshot(os.path.join(folder, name), INSERT_TIP,
+                               style.replace("res://KVShake/", browser.origin + "/res/"))
             print(os.path.join(folder, name))
     finally:
         browser.close()

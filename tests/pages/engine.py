@@ -57,6 +57,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        if self.path == "/page":
+            self.answer(self.server.page, "text/html; charset=utf-8")
+            return
         name = self.path[len("/res/"):] if self.path.startswith("/res/") else ""
         path = RESOURCES.get(int(name)) if name.isdigit() else None
         if not path or not os.path.isfile(path):
@@ -67,6 +70,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         kind = TYPES.get(os.path.splitext(path)[1], "application/octet-stream")
         if kind.startswith("text/"):
             body = body.replace(b"res://KVShake/", b"/res/")
+        self.answer(body, kind)
+
+    def answer(self, body, kind):
         self.send_response(200)
         self.send_header("Content-Type", kind)
         self.send_header("Content-Length", str(len(body)))
@@ -78,6 +84,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 class Engine:
     def __init__(self):
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), _Handler)
+        self.server.page = b""  # the page of the web that show_page shows, at /page
         self.origin = "http://127.0.0.1:%d" % self.server.server_address[1]
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.profile = tempfile.mkdtemp(prefix="kvshake-chromium-")
@@ -97,12 +104,21 @@ class Engine:
     def url(self, resource):
         return "%s/res/%d" % (self.origin, resource)
 
-    def open(self, resource, width, height):
-        """Shows resource NNN in a viewport of the given size, with the bridge stand-in."""
+    def show(self, url, width, height):
+        """Shows the address in a viewport of the given size."""
         self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
             "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
         self.driver.get_log("performance")  # forget what earlier pages asked for
-        self.driver.get(self.url(resource))
+        self.driver.get(url)
+
+    def show_page(self, html, width, height):
+        """Shows a page of the web, served from the same place as the module's resources."""
+        self.server.page = html.encode("utf-8")
+        self.show(self.origin + "/page", width, height)
+
+    def open(self, resource, width, height):
+        """Shows resource NNN in a viewport of the given size, with the bridge stand-in."""
+        self.show(self.url(resource), width, height)
         self.driver.execute_script(BRIDGE)
 
     def requests(self):
@@ -124,11 +140,20 @@ class Engine:
     def actions(self):
         return self.run("return window.bridgeActions;")
 
-    def screenshot(self, resource, width, height, path, script=None):
-        """Writes a PNG of resource NNN at that viewport size, after an optional script (for
-        instance the state that the panel shows)."""
-        self.open(resource, width, height)
+    def wait_for_picture(self, url):
+        """Returns once the page has the picture at url (or could not have it)."""
+        self.driver.execute_async_script(
+            "var picture = new Image(), done = arguments[1];"
+            "picture.onload = picture.onerror = function () { done(); };"
+            "picture.src = arguments[0];", url)
+
+    def screenshot(self, path, script=None, *arguments):
+        """Writes a PNG of what is shown, after an optional script (the state that the panel
+        shows, say), once the page has drawn it."""
         if script:
-            self.run(script)
+            self.run(script, *arguments)
+        self.driver.execute_async_script(
+            "var drawn = arguments[0];"
+            "requestAnimationFrame(function () { requestAnimationFrame(drawn); });")
         with open(path, "wb") as f:
             f.write(self.driver.get_screenshot_as_png())
