@@ -19,7 +19,8 @@ TEST(UrlEncodeTest, KeepsOnlyLettersAndDigitsAndTurnsWhiteSpaceIntoPlus) {
     EXPECT_EQ(UrlEncode(""), "");
 }
 
-TEST(AnsiToUtf8Test, ConvertsOnlyWhenTheWholeTextFits) {
+// AnsiToUtf8 converts only when the whole text and its terminator fit.
+TEST(CodePageTest, ConversionsGoThroughTheSystemCodePage) {
     ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
     const std::string untouched = "#####";
     std::string buffer = untouched;
@@ -29,22 +30,18 @@ TEST(AnsiToUtf8Test, ConvertsOnlyWhenTheWholeTextFits) {
     EXPECT_EQ(buffer, "\xC3\xA9\0##"s);
     EXPECT_EQ(AnsiToUtf8(nullptr, buffer.data(), 5), 0);
     EXPECT_EQ(AnsiToUtf8("", buffer.data(), 1), 1);
-}
-
-TEST(AnsiToUtf8Test, Cp936ChineseBecomesThreeBytesACharacter) {
-    ASSERT_EQ(::GetACP(), 936u) << "run under a Chinese locale";
-    std::string buffer(7, '#');
-    EXPECT_EQ(AnsiToUtf8("\xD6\xD0\xCE\xC4", buffer.data(), 7), 7);
-    EXPECT_EQ(buffer, "\xE4\xB8\xAD\xE6\x96\x87\0"s);
-}
-
-TEST(WideAnsiTest, ConvertsThroughTheSystemCodePage) {
-    ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
     EXPECT_FALSE(WideToAnsi(nullptr));
     EXPECT_FALSE(AnsiToWide(nullptr));
     EXPECT_EQ(WideToAnsi(L""), "");
     EXPECT_EQ(WideToAnsi(L"caf\u00e9 \u4e2d"), "caf\xe9 ?");
     EXPECT_EQ(AnsiToWide("caf\xe9"), L"caf\u00e9");
+}
+
+TEST(CodePageTest, Cp936ChineseBecomesThreeBytesACharacter) {
+    ASSERT_EQ(::GetACP(), 936u) << "run under a Chinese locale";
+    std::string buffer(7, '#');
+    EXPECT_EQ(AnsiToUtf8("\xD6\xD0\xCE\xC4", buffer.data(), 7), 7);
+    EXPECT_EQ(buffer, "\xE4\xB8\xAD\xE6\x96\x87\0"s);
 }
 
 TEST(StringPrintfTest, FormatsTextLongerThanAnyFixedBuffer) {

@@ -87,20 +87,17 @@ TEST_F(ExportsTest, HelperObjectAnswersExactlyItsInterfacesAndTheirCallsBeforeIt
 
 TEST_F(ExportsTest, ModuleStaysWhileAHelperObjectOrAServerLockLives) {
     ASSERT_EQ(canUnloadNow_(), S_OK);
-    {
-        ComPtr<IClassFactory> factory = Factory();
-        EXPECT_EQ(canUnloadNow_(), S_FALSE);  // a client holds the factory
-        ComPtr<IUnknown> bho;
-        ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&bho)), S_OK);
-        factory.Reset();
-        EXPECT_EQ(canUnloadNow_(), S_FALSE);  // the helper object
-        bho.Reset();
-        EXPECT_EQ(canUnloadNow_(), S_OK);
-
-        Factory()->LockServer(TRUE);
-        EXPECT_EQ(canUnloadNow_(), S_FALSE);
-        Factory()->LockServer(FALSE);
-    }
+    ComPtr<IClassFactory> factory = Factory();
+    EXPECT_EQ(canUnloadNow_(), S_FALSE);  // a client holds the factory
+    ComPtr<IUnknown> bho;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&bho)), S_OK);
+    factory.Reset();
+    EXPECT_EQ(canUnloadNow_(), S_FALSE);  // the helper object
+    bho.Reset();
+    EXPECT_EQ(canUnloadNow_(), S_OK);
+    Factory()->LockServer(TRUE);
+    EXPECT_EQ(canUnloadNow_(), S_FALSE);
+    Factory()->LockServer(FALSE);
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 

@@ -1,6 +1,5 @@
-// DllRegisterServer, DllUnregisterServer and DllInstall against the registry of the test prefix,
-// and the module's version and manifest resources. Every case starts and ends with none of the
-// module's keys anywhere.
+// The registration exports against the registry of the test prefix, and the module's version and
+// manifest resources. Every case starts and ends with none of the module's keys anywhere.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <oleauto.h>
@@ -72,7 +71,6 @@ void ExpectRegistered(const Classes& classes, const std::wstring& module) {
         std::wstring path;
         std::vector<RegValue> values;
         DWORD subkeys;
-        HKEY root = nullptr;  // the classes' root unless given
     } keys[] = {
         {classes + L"AppID\\" + kAppId, {Sz(L"", L"KVShake")}, 0},
         {classes + L"AppID\\KVShake.DLL", {Sz(L"AppID", kAppId)}, 0},
@@ -89,19 +87,19 @@ void ExpectRegistered(const Classes& classes, const std::wstring& module) {
          {Sz(L"", module), Sz(L"ThreadingModel", L"Apartment")},
          0},
         {classes + kObject + L"\\TypeLib", {Sz(L"", kLibId)}, 0},
-        // The browser's own keys are HKLM's in either mode.
-        {kBhoKey, {Sz(L"", L"ShakeBHO Class"), Dword(L"NoExplorer", 1)}, 0, HKEY_LOCAL_MACHINE},
-        {kButtonKey,
-         {Sz(L"ButtonText", L"点亮摇一摇"), Sz(L"Icon", module + L",214"),
-          Sz(L"HotIcon", module + L",214"), Sz(L"CLSID", L"{1FBA04EE-3024-11d2-8F1F-0000F87ABD16}"),
-          Sz(L"ClsidExtension", kClsid), Sz(L"Default Visible", L"yes")},
-         0,
-         HKEY_LOCAL_MACHINE},
     };
     for (const auto& key : keys) {
-        EXPECT_TRUE(
-            KeyHoldsExactly(key.root ? key.root : classes.root, key.path, key.values, key.subkeys));
+        EXPECT_TRUE(KeyHoldsExactly(classes.root, key.path, key.values, key.subkeys));
     }
+    // The browser's own keys are HKLM's in either mode.
+    EXPECT_TRUE(KeyHoldsExactly(HKEY_LOCAL_MACHINE, kBhoKey,
+                                {Sz(L"", L"ShakeBHO Class"), Dword(L"NoExplorer", 1)}, 0));
+    EXPECT_TRUE(KeyHoldsExactly(
+        HKEY_LOCAL_MACHINE, kButtonKey,
+        {Sz(L"ButtonText", L"点亮摇一摇"), Sz(L"Icon", module + L",214"),
+         Sz(L"HotIcon", module + L",214"), Sz(L"CLSID", L"{1FBA04EE-3024-11d2-8F1F-0000F87ABD16}"),
+         Sz(L"ClsidExtension", kClsid), Sz(L"Default Visible", L"yes")},
+        0));
     const Classes& other = classes.root == HKEY_LOCAL_MACHINE ? kUserClasses : kMachineClasses;
     for (const std::wstring& key : kScriptClassKeys) {
         EXPECT_FALSE(KeyExists(other.root, other + key)) << "class key in the other place";
@@ -174,7 +172,9 @@ class RegistrationTest : public ::testing::Test {
     std::wstring modulePath_;
 };
 
-TEST_F(RegistrationTest, EachWayInWritesEveryKeyAndTheTypeLibraryAndItsWayOutRemovesThem) {
+// Under the Chinese code page, where the type library's help string reads back whole.
+TEST_F(RegistrationTest, EachWayInWritesEveryKeyAndTheTypeLibraryAndItsWayOutRemovesThemCp936) {
+    ASSERT_EQ(::GetACP(), 936u);
     const struct {
         const char* name;
         std::function<HRESULT()> in, out;
@@ -204,11 +204,10 @@ TEST_F(RegistrationTest, ForceRemoveKeysStartAfreshAndSharedParentsStay) {
     ASSERT_EQ(registerServer_(), S_OK);
     ExpectRegistered(kMachineClasses, modulePath_);
 
-    std::vector<std::wstring> neighbours;
-    for (const std::wstring& key : kNeighbourKeys) neighbours.push_back(kMachineClasses + key);
-    for (const wchar_t* parent : {kBhoParent, kExtensionsParent}) {
-        neighbours.push_back(std::wstring(parent) + L"\\" + kNeighbour);
-    }
+    const std::wstring neighbours[] = {kMachineClasses + kNeighbourKeys[0],
+                                       kMachineClasses + kNeighbourKeys[1],
+                                       std::wstring(kBhoParent) + L"\\" + kNeighbour,
+                                       std::wstring(kExtensionsParent) + L"\\" + kNeighbour};
     for (const std::wstring& key : neighbours) SetString(HKEY_LOCAL_MACHINE, key, L"", L"theirs");
     ASSERT_EQ(unregisterServer_(), S_OK);
     ExpectNothingRegistered();
@@ -259,12 +258,6 @@ TEST_F(RegistrationTest, AFailureMidwayStopsThereAndInstallTakesBackWhatItWrote)
     EXPECT_EQ(RegTool(L"install 1"), "0x800703FD");  // ERROR_CHILD_MUST_BE_VOLATILE
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO.1"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, volatileKey));
-}
-
-TEST_F(RegistrationTest, TypeLibraryHelpStringReadsBackInChineseCp936) {
-    ASSERT_EQ(::GetACP(), 936u);
-    ASSERT_EQ(registerServer_(), S_OK);
-    ExpectRegistered(kMachineClasses, modulePath_);
 }
 
 // The fixed version agrees with the version texts, and a module's manifest is resource 2.

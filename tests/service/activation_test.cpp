@@ -52,12 +52,6 @@ class ActivationTest : public ::testing::Test {
         ClearAccount();
         standin::Reset();
     }
-
-    static void StoreAccount() {
-        for (const wchar_t* name : {kTokenValue, kUinValue, kSidValue, kUserValue}) {
-            WriteReg(name, L"v");
-        }
-    }
 };
 
 TEST_F(ActivationTest, SaveAccountStoresEachValueUnderItsOwnName) {
@@ -101,7 +95,9 @@ TEST_F(ActivationTest, InactivateAndUnbindFollowTheAnswer) {
          }) {
         SCOPED_TRACE(std::string(c.call == unbind ? "unbind " : "inactivate ") +
                      (c.answer ? c.answer : "no answer"));
-        StoreAccount();
+        for (const wchar_t* name : {kTokenValue, kUinValue, kSidValue, kUserValue}) {
+            WriteReg(name, L"v");
+        }
         ScriptAnswer(c.answer);
         SetActive(true);
         FrontTabRecord front;

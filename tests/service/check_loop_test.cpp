@@ -9,7 +9,6 @@
 
 #include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
-#include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
 #include "support/child_process.h"

@@ -24,57 +24,48 @@ TEST(CheckOutcomeTest, RetMustBeExactlyZeroAndShakeStatusExactlyOne) {
     EXPECT_EQ(CheckOutcomeOf(L"{\"ret\":0,\"shake_status\":\"1\"}"), CheckOutcome::Failed);
 }
 
-TEST(GetKeyValueTest, ReadsTheQuotedTextAfterTheKeyAsATextScan) {
-    const std::wstring answer = L"{\"message\":\"OK\",\"sid\":\"a1b2\"}";
-    EXPECT_EQ(GetKeyValue(answer, L"message"), L"OK");
-    EXPECT_EQ(GetKeyValue(answer, L"sid"), L"a1b2");
+// A text scan: the quoted text after the key, cut to 1023 characters.
+TEST(GetKeyValueTest, ReadsTheQuotedTextAfterTheKey) {
+    EXPECT_EQ(GetKeyValue(L"{\"message\":\"OK\",\"sid\":\"a1b2\"}", L"sid"), L"a1b2");
     // "token" is not found in "ttoken": the scan reads from the start, between the first two
-    // quotes.
+    // quotes. After a mismatch it does not back up, so "aab" is missed inside "aaab".
     EXPECT_EQ(GetKeyValue(L"{'ttoken':'a'}", L"token"), L":");
-    // After a mismatch the scan does not back up, so "aab" is missed inside "aaab".
     EXPECT_EQ(GetKeyValue(L"{\"aaab\":\"v\"}", L"aab"), L":");
     EXPECT_EQ(GetKeyValue(L"{\"missing\":\"v\"}", L""), L":");
-    // A key matches inside a longer name.
-    EXPECT_EQ(GetKeyValue(L"{\"xsid\":\"v\"}", L"sid"), L"v");
-    EXPECT_EQ(GetKeyValue(L"{\"sid\":\"a1b2", L"sid"), L"");
-    EXPECT_EQ(GetKeyValue(L"{\"sid\":a1b2}", L"sid"), L"");
-    EXPECT_EQ(GetKeyValue(L"", L"sid"), L"");
-    EXPECT_EQ(GetKeyValue(L"{\"sid\":\"\"}", L"sid"), L"");
-}
-
-TEST(GetKeyValueTest, LongValueIsCutTo1023Characters) {
+    EXPECT_EQ(GetKeyValue(L"{\"xsid\":\"v\"}", L"sid"), L"v");  // inside a longer name
+    for (const wchar_t* answer : {L"{\"sid\":\"a1b2", L"{\"sid\":a1b2}", L"", L"{\"sid\":\"\"}"}) {
+        EXPECT_EQ(GetKeyValue(answer, L"sid"), L"") << answer;
+    }
     std::wstring value;
     for (int i = 0; i < 5000; ++i) value += static_cast<wchar_t>(L'a' + i % 26);
     EXPECT_EQ(GetKeyValue(L"{\"nickname\":\"" + value + L"\"}", L"nickname"),
               value.substr(0, 1023));
-    const std::wstring exact(1023, L'z');
-    EXPECT_EQ(GetKeyValue(L"{\"k\":\"" + exact + L"\"}", L"k"), exact);
+    EXPECT_EQ(GetKeyValue(L"{\"k\":\"" + value.substr(0, 1023) + L"\"}", L"k"),
+              value.substr(0, 1023));
 }
 
+// Colons at the very end read NUL after them and decide nothing; with no colon at all the value is
+// read between double quotes.
 TEST(IsDoubleQuotedTest, FirstQuoteWithinTwoCharactersOfAColonDecides) {
-    EXPECT_TRUE(IsDoubleQuoted(L"no colon 'here'"));
-    EXPECT_TRUE(IsDoubleQuoted(L""));
-    EXPECT_FALSE(IsDoubleQuoted(L"{\"ret\":0,\"x\":'y'}"));
-    EXPECT_TRUE(IsDoubleQuoted(L"{'ret':0,'x':\"y\"}"));
-    EXPECT_FALSE(IsDoubleQuoted(L"{\"a\": 'b'}"));
-    EXPECT_TRUE(IsDoubleQuoted(L"{'a': \"b\"}"));
-    EXPECT_FALSE(IsDoubleQuoted(L"{\"a\":'\"'}"));  // the first character wins over the second
-    // Colons at the very end read NUL after them and decide nothing.
-    EXPECT_TRUE(IsDoubleQuoted(L"{'a':"));
-    EXPECT_TRUE(IsDoubleQuoted(L"{'a':1"));
-    EXPECT_FALSE(IsDoubleQuoted(L"{'a':1:'"));
-    // With no colon the value is read between double quotes.
+    for (const wchar_t* text :
+         {L"no colon 'here'", L"", L"{'ret':0,'x':\"y\"}", L"{'a': \"b\"}", L"{'a':", L"{'a':1"}) {
+        EXPECT_TRUE(IsDoubleQuoted(text)) << text;
+    }
+    for (const wchar_t* text :
+         {L"{\"ret\":0,\"x\":'y'}", L"{\"a\": 'b'}", L"{\"a\":'\"'}", L"{'a':1:'"}) {
+        EXPECT_FALSE(IsDoubleQuoted(text)) << text;
+    }
     EXPECT_EQ(GetKeyValue(L"x 'a' \"b\"", L"x"), L"b");
     EXPECT_EQ(GetKeyValue(L"{\"ret\":0,\"x\":'y'}", L"x"), L"y");
 }
 
 TEST(ContainsCode201Test, FindsTheDigitsAnywhere) {
-    EXPECT_TRUE(ContainsCode201(L"{\"ret\":\"-201\"}"));
-    EXPECT_TRUE(ContainsCode201(L"{\"ret\":\"2010\"}"));
-    EXPECT_TRUE(ContainsCode201(L"201"));
-    EXPECT_FALSE(ContainsCode201(L"{\"ret\":\"20 1\"}"));
-    EXPECT_FALSE(ContainsCode201(L"{\"ret\":\"210\"}"));
-    EXPECT_FALSE(ContainsCode201(L""));
+    for (const wchar_t* answer : {L"{\"ret\":\"-201\"}", L"{\"ret\":\"2010\"}", L"201"}) {
+        EXPECT_TRUE(ContainsCode201(answer)) << answer;
+    }
+    for (const wchar_t* answer : {L"{\"ret\":\"20 1\"}", L"{\"ret\":\"210\"}", L""}) {
+        EXPECT_FALSE(ContainsCode201(answer)) << answer;
+    }
 }
 
 // The account values are deleted before and after each case; the log stays off.
