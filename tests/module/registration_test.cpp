@@ -142,10 +142,7 @@ std::string RegTool(const std::wstring& arguments) {
 }
 
 HRESULT Regsvr32(const std::wstring& options) {
-    wchar_t system[MAX_PATH] = {};
-    ::GetSystemDirectoryW(system, MAX_PATH);
-    const ProgramRun run = RunProgram(std::wstring(L"\"") + system + L"\\regsvr32.exe\" " +
-                                      options + L" \"" + ModulePath() + L"\"");
+    const ProgramRun run = RunProgram(L"regsvr32.exe " + options + L" \"" + ModulePath() + L"\"");
     return run.exitCode == 0 ? S_OK : E_FAIL;
 }
 
