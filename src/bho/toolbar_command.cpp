@@ -114,9 +114,12 @@ void ShowPanelAgain(HWND panel) {
     ::GetWindowRect(panel, &rect);
     const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
     const POINT corner = GetWindowLocate(width, height);
-    ::MoveWindow(panel, corner.x, corner.y, width, height, FALSE);
+    // The panel may belong to another tab's thread or process: it is moved and shown without
+    // waiting on that thread, which handles the move, the refresh and the showing in this order.
+    ::SetWindowPos(panel, nullptr, corner.x, corner.y, width, height,
+                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW | SWP_ASYNCWINDOWPOS);
     SendBounded(panel, WM_REFRESH_PAGE, 0, 0);
-    ::ShowWindow(panel, SW_SHOW);
+    ::ShowWindowAsync(panel, SW_SHOW);
 }
 
 }  // namespace
