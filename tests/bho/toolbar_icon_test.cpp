@@ -11,6 +11,7 @@
 #include "com/module.h"
 #include "foundation/log.h"
 #include "foundation/shared_state.h"
+#include "support/child_process.h"
 #include "support/log_file.h"
 #include "support/test_paths.h"
 
@@ -81,7 +82,7 @@ class ToolbarIconTest : public InProcessTabTest {
     HMODULE resources_ = nullptr;
 };
 
-TEST_F(ToolbarIconTest, BeforeVersion8TheButtonFoundByItsTextTakesTheLookAndLaterNothingIsTouched) {
+TEST_F(ToolbarIconTest, BeforeVersion8OnlyAButtonOfThisProcessFoundByItsTextTakesTheLook) {
     struct Case {
         int version;
         bool active, changed;
@@ -98,6 +99,25 @@ TEST_F(ToolbarIconTest, BeforeVersion8TheButtonFoundByItsTextTakesTheLookAndLate
         EXPECT_EQ(Text(kOtherButton), L"Home");
     }
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Can not SetToolBarIcon because >=ie8"), 1u);
+
+    // A toolbar of another process in its place is refused: its buttons are not this process's.
+    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
+    const unique_handle doneEvent = NamedEvent(done);
+    TestHost other(L"toolbar 0 0 400 30 signal " + ready + L" serve " + done);
+    ASSERT_TRUE(WaitForNamedEvent(ready));
+    const HWND rebar = ::GetParent(toolbar_);
+    ::DestroyWindow(toolbar_);
+    const HWND foreign =
+        ::FindWindowExW(::FindWindowW(L"Static", L"bar"), nullptr, TOOLBARCLASSNAMEW, nullptr);
+    ASSERT_NE(::SetParent(foreign, rebar), nullptr);
+    shake_da.g_nIEVersion = 7;
+    EXPECT_FALSE(Tab().Bho().SetToolBarIcon(true));
+    const std::string log = ReadLogFile();
+    EXPECT_EQ(CountOccurrences(log, "ToolBar Process Id:" + std::to_string(other.ProcessId())), 1u);
+    EXPECT_EQ(CountOccurrences(log, "[Error]SetToolBarIcon, ProcessId not same"), 1u);
+    ::SetParent(foreign, nullptr);
+    ::SetEvent(doneEvent.get());
+    EXPECT_EQ(other.Wait(), 0u);
 }
 
 }  // namespace
