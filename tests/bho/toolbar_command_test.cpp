@@ -15,6 +15,7 @@
 #include "foundation/shared_state.h"
 #include "foundation/unique_resource.h"
 #include "support/child_process.h"
+#include "support/handle_count.h"
 #include "support/log_file.h"
 #include "support/message_recorder.h"
 #include "support/test_paths.h"
@@ -108,6 +109,12 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     EXPECT_FALSE(shake_da.g_bFindButton);
     EXPECT_EQ(panel.left, onFirst.x);
     EXPECT_EQ(panel.top, 80);
+
+    // Each press opens the toolbar's process and gives the handle back.
+    const std::optional<DWORD> handles = HandleCountOfThisProcess();
+    ASSERT_TRUE(handles);
+    for (int press = 0; press < 5; ++press) Press(Inside(buttons[3]));
+    EXPECT_EQ(HandleCountOfThisProcess(), handles);
 }
 
 TEST_F(ToolbarCommandTest, PanelStaysOnTheScreenNearItsEdges) {
