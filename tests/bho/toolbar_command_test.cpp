@@ -56,12 +56,14 @@ class ToolbarCommandTest : public InProcessTabTest {
     }
 
     // A toolbar of five 100-pixel buttons in the helper program; the buttons' screen rectangles.
-    std::vector<RECT> Toolbar(int x, int y, int width, int height) {
+    std::vector<RECT> Toolbar(int x, int y, int width, int height,
+                              const std::wstring& program = TestHostPath()) {
         const std::wstring ready = UniqueName(L"ready");
         std::wostringstream command;
-        command << L"toolbar " << x << L' ' << y << L' ' << width << L' ' << height << L" signal "
-                << ready << L" serve " << done_;
+        command << L'"' << program << L"\" toolbar " << x << L' ' << y << L' ' << width << L' '
+                << height << L" signal " << ready << L" serve " << done_;
         host_.emplace(command.str());
+        if (!host_->Started()) return {};
         EXPECT_TRUE(WaitForNamedEvent(ready));
         std::vector<RECT> buttons;
         std::istringstream lines(host_->Output());
@@ -87,7 +89,7 @@ class ToolbarCommandTest : public InProcessTabTest {
 
     const std::wstring done_ = UniqueName(L"done");
     const unique_handle doneEvent_ = NamedEvent(done_);
-    std::optional<TestHost> host_;
+    std::optional<ChildProcess> host_;
 };
 
 TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePanel) {
@@ -115,6 +117,22 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     ASSERT_TRUE(handles);
     for (int press = 0; press < 5; ++press) Press(Inside(buttons[3]));
     EXPECT_EQ(HandleCountOfThisProcess(), handles);
+}
+
+// The browser's frame may run in a process of the other width (a 64-bit frame around 32-bit tabs):
+// its toolbar writes the button record of its own layout, and the command id is read where both
+// layouts keep it.
+TEST_F(ToolbarCommandTest, ButtonIsFoundInAToolbarOfTheOtherWidth) {
+    const std::wstring program = L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST;
+    if (::GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "no helper program of the other width was built";
+    }
+    const std::vector<RECT> buttons = Toolbar(100, 50, 600, 30, program);
+    if (buttons.empty()) GTEST_SKIP() << "this Wine cannot run programs of the other width";
+    const RECT panel = Press(Inside(buttons[2]));
+    EXPECT_TRUE(shake_da.g_bFindButton);
+    EXPECT_EQ(panel.left, buttons[2].right - 253);
+    EXPECT_EQ(panel.top, 80);
 }
 
 TEST_F(ToolbarCommandTest, PanelStaysOnTheScreenNearItsEdges) {
