@@ -27,8 +27,6 @@ constexpr size_t kButtonRecordBytes = 32;
 constexpr size_t kCommandIdOffset = 4;
 constexpr size_t kRectBytes = 260;
 
-enum ButtonLocate : LONG { kToolbar = 0, kPageArea = 1, kOther = 2 };
-
 void LogError(const char* format, DWORD error) {
     WriteError(StringPrintf(format, static_cast<int>(error)));
 }

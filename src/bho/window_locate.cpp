@@ -12,8 +12,6 @@ namespace {
 
 constexpr LONG kAbovePageArea = 3;
 
-enum ButtonLocate : LONG { kToolbar = 0, kPageArea = 1, kOther = 2 };
-
 // Moves [start, start + size) the least distance into [low, high); a panel larger than the
 // area keeps its start at the area's start.
 LONG KeptInside(LONG start, LONG size, LONG low, LONG high) {

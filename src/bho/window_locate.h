@@ -4,6 +4,9 @@
 
 namespace kvshake {
 
+// Where the last toolbar command came from (the shared block's ButtonLocateType).
+enum ButtonLocate : LONG { kToolbar = 0, kPageArea = 1, kOther = 2 };
+
 // Where a panel of the given width goes, from the anchor that the last toolbar command left in
 // the shared block: under the toolbar button, its right edge at the button's; else at the top
 // right corner of the page area, 3 pixels higher; else at the cursor. The panel is then moved
