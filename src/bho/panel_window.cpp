@@ -24,10 +24,9 @@ constexpr LONG kStatusControlRight = 520, kStatusControlBottom = 360;
 
 const PanelLink* g_panelLink = nullptr;
 
-bool TokenStored() {
+bool TokenStoredUnderLock() {
     ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
-    std::wstring token;
-    return ReadReg(kTokenValue, token) && !token.empty();
+    return TokenStored();
 }
 
 }  // namespace
@@ -59,7 +58,7 @@ void CShakeBHO::CreatePanel() {
                                 static_cast<int>(::GetLastError())));
         return;
     }
-    const bool bound = TokenStored();
+    const bool bound = TokenStoredUnderLock();
     const SIZE size = PanelSizeOf(bound ? kStatusPage : kLoginPage);
     const POINT corner = GetWindowLocate(size.cx, size.cy);
     m_hShowWnd =

@@ -68,6 +68,11 @@ bool ReadReg(const wchar_t* name, std::wstring& value) noexcept {
     return true;
 }
 
+bool TokenStored() noexcept {
+    std::wstring token;
+    return ReadReg(kTokenValue, token) && !token.empty();
+}
+
 bool DelReg(const wchar_t* name) noexcept {
     unique_hkey key;
     if (!OpenStore(KEY_READ | KEY_WRITE, key)) {

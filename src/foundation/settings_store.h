@@ -21,6 +21,9 @@ bool WriteReg(const wchar_t* name, const std::wstring& value) noexcept;
 // The value's type is not looked at. On failure value is empty.
 bool ReadReg(const wchar_t* name, std::wstring& value) noexcept;
 
+// A token that is not empty is stored: the browser is bound to an account.
+bool TokenStored() noexcept;
+
 // Deletes the value; a value that does not exist is a failure.
 bool DelReg(const wchar_t* name) noexcept;
 

@@ -40,11 +40,6 @@ std::wstring WindowNameOf(IHTMLDocument2& document) {
     return ReadText(window.Get(), &IHTMLWindow2::get_name).value_or(L"");
 }
 
-bool Bound() {
-    std::wstring token;
-    return ReadReg(kTokenValue, token) && !token.empty();
-}
-
 }  // namespace
 
 void ShowPanelPage(const char* pageName, const wchar_t* url) {
@@ -64,7 +59,7 @@ void ResizePanel(const char* pageName) {
 void RefreshPanelPage(CWebBrowser& browser) {
     const ComPtr<IHTMLDocument2> document = browser.GetDocument();
     if (!document) return;
-    if (!Bound()) {
+    if (!TokenStored()) {
         ShowPanelPage(kLoginPage, kLoginUrl);
         return;
     }
