@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "browser_double/browser_double.h"
 #include "browser_double/in_process_tab_test.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
-#include "foundation/unique_resource.h"
 #include "support/child_process.h"
 #include "support/handle_count.h"
 #include "support/log_file.h"
@@ -22,13 +22,6 @@
 
 namespace kvshake::testing {
 namespace {
-
-struct window_traits {
-    using type = HWND;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::DestroyWindow(value); }
-};
-using unique_window = unique_any<window_traits>;
 
 // A plain visible window of the given class on this thread, at (x, y).
 unique_window PlainWindow(const wchar_t* className, int x, int y, int width, int height) {
