@@ -81,15 +81,15 @@ STDMETHODIMP External::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     return DISP_E_BADINDEX;
 }
 
-// Each name gets its member's id, or DISPID_UNKNOWN; an unknown name never leads to an action.
+// The names are looked up in order and the first known one answers, with its id in its own place;
+// the unknown names before it get DISPID_UNKNOWN, so an unknown name never leads to an action.
 STDMETHODIMP External::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (count > 0 && (!names || !ids)) return E_POINTER;
-    HRESULT result = S_OK;
     for (UINT i = 0; i < count; ++i) {
         ids[i] = MemberId(names[i]);
-        if (ids[i] == DISPID_UNKNOWN) result = DISP_E_UNKNOWNNAME;
+        if (ids[i] != DISPID_UNKNOWN) return S_OK;
     }
-    return result;
+    return DISP_E_UNKNOWNNAME;
 }
 
 // Acts on the id alone and leaves everything else, the result included, as it came.

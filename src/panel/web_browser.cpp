@@ -54,7 +54,8 @@ void CWebBrowser::DestroyWindow() {
 
 void CWebBrowser::Navigate(const wchar_t* url) {
     if (!m_spHostedBrowser) return;
-    m_spHostedBrowser->put_Silent(VARIANT_TRUE);
+    // 1, like every flag this module sets on a browser, rather than VARIANT_TRUE.
+    m_spHostedBrowser->put_Silent(static_cast<VARIANT_BOOL>(1));
     unique_bstr address(::SysAllocString(url));
     // An integer and empty values own nothing: plain VARIANTs need no clearing.
     VARIANT flags;

@@ -197,16 +197,18 @@ def tip(width, height, words, draw_icon):
     return image
 
 
-def no_picture_icon(c, cx, cy):
-    c.circle(cx, cy, 11, ORANGE)
-    c.box((cx - 1.3, cy - 7, cx + 1.3, cy + 2.5), fill=WHITE, radius=1.2)
-    c.circle(cx, cy + 5.5, 1.6, WHITE)
+def screen_icon(c, cx, cy):
+    """A computer's screen on its stand: the page that has nothing to send."""
+    c.box((cx - 11, cy - 9, cx + 11, cy + 6), outline=LIGHT, width=1.8, radius=1.5)
+    c.box((cx - 8, cy - 6, cx + 8, cy + 3), fill=SKY)
+    c.box((cx - 1.5, cy + 6, cx + 1.5, cy + 9.5), fill=LIGHT)
+    c.box((cx - 6, cy + 9.5, cx + 6, cy + 11), fill=LIGHT, radius=0.7)
 
 
 def sending_icon(c, cx, cy):
-    phone(c, cx + 3, cy + 1, LIGHT, SKY, height=22)
-    c.line([cx - 8, cy + 6, cx - 8, cy - 6], SKY, 2.2)
-    c.line([cx - 11.5, cy - 2.5, cx - 8, cy - 6, cx - 4.5, cy - 2.5], SKY, 2.2)
+    """A paper plane flying up and to the right: something on its way."""
+    c.polygon([cx - 12, cy + 1, cx + 11, cy - 10, cx + 3, cy + 11, cx - 1, cy + 3], SKY)
+    c.polygon([cx - 1, cy + 3, cx + 11, cy - 10, cx + 0.5, cy + 8], LIGHT)
 
 
 # Toolbar button bitmaps, 16 x 16 on the face colour of a button.
@@ -337,9 +339,9 @@ def pictures():
         "pictures/shake_large.ico": ico([(size, 32) for size in (128, 96, 64, 48, 32)]),
         "pictures/sprite.png": png(sprite()),
         "pictures/gradient.png": png(gradient()),
-        "pictures/tip_no_picture.png": png(tip(255, 53, "此页面没有可发送的图片",
-                                               no_picture_icon)),
-        "pictures/tip_sending.png": png(tip(259, 59, "图片正在发送到手机", sending_icon)),
+        "pictures/tip_no_picture.png": png(tip(255, 53, "该网页没有图片可传送",
+                                               screen_icon)),
+        "pictures/tip_sending.png": png(tip(259, 59, "正在传送图片到手机", sending_icon)),
         "pictures/button_inactive.bmp": bmp(button(False)),
         "pictures/button_active.bmp": bmp(button(True)),
     }

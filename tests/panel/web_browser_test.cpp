@@ -125,7 +125,7 @@ TEST_F(ControlDoubleTest, HostsTheRegisteredControlAndHearsItsEvents) {
     EXPECT_EQ(Calls(), L"SetClientSite\nDoVerb -5\nAdvise\n");
 
     ShowPage();
-    EXPECT_NE(Calls().find(std::wstring(L"put_Silent -1\nNavigate ") + kPageUrl),
+    EXPECT_NE(Calls().find(std::wstring(L"put_Silent 1\nNavigate ") + kPageUrl),
               std::wstring::npos);
     EXPECT_NE(browser_->GetDocument(), nullptr);
     Export<cd::FireFrameCompleteFn>("ControlDoubleFireFrameComplete")(kPageUrl, L"frame");
