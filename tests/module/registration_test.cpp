@@ -1,9 +1,14 @@
-// The registration exports against the registry of the test prefix. Every case starts and ends with
-// none of the module's keys anywhere.
+// The registration exports against the registry of the test prefix, and the pages, sheets and
+// pictures that the module carries. Every case starts and ends with none of the module's keys
+// anywhere.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <oleauto.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,6 +110,12 @@ std::string RegTool(const std::wstring& arguments) {
     return run.output.substr(0, run.output.find_first_of("\r\n"));
 }
 
+// A file of the build machine, through the drive that Wine maps to its root.
+std::string FileBytes(const std::string& path) {
+    std::ifstream file("Z:" + path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 using PlainExport = HRESULT(STDAPICALLTYPE*)();
 
 // The module loaded into this program. DllInstall goes through kvshake_regtool: its per-user switch
@@ -116,6 +127,16 @@ class RegistrationTest : public ::testing::Test {
         RemoveEverything();
     }
     void TearDown() override { RemoveEverything(); }
+
+    // The HTML resource id in Chinese (PRC), as the browser finds it; "absent" when it is not.
+    std::string Served(int id) const {
+        const HRSRC found = ::FindResourceExW(module_, RT_HTML, MAKEINTRESOURCEW(id),
+                                              MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
+        if (!found) return "absent";
+        const char* bytes =
+            static_cast<const char*>(::LockResource(::LoadResource(module_, found)));
+        return std::string(bytes, ::SizeofResource(module_, found));
+    }
 
     const HMODULE module_ = ::LoadLibraryW(ModulePath().c_str());
     const PlainExport registerServer_ = ExportOf<PlainExport>(module_, "DllRegisterServer");
@@ -180,6 +201,38 @@ TEST_F(RegistrationTest, AFailureMidwayStopsThereAndInstallTakesBackWhatItWrote)
     EXPECT_EQ(RegTool(L"install 1"), "0x800703FD");  // ERROR_CHILD_MUST_BE_VOLATILE
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO.1"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, volatileKey));
+}
+
+// The browser serves "res://KVShake/<id>" from the module's HTML resources unchanged, so each must
+// hold its file's bytes, and every "res://KVShake/<id>" a page or sheet names must be there.
+TEST_F(RegistrationTest, EachPageSheetAndPictureIsServedAsItsFileAndEveryAddressOfThemResolves) {
+    const std::string source = KVSHAKE_RESOURCES_DIR;
+    const std::map<int, std::string> files = {
+        {201, KVSHAKE_LOGIN_PAGE},
+        {203, source + "/pages/settings.html"},
+        {204, source + "/pages/status.html"},
+        {205, source + "/pages/status.css"},
+        {206, source + "/pages/settings.css"},
+        {216, source + "/pictures/sprite.png"},
+        {217, source + "/pictures/gradient.png"},
+        {223, source + "/pictures/tip_no_picture.png"},
+        {224, source + "/pictures/tip_sending.png"},
+    };
+    for (const auto& [id, path] : files) {
+        const std::string file = FileBytes(path);
+        ASSERT_FALSE(file.empty()) << path;
+        EXPECT_TRUE(Served(id) == file) << "resource " << id << " differs from " << path;
+    }
+
+    const std::regex address(R"(res://KVShake/(\d+))");
+    for (const int page : {201, 203, 204, 205, 206}) {
+        const std::string text = Served(page);
+        for (std::sregex_iterator named(text.begin(), text.end(), address), end; named != end;
+             ++named) {
+            const int id = std::stoi((*named)[1].str());
+            EXPECT_NE(Served(id), "absent") << "resource " << page << " names " << id;
+        }
+    }
 }
 
 }  // namespace
