@@ -42,6 +42,7 @@ TEST(CodePageTest, Cp936ChineseBecomesThreeBytesACharacter) {
     std::string buffer(7, '#');
     EXPECT_EQ(AnsiToUtf8("\xD6\xD0\xCE\xC4", buffer.data(), 7), 7);
     EXPECT_EQ(buffer, "\xE4\xB8\xAD\xE6\x96\x87\0"s);
+    EXPECT_EQ(WideToAnsi(L"\u4e2d\u6587"), "\xD6\xD0\xCE\xC4");
 }
 
 TEST(StringPrintfTest, FormatsTextLongerThanAnyFixedBuffer) {

@@ -1,11 +1,14 @@
-// The registration exports against the registry of the test prefix, and the module's version and
-// manifest resources. Every case starts and ends with none of the module's keys anywhere.
+// The registration exports against the registry of the test prefix, and the pages, sheets and
+// pictures that the module carries. Every case starts and ends with none of the module's keys
+// anywhere.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <oleauto.h>
-#include <wrl/client.h>
 
-#include <functional>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,36 +65,16 @@ void RemoveEverything() {
     }
 }
 
-std::wstring Text(const unique_bstr& text) { return text ? text.get() : L""; }
-
-// Exactly the keys and values of scripts 101 and 102 with the class keys in `classes` (and none
-// in the other place), and the type library as the registry finds it.
+// The class keys in `classes` (and none in the other place), the browser's keys, which are HKLM's
+// in either mode, and the type library, each naming the module.
 void ExpectRegistered(const Classes& classes, const std::wstring& module) {
-    const struct {
-        std::wstring path;
-        std::vector<RegValue> values;
-        DWORD subkeys;
-    } keys[] = {
-        {classes + L"AppID\\" + kAppId, {Sz(L"", L"KVShake")}, 0},
-        {classes + L"AppID\\KVShake.DLL", {Sz(L"AppID", kAppId)}, 0},
-        {classes + L"KVShake.ShakeBHO.1", {Sz(L"", L"ShakeBHO Class")}, 1},
-        {classes + L"KVShake.ShakeBHO.1\\CLSID", {Sz(L"", kClsid)}, 0},
-        {classes + L"KVShake.ShakeBHO", {Sz(L"", L"ShakeBHO Class")}, 2},
-        {classes + L"KVShake.ShakeBHO\\CLSID", {Sz(L"", kClsid)}, 0},
-        {classes + L"KVShake.ShakeBHO\\CurVer", {Sz(L"", L"KVShake.ShakeBHO.1")}, 0},
-        {classes + kObject, {Sz(L"", L"ShakeBHO Class")}, 5},
-        {classes + kObject + L"\\ProgID", {Sz(L"", L"KVShake.ShakeBHO.1")}, 0},
-        {classes + kObject + L"\\VersionIndependentProgID", {Sz(L"", L"KVShake.ShakeBHO")}, 0},
-        {classes + kObject + L"\\Programmable", {}, 0},
-        {classes + kObject + L"\\InprocServer32",
-         {Sz(L"", module), Sz(L"ThreadingModel", L"Apartment")},
-         0},
-        {classes + kObject + L"\\TypeLib", {Sz(L"", kLibId)}, 0},
-    };
-    for (const auto& key : keys) {
-        EXPECT_TRUE(KeyHoldsExactly(classes.root, key.path, key.values, key.subkeys));
+    const Classes& other = classes.root == HKEY_LOCAL_MACHINE ? kUserClasses : kMachineClasses;
+    for (const std::wstring& key : kScriptClassKeys) {
+        EXPECT_TRUE(KeyExists(classes.root, classes + key)) << "no class key";
+        EXPECT_FALSE(KeyExists(other.root, other + key)) << "class key in the other place";
     }
-    // The browser's own keys are HKLM's in either mode.
+    EXPECT_TRUE(KeyHoldsExactly(classes.root, classes + kObject + L"\\InprocServer32",
+                                {Sz(L"", module), Sz(L"ThreadingModel", L"Apartment")}, 0));
     EXPECT_TRUE(KeyHoldsExactly(HKEY_LOCAL_MACHINE, kBhoKey,
                                 {Sz(L"", L"ShakeBHO Class"), Dword(L"NoExplorer", 1)}, 0));
     EXPECT_TRUE(KeyHoldsExactly(
@@ -100,24 +83,10 @@ void ExpectRegistered(const Classes& classes, const std::wstring& module) {
          Sz(L"HotIcon", module + L",214"), Sz(L"CLSID", L"{1FBA04EE-3024-11d2-8F1F-0000F87ABD16}"),
          Sz(L"ClsidExtension", kClsid), Sz(L"Default Visible", L"yes")},
         0));
-    const Classes& other = classes.root == HKEY_LOCAL_MACHINE ? kUserClasses : kMachineClasses;
-    for (const std::wstring& key : kScriptClassKeys) {
-        EXPECT_FALSE(KeyExists(other.root, other + key)) << "class key in the other place";
-    }
-
-    Microsoft::WRL::ComPtr<ITypeLib> library;
-    ASSERT_EQ(::LoadRegTypeLib(LIBID_MySolutionPluginLib, 1, 0, LOCALE_NEUTRAL, &library), S_OK);
-    unique_bstr name, doc, path;
-    ASSERT_EQ(library->GetDocumentation(-1, name.put(), doc.put(), nullptr, nullptr), S_OK);
-    EXPECT_EQ(Text(name), L"MySolutionPluginLib");
-    EXPECT_EQ(Text(doc).substr(0, 12), L"KVShake 1.0 ");
-    // Stored as GBK bytes, the help string reads back whole on a Chinese system only.
-    if (::GetACP() == 936) {
-        EXPECT_EQ(Text(doc), L"KVShake 1.0 类型库");
-    }
+    unique_bstr path;
     ASSERT_EQ(::QueryPathOfRegTypeLib(LIBID_MySolutionPluginLib, 1, 0, LOCALE_NEUTRAL, path.put()),
               S_OK);
-    EXPECT_EQ(::lstrcmpiW(Text(path).c_str(), module.c_str()), 0) << "registered for the module";
+    EXPECT_EQ(::lstrcmpiW(path.get(), module.c_str()), 0) << "type library of another module";
 }
 
 void ExpectNothingRegistered() {
@@ -141,66 +110,45 @@ std::string RegTool(const std::wstring& arguments) {
     return run.output.substr(0, run.output.find_first_of("\r\n"));
 }
 
-HRESULT Regsvr32(const std::wstring& options) {
-    const ProgramRun run = RunProgram(L"regsvr32.exe " + options + L" \"" + ModulePath() + L"\"");
-    return run.exitCode == 0 ? S_OK : E_FAIL;
+// A file of the build machine, through the drive that Wine maps to its root.
+std::string FileBytes(const std::string& path) {
+    std::ifstream file("Z:" + path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 using PlainExport = HRESULT(STDAPICALLTYPE*)();
-using InstallExport = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
 
-// The module loaded into this program. DllInstall is only ever called here without "user": the
-// per-user switch would stay on for the rest of the process.
+// The module loaded into this program. DllInstall goes through kvshake_regtool: its per-user switch
+// stays on for the rest of a process.
 class RegistrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(module_ && registerServer_ && unregisterServer_ && install_);
-        wchar_t path[MAX_PATH] = {};
-        ::GetModuleFileNameW(module_, path, MAX_PATH);
-        modulePath_ = path;
+        ASSERT_TRUE(module_ && registerServer_ && unregisterServer_);
         RemoveEverything();
     }
     void TearDown() override { RemoveEverything(); }
 
+    // The HTML resource id in Chinese (PRC), as the browser finds it; "absent" when it is not.
+    std::string Served(int id) const {
+        const HRSRC found = ::FindResourceExW(module_, RT_HTML, MAKEINTRESOURCEW(id),
+                                              MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
+        if (!found) return "absent";
+        const char* bytes =
+            static_cast<const char*>(::LockResource(::LoadResource(module_, found)));
+        return std::string(bytes, ::SizeofResource(module_, found));
+    }
+
     const HMODULE module_ = ::LoadLibraryW(ModulePath().c_str());
     const PlainExport registerServer_ = ExportOf<PlainExport>(module_, "DllRegisterServer");
     const PlainExport unregisterServer_ = ExportOf<PlainExport>(module_, "DllUnregisterServer");
-    const InstallExport install_ = ExportOf<InstallExport>(module_, "DllInstall");
-    std::wstring modulePath_;
 };
 
-// Under the Chinese code page, where the type library's help string reads back whole.
-TEST_F(RegistrationTest, EachWayInWritesEveryKeyAndTheTypeLibraryAndItsWayOutRemovesThemCp936) {
-    ASSERT_EQ(::GetACP(), 936u);
-    const struct {
-        const char* name;
-        std::function<HRESULT()> in, out;
-    } ways[] = {
-        {"exports", registerServer_, unregisterServer_},
-        {"DllInstall", [this] { return install_(TRUE, nullptr); },
-         [this] { return install_(FALSE, nullptr); }},
-        {"regsvr32", [] { return Regsvr32(L"/s"); }, [] { return Regsvr32(L"/u /s"); }},
-    };
-    for (const auto& way : ways) {
-        SCOPED_TRACE(way.name);
-        ASSERT_EQ(way.in(), S_OK);
-        ExpectRegistered(kMachineClasses, modulePath_);
-        ASSERT_EQ(way.out(), S_OK);
-        ExpectNothingRegistered();
-    }
-}
-
-// ForceRemove keys start afresh on a second registration; unregistration keeps NoRemove parents
-// and whatever else they hold.
-TEST_F(RegistrationTest, ForceRemoveKeysStartAfreshAndSharedParentsStay) {
+// Unregistration takes back the module's keys only: other helper objects and buttons stay. (The
+// other ways in, DllInstall and regsvr32, end in DllRegisterServer too: the install case below and
+// the demo's per-user installation go through them.)
+TEST_F(RegistrationTest, ExportsWriteEveryKeyAndTheTypeLibraryAndTakeBackTheirOwnOnly) {
     ASSERT_EQ(registerServer_(), S_OK);
-    for (const std::wstring& key : {kMachineClasses + kObject, kBhoKey, kButtonKey}) {
-        SetString(HKEY_LOCAL_MACHINE, key, L"Stale", L"planted");
-        SetString(HKEY_LOCAL_MACHINE, key + L"\\Stale", L"", L"planted");
-    }
-    ASSERT_EQ(registerServer_(), S_OK);
-    ExpectRegistered(kMachineClasses, modulePath_);
-
+    ExpectRegistered(kMachineClasses, ModulePath());
     const std::wstring neighbours[] = {kMachineClasses + kNeighbourKeys[0],
                                        kMachineClasses + kNeighbourKeys[1],
                                        std::wstring(kBhoParent) + L"\\" + kNeighbour,
@@ -240,9 +188,7 @@ TEST_F(RegistrationTest, AFailureMidwayStopsThereAndInstallTakesBackWhatItWrote)
     EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE));
     EXPECT_EQ(::GetThreadLocale(), german);
     // Script 101 and the start of 102 went in; nothing after the failing key did.
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"AppID\\KVShake.DLL"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + L"KVShake.ShakeBHO.1"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachineClasses + kObject));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kBhoKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"TypeLib\\") + kLibId));
     RemoveEverything();
@@ -257,40 +203,36 @@ TEST_F(RegistrationTest, AFailureMidwayStopsThereAndInstallTakesBackWhatItWrote)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, volatileKey));
 }
 
-// The fixed version agrees with the version texts, and a module's manifest is resource 2.
-TEST_F(RegistrationTest, VersionResourceNamesTheModuleAndTheManifestAsksForTheHighestLevel) {
-    DWORD handle = 0;
-    std::vector<BYTE> data(::GetFileVersionInfoSizeW(modulePath_.c_str(), &handle));
-    ASSERT_FALSE(data.empty());
-    ASSERT_TRUE(::GetFileVersionInfoW(modulePath_.c_str(), 0, static_cast<DWORD>(data.size()),
-                                      data.data()));
-    const auto query = [&data](const std::wstring& block) -> const void* {
-        void* value = nullptr;
-        UINT length = 0;
-        return ::VerQueryValueW(data.data(), block.c_str(), &value, &length) ? value : nullptr;
+// The browser serves "res://KVShake/<id>" from the module's HTML resources unchanged, so each must
+// hold its file's bytes, and every "res://KVShake/<id>" a page or sheet names must be there.
+TEST_F(RegistrationTest, EachPageSheetAndPictureIsServedAsItsFileAndEveryAddressOfThemResolves) {
+    const std::string source = KVSHAKE_RESOURCES_DIR;
+    const std::map<int, std::string> files = {
+        {201, KVSHAKE_LOGIN_PAGE},
+        {203, source + "/pages/settings.html"},
+        {204, source + "/pages/status.html"},
+        {205, source + "/pages/status.css"},
+        {206, source + "/pages/settings.css"},
+        {216, source + "/pictures/sprite.png"},
+        {217, source + "/pictures/gradient.png"},
+        {223, source + "/pictures/tip_no_picture.png"},
+        {224, source + "/pictures/tip_sending.png"},
     };
-    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
-    ASSERT_NE(fixed, nullptr);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
-    const std::pair<const wchar_t*, const wchar_t*> strings[] = {
-        {L"FileVersion", L"1.0.0.1"},
-        {L"ProductVersion", L"1.0.0.1"},
-        {L"OriginalFilename", L"KVShake.dll"}};
-    for (const auto& [name, expected] : strings) {
-        EXPECT_STREQ(static_cast<const wchar_t*>(
-                         query(std::wstring(L"\\StringFileInfo\\040904B0\\") + name)),
-                     expected)
-            << name;
+    for (const auto& [id, path] : files) {
+        const std::string file = FileBytes(path);
+        ASSERT_FALSE(file.empty()) << path;
+        EXPECT_TRUE(Served(id) == file) << "resource " << id << " differs from " << path;
     }
 
-    const HRSRC found = ::FindResourceW(module_, MAKEINTRESOURCEW(2), RT_MANIFEST);
-    ASSERT_NE(found, nullptr);
-    const std::string manifest(
-        static_cast<const char*>(::LockResource(::LoadResource(module_, found))),
-        ::SizeofResource(module_, found));
-    EXPECT_NE(manifest.find(R"(<requestedExecutionLevel level="highestAvailable")"),
-              std::string::npos);
+    const std::regex address(R"(res://KVShake/(\d+))");
+    for (const int page : {201, 203, 204, 205, 206}) {
+        const std::string text = Served(page);
+        for (std::sregex_iterator named(text.begin(), text.end(), address), end; named != end;
+             ++named) {
+            const int id = std::stoi((*named)[1].str());
+            EXPECT_NE(Served(id), "absent") << "resource " << page << " names " << id;
+        }
+    }
 }
 
 }  // namespace

@@ -26,17 +26,20 @@ def tearDownModule():
 
 
 class PageCase(unittest.TestCase):
-    def open(self, resource, width, height):
+    def open(self, resource, width, height, allowed=()):
         browser.open(resource, width, height)
-        self.addCleanup(self.assert_own_requests)
+        self.addCleanup(self.assert_own_requests, allowed)
 
-    def assert_own_requests(self, allowed=()):
-        """Nothing is loaded but the module's own resources (and what the caller allows)."""
+    def assert_own_requests(self, allowed):
+        """Nothing is loaded but the module's own resources and what is allowed, which is."""
         own = re.compile(re.escape(browser.origin) + r"/res/(\d+)$")
-        for url in browser.requests():
+        requests = browser.requests()
+        for url in requests:
             match = own.match(url)
             if url not in allowed:
                 self.assertTrue(match and int(match.group(1)) in engine.RESOURCES, url)
+        for url in allowed:
+            self.assertIn(url, requests)
 
     def height(self, selector):
         return browser.run(HEIGHT, browser.driver.find_element("css selector", selector))
@@ -58,31 +61,26 @@ class StatusPage(PageCase):
             self.assertEqual(self.height(".container"), 100)
             self.assertLessEqual(browser.run("return document.body.scrollWidth;"), 253)
 
-    def test_settings_row_goes_to_settings_once(self):
-        browser.click(".settingsBtn p")
-        self.assertEqual(browser.actions(), ["goSetting"])
-
-    def test_activating_acts_once_and_swaps_the_rows(self):
+    def test_each_row_acts_once_and_activating_swaps_the_rows(self):
         browser.run("document.getElementById('actived').style.display = 'none';")
         browser.driver.find_element("xpath", "//p[text()='摇一摇传图未启用']").click()
         self.assertEqual(browser.actions(), ["goActive"])
         self.assertFalse(browser.run(SHOWN, "disactived"))
         self.assertTrue(browser.run(SHOWN, "actived"))
         browser.click("#actived p")
-        self.assertEqual(browser.actions(), ["goActive", "unActive"])
         self.assertTrue(browser.run(SHOWN, "disactived"))
         self.assertFalse(browser.run(SHOWN, "actived"))
+        browser.click(".settingsBtn p")
+        self.assertEqual(browser.actions(), ["goActive", "unActive", "goSetting"])
 
 
 class SettingsPage(PageCase):
     def setUp(self):
         self.open(SETTINGS, 253, 135)
 
-    def test_height_fits_the_panel(self):
+    def test_unbinding_asks_first_and_the_back_arrow_goes_to_status(self):
         self.assertEqual(self.height(".container"), 134)
         self.assertLessEqual(browser.run("return document.body.scrollWidth;"), 253)
-
-    def test_unbinding_asks_first(self):
         browser.click(".unbindBtn a")
         self.assertFalse(browser.run(SHOWN, "userInfo"))
         self.assertTrue(browser.run(SHOWN, "confirmUnbindDiv"))
@@ -93,11 +91,8 @@ class SettingsPage(PageCase):
         self.assertEqual(browser.actions(), [])
         browser.click(".unbindBtn a")
         browser.click(".confirmBtn a")
-        self.assertEqual(browser.actions(), ["unbind"])
-
-    def test_back_arrow_goes_to_status_once(self):
         browser.click(".backBtn")
-        self.assertEqual(browser.actions(), ["goReminder"])
+        self.assertEqual(browser.actions(), ["unbind", "goReminder"])
 
     def test_long_nickname_is_cut_with_an_ellipsis(self):
         name = browser.run("var s = document.getElementById('userName');"
@@ -123,7 +118,7 @@ class LoginPage(PageCase):
                    service, "" if port == "443" else ":" + port))
 
     def setUp(self):
-        browser.open(LOGIN, 505, 347)
+        self.open(LOGIN, 505, 347, allowed=(self.frame_address(),))
 
     def test_frame_fits_the_panel_and_shows_the_qr_login(self):
         area = browser.run("var r = document.querySelector('div').getBoundingClientRect();"
@@ -134,10 +129,6 @@ class LoginPage(PageCase):
         self.assertLessEqual(area[5], 347)
         src = browser.run("return document.querySelector('iframe').getAttribute('src');")
         self.assertEqual(src, self.frame_address())
-        self.assertIn(self.frame_address(), browser.requests())
-
-    def test_loads_nothing_else(self):
-        self.assert_own_requests(allowed=(self.frame_address(),))
 
 
 class Sprite(unittest.TestCase):

@@ -1,5 +1,5 @@
 // Binding, inactivation and unbinding with the service, on the module's code linked in, against
-// the service stand-in. The request paths themselves are checked in protocol_test.cpp.
+// the service stand-in; and the request paths, made from the stored account.
 #include "service/activation.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
+#include "service/protocol.h"
 #include "support/log_file.h"
 #include "support/standin_client.h"
 #include "support/stored_value.h"
@@ -112,6 +113,23 @@ TEST_F(ActivationTest, InactivateAndUnbindFollowTheAnswer) {
     }
     EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 4u);
     EXPECT_EQ(standin::RequestsTo("action=unbind").size(), 4u);
+}
+
+// Stored values go in without encoding of any kind. (Missing ones go in empty: the upload's case
+// shows it on the wire.)
+TEST_F(ActivationTest, RequestPathsCarryTheStoredValuesAsTheyAre) {
+    ASSERT_TRUE(WriteReg(kUinValue, L"10001"));
+    ASSERT_TRUE(WriteReg(kSidValue, L"a&b c%"));
+    ASSERT_TRUE(WriteReg(kTokenValue, L"t1"));
+    const std::wstring bin = L"/cgi-bin/pqsupport-bin/shake", sid = L"&sid=a&b c%";
+    EXPECT_EQ(CheckPath(), bin + L"check?f=json&browser=3&deviceid=321456&uin=10001" + sid);
+    EXPECT_EQ(ActivatePath(), bin + L"active?action=active&browser=3&f=json&token=t1&uin=10001");
+    EXPECT_EQ(InactivatePath(), bin + L"active?action=inactive&f=json&browser=3&uin=10001" + sid);
+    EXPECT_EQ(UnbindPath(),
+              bin + L"active?action=unbind&f=json&browser=3&token=t1&uin=10001" + sid);
+    // A value too long for the store to read back counts as empty; the others still come.
+    ASSERT_TRUE(WriteReg(kUinValue, std::wstring(130, L'9')));
+    EXPECT_EQ(UploadPath(), bin + L"upload?f=json&browser=3&uin=" + sid);
 }
 
 }  // namespace

@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "foundation/settings_store.h"
-
 namespace kvshake::testing {
 namespace {
 
@@ -66,36 +64,6 @@ TEST(ContainsCode201Test, FindsTheDigitsAnywhere) {
     for (const wchar_t* answer : {L"{\"ret\":\"20 1\"}", L"{\"ret\":\"210\"}", L""}) {
         EXPECT_FALSE(ContainsCode201(answer)) << answer;
     }
-}
-
-// The account values are deleted before and after each case; the log stays off.
-class ProtocolPathTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ClearAccount(); }
-    void TearDown() override { ClearAccount(); }
-};
-
-TEST_F(ProtocolPathTest, StoredValuesGoInAsTheyAreAndMissingOrUnreadableOnesAsEmpty) {
-    const std::wstring bin = L"/cgi-bin/pqsupport-bin/shake";
-    EXPECT_EQ(CheckPath(), bin + L"check?f=json&browser=3&deviceid=321456&uin=&sid=");
-    EXPECT_EQ(ActivatePath(), bin + L"active?action=active&browser=3&f=json&token=&uin=");
-    EXPECT_EQ(InactivatePath(), bin + L"active?action=inactive&f=json&browser=3&uin=&sid=");
-    EXPECT_EQ(UnbindPath(), bin + L"active?action=unbind&f=json&browser=3&token=&uin=&sid=");
-    EXPECT_EQ(UploadPath(), bin + L"upload?f=json&browser=3&uin=&sid=");
-
-    ASSERT_TRUE(WriteReg(kUinValue, L"10001"));
-    ASSERT_TRUE(WriteReg(kSidValue, L"a&b c%"));  // no encoding of any kind
-    ASSERT_TRUE(WriteReg(kTokenValue, L"t1"));
-    const std::wstring sid = L"&sid=a&b c%";
-    EXPECT_EQ(CheckPath(), bin + L"check?f=json&browser=3&deviceid=321456&uin=10001" + sid);
-    EXPECT_EQ(ActivatePath(), bin + L"active?action=active&browser=3&f=json&token=t1&uin=10001");
-    EXPECT_EQ(InactivatePath(), bin + L"active?action=inactive&f=json&browser=3&uin=10001" + sid);
-    EXPECT_EQ(UnbindPath(),
-              bin + L"active?action=unbind&f=json&browser=3&token=t1&uin=10001" + sid);
-    EXPECT_EQ(UploadPath(), bin + L"upload?f=json&browser=3&uin=10001" + sid);
-    // A value too long for the store to read back counts as empty; the others still come.
-    ASSERT_TRUE(WriteReg(kUinValue, std::wstring(130, L'9')));
-    EXPECT_EQ(UploadPath(), bin + L"upload?f=json&browser=3&uin=" + sid);
 }
 
 }  // namespace
