@@ -61,7 +61,7 @@ STDMETHODIMP CShakeBHO::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params
 // no closing here: every lock closes its own handle when it is given back.
 void CShakeBHO::OnQuit() {
     tabQuit_ = true;
-    shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
+    MarkCheckThreadToStop();
     WriteLog(StringPrintf("IN  DISPID_ONQUIT Before g_nTabNum Value:%d, g_dwDeadThreadId:%ld",
                           static_cast<int>(shake_da.g_nTabNum),
                           static_cast<long>(m_dwCheckThreadId)));

@@ -26,9 +26,4 @@ HWND HiddenWindowProperty(IWebBrowser2* browser) {
     return window.type() == VT_I4 ? static_cast<HWND>(LongToHandle(window.get().lVal)) : nullptr;
 }
 
-bool BrowserBoolIs(IWebBrowser2* browser, const wchar_t* name, VARIANT_BOOL value) {
-    const ScopedVariant property = GetBrowserProperty(browser, name);
-    return property.type() == VT_BOOL && property.get().boolVal == value;
-}
-
 }  // namespace kvshake

@@ -23,7 +23,4 @@ bool BrowserFlagIsSet(IWebBrowser2* browser, const wchar_t* name);
 // The hidden window that the property "HideWindow" names; null when it is missing or not VT_I4.
 HWND HiddenWindowProperty(IWebBrowser2* browser);
 
-// True when the property is VT_BOOL holding exactly value.
-bool BrowserBoolIs(IWebBrowser2* browser, const wchar_t* name, VARIANT_BOOL value);
-
 }  // namespace kvshake

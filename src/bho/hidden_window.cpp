@@ -51,7 +51,7 @@ void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
             bho->RefreshPanelPage();
             break;
         case WM_KEEP_CHECK_THREAD:
-            bho->KeepCheckThread(bho->startCheckShake());
+            bho->startCheckShake();
             break;
     }
 }
@@ -120,15 +120,20 @@ void CShakeBHO::CloseHideWindow() {
 }
 
 // Thin: finds the object and hands each message on. The object of a window comes with its
-// creation and stays in the window's user data.
+// creation and stays in the window's user data. Every window holds a lock on the module from its
+// first message to its last: its messages run the module's code, also after its object has gone.
 LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_NCCREATE: {
+            Module().Lock();
             const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
             ::SetWindowLongPtrW(window, GWLP_USERDATA,
                                 reinterpret_cast<LONG_PTR>(create->lpCreateParams));
             return ::DefWindowProcW(window, message, wParam, lParam);
         }
+        case WM_NCDESTROY:
+            Module().Unlock();
+            return ::DefWindowProcW(window, message, wParam, lParam);
         case WM_DESTROY:
             return 0;
         case WM_ACTIVATE:

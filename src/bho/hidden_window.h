@@ -14,8 +14,8 @@ inline constexpr UINT WM_ICON_ACTIVE = WM_USER + 10;    // the button shows the 
 inline constexpr UINT WM_ICON_INACTIVE = WM_USER + 11;  // the button shows the inactive look
 inline constexpr UINT WM_GOPAGE = WM_USER + 12;         // lParam: the URL the panel goes to
 inline constexpr UINT WM_REFRESH_PAGE = WM_USER + 13;   // the panel's page follows the state
-// From the activation thread to its own tab: start the tab's check thread and keep it. Only the
-// tab's thread may use the tab's browser.
+// From the activation thread to its own tab: its check thread takes the checker role at once
+// (startCheckShake). Only the tab's thread may use the tab's browser.
 inline constexpr UINT WM_KEEP_CHECK_THREAD = WM_USER + 14;
 
 // The name of a tab's hidden window class: "HideWindow" and the tab number.

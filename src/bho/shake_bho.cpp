@@ -93,6 +93,9 @@ void CShakeBHO::Attach(IUnknown* site) {
     } else if (newTab) {
         OpenNewTab();
     }
+    // Active or not: the thread pauses while the browser is inactive and takes the checker role
+    // after an activation, so some open tab checks whichever tabs close.
+    startCheckShake();
 }
 
 bool CShakeBHO::ConnectToBrowser(IUnknown* site) {
@@ -140,7 +143,7 @@ bool CShakeBHO::StartMachineRun() {
 }
 
 // A bound browser activates at start. The activation thread is held until the tab's hidden window
-// exists, since that is how it hands the check thread over to the tab's own thread.
+// exists, since that is how it has the tab's own thread wake the tab's check thread.
 void CShakeBHO::StartInitialActivation(bool newTab) {
     auto tabWindow = std::make_shared<HWND>(nullptr);
     unique_handle activation;
@@ -161,7 +164,6 @@ void CShakeBHO::StartInitialActivation(bool newTab) {
 void CShakeBHO::OpenNewTab() {
     if (shake_da.g_bLogEnabled) EnableLog(true);
     WriteLog(StringPrintf("New Tab, Tab Num:%d", static_cast<int>(m_nTabNumber)));
-    if (shake_da.g_bActive) KeepCheckThread(startCheckShake());
     InitHideWindow();
 }
 
@@ -194,29 +196,41 @@ void CShakeBHO::Detach() {
     site_.Reset();
 }
 
-HANDLE CShakeBHO::startCheckShake() {
+// Two threads of the tab that holds the checker role would check side by side, and a shake
+// could be uploaded twice. A running thread is woken instead, to take the role at once.
+void CShakeBHO::startCheckShake() {
+    if (!checkState_) return;  // the tab never got its browser
+    if (CheckThreadRuns()) {
+        checkState_->Wake();
+        return;
+    }
     WriteLog("startCheckShake start");
-    // The value 1, not VARIANT_TRUE: activate tests for exactly 1.
     PutBrowserProperty(m_spWebBrowser.Get(), kHasThreadCheckProperty, ScopedVariant::BoolValue(1));
-    if (!checkState_) return nullptr;  // the tab never got its browser
     DWORD threadId = 0;
-    HANDLE thread = StartCheckThread(checkState_, TheFrontTab(), &threadId);
-    if (!thread) return nullptr;
+    unique_handle thread(StartCheckThread(checkState_, TheFrontTab(), &threadId));
+    if (!thread) return;
+    m_hCheckThread = std::move(thread);
     m_dwCheckThreadId = threadId;
     WriteLog(
         StringPrintf("Create New Thread To Check, ThreadID :%ld", static_cast<long>(threadId)));
-    return thread;
 }
 
-void CShakeBHO::KeepCheckThread(HANDLE thread) { m_hCheckThread.reset(thread); }
+bool CShakeBHO::CheckThreadRuns() const noexcept {
+    return m_hCheckThread && ::WaitForSingleObject(m_hCheckThread.get(), 0) == WAIT_TIMEOUT;
+}
 
-// Every check thread of the tab is told to stop; the wait covers the latest. A thread that is
-// still inside an exchange with a silent service when the time is up is left to finish it: it
-// acts on nothing after its stop signal and ends by itself. Ending a thread forcibly could leave
-// a lock or the library state of the whole browser process half changed, so that is done only
-// for a thread that could not be given a stop signal.
+// The stop mark is one for the machine: a tab without a running thread leaves another tab's.
+void CShakeBHO::MarkCheckThreadToStop() {
+    if (CheckThreadRuns()) shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
+}
+
+// The tab's check thread is told to stop and waited for. A thread that is still inside an
+// exchange with a silent service when the time is up is left to finish it: it acts on nothing
+// after its stop signal and ends by itself. Ending a thread forcibly could leave a lock or the
+// library state of the whole browser process half changed, so that is done only for a thread
+// that could not be given a stop signal.
 void CShakeBHO::StopCheckThread() {
-    shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
+    MarkCheckThreadToStop();
     const bool canStop = checkState_ && checkState_->m_hStopEvent;
     if (checkState_) checkState_->RequestStop();
     const DWORD limit = shake_da.g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;

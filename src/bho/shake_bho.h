@@ -60,11 +60,11 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     HWND FindIES();
     void InsertTip(IHTMLDocument2* document, bool found);
 
-    // The activation and the tab's check threads.
+    // The activation and the tab's check thread.
     void activate();
     void unActive();
-    HANDLE startCheckShake();
-    void KeepCheckThread(HANDLE thread);
+    // Starts the tab's check thread, or wakes the one it runs: a tab never runs two.
+    void startCheckShake();
 
     IWebBrowser2* Browser() const noexcept { return m_spWebBrowser.Get(); }
     LONG TabNumber() const noexcept { return m_nTabNumber; }
@@ -82,6 +82,8 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     bool StartMachineRun();
     void StartInitialActivation(bool newTab);
     void OpenNewTab();
+    bool CheckThreadRuns() const noexcept;
+    void MarkCheckThreadToStop();
     void StopCheckThread();
     void ForgetPanelIfCreatedHere();
     // The toolbar command: where the button is, then the panel shown again or created.
@@ -93,7 +95,7 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     void CloseHideWindow();
 
     // Runs on a thread of its own, started by the first attach of a machine run: activates with
-    // the service, then has the tab's own thread, through tabWindow, start the check thread.
+    // the service, then has the tab's own thread, through tabWindow, wake the check thread.
     static void InitActive(HWND tabWindow);
 
     void OnQuit();
@@ -112,7 +114,7 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     ShowBrowserPtr m_pShowBrowser;  // the panel's browser, in that same tab
     LONG m_nTabNumber = 0;
     DWORD m_dwCheckThreadId = 0;
-    // Shared with the tab's check threads: the checker role (m_bCheckOwner) and the stop signal.
+    // Shared with the tab's check thread: the checker role (m_bCheckOwner) and the stop signal.
     std::shared_ptr<CheckThreadState> checkState_;
 };
 

@@ -2,7 +2,6 @@
 #include <optional>
 #include <string>
 
-#include "bho/browser_properties.h"
 #include "bho/front_tab.h"
 #include "bho/hidden_window.h"
 #include "bho/shake_bho.h"
@@ -27,7 +26,7 @@ void ReportActivated() {
 void CShakeBHO::activate() {
     WriteLog("activate Start");
     if (ReadActive()) {
-        unique_handle thread(startCheckShake());
+        startCheckShake();
         WriteLog("activate End & Don't need to go Active");
         return;
     }
@@ -36,9 +35,8 @@ void CShakeBHO::activate() {
         SetActive(false);
         WriteLog("Active Fail");
     } else {
-        if (ApplyActivationAnswer(*response, GetKeyValue(*response, L"message")) &&
-            !BrowserBoolIs(m_spWebBrowser.Get(), kHasThreadCheckProperty, 1)) {
-            unique_handle thread(startCheckShake());
+        if (ApplyActivationAnswer(*response, GetKeyValue(*response, L"message"))) {
+            startCheckShake();
         }
         if (ReadActive()) {
             ReportActivated();

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "bho/hidden_window.h"
+#include "com/module.h"
 #include "foundation/critical_section.h"
 
 namespace kvshake {
@@ -18,14 +19,22 @@ struct ThreadTimer {
 
 // Tabs of a process live on several threads, each arming its timers on its own thread.
 CriticalSection g_tipTimersLock;
-std::map<HWND, ThreadTimer> g_tipTimers;  // tab window -> its pending timer
+// Tab window -> its pending timer. Each holds a lock on the module, since the timer's procedure
+// is the module's code.
+std::map<HWND, ThreadTimer> g_tipTimers;
+
+// Under g_tipTimersLock.
+void ForgetTimer(std::map<HWND, ThreadTimer>::iterator entry) {
+    g_tipTimers.erase(entry);
+    Module().Unlock();
+}
 
 UINT_PTR ForgetTimerOf(HWND tabWindow) {
     std::lock_guard<CriticalSection> lock(g_tipTimersLock);
     const auto found = g_tipTimers.find(tabWindow);
     if (found == g_tipTimers.end()) return 0;
     const UINT_PTR timer = found->second.id;
-    g_tipTimers.erase(found);
+    ForgetTimer(found);
     return timer;
 }
 
@@ -36,7 +45,10 @@ bool ArmTipTimer(HWND tabWindow, UINT delayMs) {
     const UINT_PTR timer = ::SetTimer(nullptr, 0, delayMs, sendMsgRMTip);
     if (timer == 0) return false;
     std::lock_guard<CriticalSection> lock(g_tipTimersLock);
-    g_tipTimers[tabWindow] = ThreadTimer{::GetCurrentThreadId(), timer};
+    if (g_tipTimers.insert_or_assign(tabWindow, ThreadTimer{::GetCurrentThreadId(), timer})
+            .second) {
+        Module().Lock();
+    }
     return true;
 }
 
@@ -46,7 +58,7 @@ HWND TakeTipTimerWindow(UINT_PTR timerId) {
     for (auto entry = g_tipTimers.begin(); entry != g_tipTimers.end(); ++entry) {
         if (entry->second.thread != thread || entry->second.id != timerId) continue;
         const HWND tabWindow = entry->first;
-        g_tipTimers.erase(entry);
+        ForgetTimer(entry);
         return tabWindow;
     }
     return nullptr;

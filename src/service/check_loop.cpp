@@ -1,5 +1,5 @@
-// The shake check loop: every tab of an activated browser runs check threads, and exactly one
-// thread on the machine holds the checker role and sends check requests back to back.
+// The shake check loop: every tab runs one check thread, and while the browser is activated
+// exactly one thread on the machine holds the checker role and sends check requests back to back.
 #include "service/check_loop.h"
 
 #include <optional>
@@ -103,7 +103,9 @@ void checkShakeThread(CheckThreadState& state, FrontTab& frontTab) {
 }  // namespace
 
 CheckThreadState::CheckThreadState(LONG tabNumber) noexcept
-    : m_nTabNumber(tabNumber), m_hStopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    : m_nTabNumber(tabNumber),
+      m_hStopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      m_hWakeEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 bool CheckThreadState::StopRequested() const noexcept {
     return ::WaitForSingleObject(m_hStopEvent.get(), 0) == WAIT_OBJECT_0;
@@ -111,12 +113,15 @@ bool CheckThreadState::StopRequested() const noexcept {
 
 void CheckThreadState::RequestStop() noexcept { ::SetEvent(m_hStopEvent.get()); }
 
+void CheckThreadState::Wake() noexcept { ::SetEvent(m_hWakeEvent.get()); }
+
 bool CheckThreadState::PauseOrStop(DWORD ms) const noexcept {
     if (!m_hStopEvent) {
         ::Sleep(ms);
         return false;
     }
-    return ::WaitForSingleObject(m_hStopEvent.get(), ms) == WAIT_OBJECT_0;
+    const HANDLE events[] = {m_hStopEvent.get(), m_hWakeEvent.get()};
+    return ::WaitForMultipleObjects(m_hWakeEvent ? 2 : 1, events, FALSE, ms) == WAIT_OBJECT_0;
 }
 
 CheckOutcome checkShake() {

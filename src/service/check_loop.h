@@ -21,10 +21,13 @@ struct CheckThreadState {
     const LONG m_nTabNumber;
     // Set when the tab detaches: every check thread of the tab ends at its next step.
     unique_handle m_hStopEvent;
+    // Ends the tab's current pause early, so that an activation is acted on at once.
+    unique_handle m_hWakeEvent;
 
     bool StopRequested() const noexcept;
     void RequestStop() noexcept;
-    // Pauses for ms or until a stop is requested; true when stopped.
+    void Wake() noexcept;
+    // Pauses for ms, until a wake or until a stop is requested; true when stopped.
     bool PauseOrStop(DWORD ms) const noexcept;
 };
 

@@ -56,6 +56,7 @@ class TabActivationTest : public InProcessTabTest {
 TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
     AttachedTab tab;
+    EXPECT_TRUE(LogHas("Create New Thread To Check"));  // inactive, the tab checks all the same
     MessageRecorder front;
     shake_da.g_HideWindowHwnd = front.Window();
     tab.Bho().activate();
@@ -64,18 +65,36 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
     EXPECT_EQ(Stored(kSidValue), L"s-42");
     EXPECT_TRUE(ReadActive());
     EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);
-    // "HasThreadCheck" holds exactly 1, so a second activation starts no thread.
+    // The tab's thread runs on: no activation, with the browser active or not, starts another.
     SetActive(false);
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-43"})") + "]");
     tab.Bho().activate();
     EXPECT_EQ(Stored(kSidValue), L"s-43");
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);
+    tab.Bho().activate();
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
 }
 
-// The activation thread waits for the tab's hidden window, and through it hands the check
-// thread to the tab's own thread, which pumps here.
-TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabKeepsTheCheckThread) {
+// Bound from the second tab, which then closes: the first tab, attached while the browser was
+// inactive, takes the checker role within one pause.
+TEST_F(TabActivationTest, TabAttachedInactiveChecksOnWhenTheBindingTabCloses) {
+    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
+    AttachedTab first;
+    {
+        AttachedTab second;
+        second.Bho().activate();
+        ASSERT_TRUE(WaitUntil([&] {
+            return shake_da.g_bHasCheckThread &&
+                   shake_da.g_nCheckTabNum == second.Bho().TabNumber();
+        }));
+    }
+    const size_t checks = standin::RequestsTo("shakecheck").size();
+    EXPECT_TRUE(
+        WaitUntil([&] { return standin::RequestsTo("shakecheck").size() > checks; }, 5000 + 2000));
+}
+
+// The activation thread waits for the tab's hidden window, and through it has the tab's own
+// thread, which pumps here, wake the tab's check thread to take the checker role.
+TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheCheckerRole) {
     StartMachineRun();
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
     AttachedTab tab;
@@ -85,12 +104,13 @@ TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabKeepsTheCheckT
     for (const char* line :
          {"[INFO]After CreateThread to initActive\r\n",
           "[INFO]InitHideWindow, CreateWindow Suc\r\n", "[INFO]InitActive Start\r\n",
-          "[INFO]In ActiveSuc, Send Msg End\r\n",
-          "[INFO]Create New Thread To Check, ThreadID :", "[INFO]ActivateSuc End\r\n"}) {
+          "[INFO]In ActiveSuc, Send Msg End\r\n", "[INFO]ActivateSuc End\r\n"}) {
         at = log.find(line, at);
         ASSERT_NE(at, std::string::npos) << line << " in order in\n" << log;
     }
     EXPECT_EQ(Stored(kSidValue), L"s-1");
+    EXPECT_TRUE(WaitUntil([] { return shake_da.g_bHasCheckThread; }));
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
     EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
 }
 
@@ -115,7 +135,7 @@ TEST_F(TabActivationTest, RefusalOrNoAnswerLeavesTheBrowserInactive) {
         ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]Active Fail\r\n"); })) << ReadLogFile();
         EXPECT_FALSE(ReadActive());
         EXPECT_EQ(Stored(kTokenValue) == L"t-1", c.accountKept);
-        EXPECT_FALSE(LogHas("startCheckShake start"));
+        EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);  // the attach's
     }
 }
 
@@ -126,7 +146,10 @@ TEST_F(TabActivationTest, DetachDuringARunningActivationIsSafeAndLeavesNothing) 
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-0"})") + "," +
                     Answer(R"({"message":"OK","sid":"s-1"})", 1500) + "]");
     RequestActivation();
-    { AttachedTab warmUp; }
+    {
+        AttachedTab warmUp;
+        MessageRecorder::Pump(500);  // and its check thread a first pass
+    }
     const std::optional<DWORD> handlesBefore = HandleCountOfThisProcess();
     ASSERT_TRUE(handlesBefore) << "the handle table cannot be read";
     StartMachineRun();
@@ -139,7 +162,7 @@ TEST_F(TabActivationTest, DetachDuringARunningActivationIsSafeAndLeavesNothing) 
     }
     ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); })) << ReadLogFile();
     MessageRecorder::Pump(200);
-    EXPECT_FALSE(LogHas("startCheckShake start"));
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);  // the attach's
     EXPECT_EQ(browser->References(), 1u);
     EXPECT_EQ(HandleCountOfThisProcess(), handlesBefore);
 }

@@ -167,7 +167,7 @@ class CheckLoopPassesTest : public InProcessTabTest {
     int CheckDelayMs() const override { return 0; }
 };
 
-// Activating an active browser only starts a check thread.
+// Activating an active browser only wakes the tab's check thread.
 TEST_F(CheckLoopPassesTest, PassesLeaveTheHandleCountFlat) {
     AttachedTab tab;
     SetActive(true);
@@ -182,7 +182,7 @@ TEST_F(CheckLoopPassesTest, PassesLeaveTheHandleCountFlat) {
 }
 
 // A tab stopped during its pause, and a tab that quits, each end their thread, which takes its
-// own stop mark back.
+// own stop mark back. A tab without a thread leaves the mark of another's.
 TEST_F(CheckLoopPassesTest, StoppedThreadsEndAndClearTheirMark) {
     SetActive(true);
     AttachedTab checker;
@@ -197,6 +197,9 @@ TEST_F(CheckLoopPassesTest, StoppedThreadsEndAndClearTheirMark) {
     const size_t checks = standin::RequestCount();
     MessageRecorder::Pump(500);
     EXPECT_EQ(standin::RequestCount(), checks);
+    shake_da.g_dwDeadThreadId = 1234;
+    { AttachedTab withoutBrowser(nullptr); }
+    EXPECT_EQ(shake_da.g_dwDeadThreadId, 1234u);
 }
 
 }  // namespace
