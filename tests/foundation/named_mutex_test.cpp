@@ -1,6 +1,8 @@
 #include "foundation/named_mutex.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <string>
 
@@ -36,6 +38,26 @@ TEST(NamedMutexTest, LockOwnsTheMutexUntilUnlockAndTheScopedLockPublishesItsHand
     }
     EXPECT_EQ(sharedHandle, nullptr);
     EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
+}
+
+// Protected Mode tabs (low integrity) and tabs of medium integrity share the mutexes: its low
+// label refuses nobody's release, and everybody may wait for it and release it, no more.
+TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
+    const std::wstring name = UniqueName(L"label");
+    HANDLE mutex = LockNamedMutex(name.c_str());
+    ASSERT_NE(mutex, nullptr);
+    constexpr SECURITY_INFORMATION kParts = DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, kParts, nullptr, nullptr, nullptr, nullptr,
+                                &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                       kParts, &text, nullptr));
+    EXPECT_EQ(std::wstring(text), L"D:(A;;0x100001;;;WD)S:(ML;;NW;;;LW)");
+    ::LocalFree(text);
+    ::LocalFree(descriptor);
+    UnlockNamedMutex(mutex);
 }
 
 TEST(NamedMutexTest, MutexAbandonedByAKilledProcessGoesToTheNextLock) {
