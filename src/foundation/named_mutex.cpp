@@ -22,24 +22,6 @@ constexpr const wchar_t* kMutexSecurity[] = {
     L"D:(A;;0x00100001;;;WD)",
 };
 
-struct local_traits {
-    using type = PSECURITY_DESCRIPTOR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::LocalFree(value); }
-};
-using unique_security_descriptor = unique_any<local_traits>;
-
-unique_security_descriptor MutexSecurity() noexcept {
-    unique_security_descriptor descriptor;
-    for (const wchar_t* form : kMutexSecurity) {
-        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(form, SDDL_REVISION_1,
-                                                                   descriptor.put(), nullptr)) {
-            break;
-        }
-    }
-    return descriptor;
-}
-
 // A new mutex is owned by its creator. When another process created it between our open and our
 // create, we are refused the full rights that CreateMutexW asks of an existing mutex, or handed
 // it unowned; either way it is opened and waited for again.
@@ -47,7 +29,7 @@ HANDLE OpenOrCreate(const wchar_t* name, bool& owned) noexcept {
     constexpr int kAttempts = 3;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (HANDLE mutex = ::OpenMutexW(kMutexRights, FALSE, name)) return mutex;
-        const unique_security_descriptor descriptor = MutexSecurity();
+        const unique_hlocal descriptor = NamedMutexSecurity();
         SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
         HANDLE mutex = ::CreateMutexW(&attributes, TRUE, name);
         if (mutex) {
@@ -60,6 +42,17 @@ HANDLE OpenOrCreate(const wchar_t* name, bool& owned) noexcept {
 }
 
 }  // namespace
+
+unique_hlocal NamedMutexSecurity() noexcept {
+    unique_hlocal descriptor;
+    for (const wchar_t* form : kMutexSecurity) {
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(form, SDDL_REVISION_1,
+                                                                   descriptor.put(), nullptr)) {
+            break;
+        }
+    }
+    return descriptor;
+}
 
 HANDLE LockNamedMutex(const wchar_t* name) noexcept {
     bool owned = false;

@@ -22,6 +22,9 @@ inline constexpr wchar_t kMutexForWrite[] = L"mutexForWrite";
 // Releases a mutex taken with LockNamedMutex and closes the handle that it returned.
 void UnlockNamedMutex(HANDLE mutex) noexcept;
 
+// The security descriptor that the named mutexes are created with; null when none could be made.
+unique_hlocal NamedMutexSecurity() noexcept;
+
 // The log line of a named mutex that could not be had.
 std::string LockFailureText(const wchar_t* name, DWORD error);
 

@@ -45,12 +45,12 @@ struct Exchange {
     unique_hinternet request;
 };
 
-// Set on the root handle, the limits hold for the connection and the request made from it.
-bool LimitWaits(HINTERNET root, DWORD timeoutMs) {
+// Set on the request itself, which makes the connection when it is sent.
+bool LimitWaits(HINTERNET request, DWORD timeoutMs) {
     if (timeoutMs == kLibraryTimeouts) return true;
     for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                                INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-        if (!::InternetSetOptionW(root, option, &timeoutMs, sizeof(timeoutMs))) return false;
+        if (!::InternetSetOptionW(request, option, &timeoutMs, sizeof(timeoutMs))) return false;
     }
     return true;
 }
@@ -59,13 +59,13 @@ bool Open(Exchange& exchange, const wchar_t* host, const wchar_t* method, const 
           DWORD timeoutMs) {
     exchange.root.reset(
         ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!exchange.root || !LimitWaits(exchange.root.get(), timeoutMs)) return false;
+    if (!exchange.root) return false;
     exchange.connection.reset(::InternetConnectW(exchange.root.get(), host, kServicePort, L"", L"",
                                                  INTERNET_SERVICE_HTTP, 0, 0));
     if (!exchange.connection) return false;
     exchange.request.reset(::HttpOpenRequestW(exchange.connection.get(), method, path, kHttpVersion,
                                               L"", nullptr, kRequestFlags, 0));
-    return static_cast<bool>(exchange.request);
+    return exchange.request && LimitWaits(exchange.request.get(), timeoutMs);
 }
 
 bool Send(HINTERNET request, std::string& body) {
