@@ -13,12 +13,10 @@ namespace kvshake {
 // (no connection, a failed send, an unreadable status, any status but 200, 401 and 407).
 // A 200 with an empty body gives an empty text. A body over 1 MiB is a failed exchange too;
 // that and a time-out are the failures that are logged.
-
 //
 // An exchange made on a tab's thread must not freeze the tab on a dead network: connecting,
-// sending and receiving may each take timeoutMs at most, and a time-out fails the exchange (and
-// is logged). kLibraryTimeouts keeps WinINet's own limits, for the check request, which the
-// service may hold.
+// sending and receiving may each take timeoutMs at most. kLibraryTimeouts keeps WinINet's own
+// limits, for the check request, which the service may hold.
 inline constexpr DWORD kTabThreadTimeoutMs = 30000;
 inline constexpr DWORD kLibraryTimeouts = 0;
 
