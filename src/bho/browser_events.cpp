@@ -14,14 +14,16 @@ constexpr wchar_t kNickTestName[] = L"nicktest";
 constexpr DISPID kNickTestId = 28004;
 }  // namespace
 
+// The object has no type information to hand out.
 STDMETHODIMP CShakeBHO::GetTypeInfoCount(UINT* count) {
-    if (count) *count = 1;
+    if (!count) return E_POINTER;
+    *count = 0;
     return S_OK;
 }
 
 STDMETHODIMP CShakeBHO::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     if (info) *info = nullptr;
-    return S_OK;
+    return DISP_E_BADINDEX;
 }
 
 // Only the name "nicktest", in any letter case, is known; the first one found gets its id.

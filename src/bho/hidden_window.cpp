@@ -5,6 +5,7 @@
 #include "bho/tip_timer.h"
 #include "com/module.h"
 #include "foundation/log.h"
+#include "foundation/message_filter.h"
 #include "foundation/shared_state.h"
 #include "foundation/text.h"
 
@@ -74,6 +75,14 @@ std::wstring HiddenWindowClassName(LONG tabNumber) {
     return kHideWindowClassPrefix + std::to_wstring(tabNumber);
 }
 
+void LetPrivateMessagesIn(HWND window) noexcept {
+    if (!AllowMessagesFromLowerIntegrity(
+            window, {WM_UP_UPLOAD, WM_RMTIP, WM_ICON_ACTIVE, WM_ICON_INACTIVE, WM_REFRESH_PAGE})) {
+        WriteError(StringPrintf("Private messages not let in, Error Code:%d",
+                                static_cast<int>(::GetLastError())));
+    }
+}
+
 bool RegisterShakeWindowClass(const wchar_t* className) {
     WNDCLASSW windowClass{};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -102,6 +111,7 @@ void CShakeBHO::InitHideWindow() {
         return;
     }
     WriteLog("InitHideWindow, CreateWindow Suc");
+    LetPrivateMessagesIn(m_hHideWnd);
     PutBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty,
                        ScopedVariant::Int32(HandleToLong(m_hHideWnd)));
     shake_da.g_HideWindowHwnd = m_hHideWnd;  // the newest tab is taken to be in front

@@ -24,6 +24,11 @@ std::wstring HiddenWindowClassName(LONG tabNumber);
 // Registers a class of the hidden and panel windows, with ShakeWindowProc, in the module.
 bool RegisterShakeWindowClass(const wchar_t* className);
 
+// Lets the private messages that other processes send reach window, from tabs of a lower
+// integrity level too. WM_GOPAGE and WM_KEEP_CHECK_THREAD stay out: they never leave their
+// process, and WM_GOPAGE carries a pointer into it.
+void LetPrivateMessagesIn(HWND window) noexcept;
+
 // The window procedure of the hidden windows and of the panel windows.
 LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

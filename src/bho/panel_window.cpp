@@ -77,6 +77,7 @@ void CShakeBHO::CreatePanel() {
         return;
     }
     WriteLog("Create Window Suc");
+    LetPrivateMessagesIn(m_hShowWnd);
     shake_da.g_hwnd = m_hShowWnd;
     RECT client{};
     ::GetClientRect(m_hShowWnd, &client);

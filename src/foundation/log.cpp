@@ -49,11 +49,19 @@ template <typename LineWriter>
 void WriteUnderLock(bool reportOpenFailure, LineWriter writeLine) noexcept {
     if (!g_bLogOn) return;
     try {
-        ScopedNamedMutex lock(kMutexForWrite, shake_da_write.g_hMutexForWrite);
+        ScopedNamedMutex lock(kMutexForWrite, shake_da_write.g_hMutexForWrite,
+                              OnLockFailure::StayQuiet);
         unique_file file = OpenLogFile(OPEN_ALWAYS);
         if (!file) {
             if (reportOpenFailure) ::OutputDebugStringW(kCreateFailMessage);
             return;
+        }
+        // The file is opened without sharing, so an unlocked line is at worst lost, never torn.
+        if (!lock.Held()) {
+            WriteBytes(file.get(), TimeStamp()
+                                       .append("[Error]")
+                                       .append(LockFailureText(kMutexForWrite, lock.Error()))
+                                       .append("\r\n"));
         }
         writeLine(file.get());
     } catch (...) {

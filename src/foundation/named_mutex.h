@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "foundation/unique_resource.h"
 
 namespace kvshake {
@@ -12,18 +14,31 @@ inline constexpr wchar_t kMutexForWrite[] = L"mutexForWrite";
 
 // Opens the named mutex, or creates it when no process has yet, and waits for it without a
 // time-out. The calling thread owns the mutex when this returns; a mutex abandoned by a thread
-// that ended while owning it counts as acquired. Null only when the mutex could not be created.
+// that ended while owning it counts as acquired. A mutex is made so that every tab of the user,
+// whatever its integrity level, can open it, and is opened with just the rights to wait for it
+// and release it. Null when it could be neither opened nor created; the last error says why.
 [[nodiscard]] HANDLE LockNamedMutex(const wchar_t* name) noexcept;
 
 // Releases a mutex taken with LockNamedMutex and closes the handle that it returned.
 void UnlockNamedMutex(HANDLE mutex) noexcept;
 
+// The security descriptor that the named mutexes are created with; null when none could be made.
+unique_hlocal NamedMutexSecurity() noexcept;
+
+// The log line of a named mutex that could not be had.
+std::string LockFailureText(const wchar_t* name, DWORD error);
+
+enum class OnLockFailure { WriteToLog, StayQuiet };
+
 // Holds a named mutex for the life of the object. While held, the handle is published in the
 // mutex's shared handle variable (g_hMutexForActive and the like), which therefore only ever
 // holds the current holder's handle; it is cleared before the mutex is given back.
+// A mutex that cannot be had leaves the scope unlocked; that is written to the log with its error
+// code, except by the log itself, whose lines take this very lock.
 class ScopedNamedMutex {
   public:
-    ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle) noexcept;
+    ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle,
+                     OnLockFailure onFailure = OnLockFailure::WriteToLog) noexcept;
     ~ScopedNamedMutex();
     ScopedNamedMutex(const ScopedNamedMutex&) = delete;
     ScopedNamedMutex& operator=(const ScopedNamedMutex&) = delete;
@@ -31,9 +46,14 @@ class ScopedNamedMutex {
     // Gives the mutex back before the end of the scope; the destructor then does nothing.
     void Unlock() noexcept;
 
+    bool Held() const noexcept { return mutex_ != nullptr; }
+    // Why the mutex could not be had; ERROR_SUCCESS when it was.
+    DWORD Error() const noexcept { return error_; }
+
   private:
     HANDLE& sharedHandle_;
     HANDLE mutex_;
+    DWORD error_ = ERROR_SUCCESS;
 };
 
 }  // namespace kvshake

@@ -9,17 +9,25 @@
 
 namespace kvshake {
 
-std::optional<std::string> WideToAnsi(const wchar_t* text) {
+namespace {
+
+std::optional<std::string> WideToCodePage(UINT codePage, const wchar_t* text) {
     if (!text) return std::nullopt;
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    const int size = ::WideCharToMultiByte(codePage, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (size <= 0) return std::nullopt;
     std::string result(size, '\0');
-    if (!::WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), size, nullptr, nullptr)) {
+    if (!::WideCharToMultiByte(codePage, 0, text, -1, result.data(), size, nullptr, nullptr)) {
         return std::nullopt;
     }
     result.resize(size - 1);  // drop the terminator
     return result;
 }
+
+}  // namespace
+
+std::optional<std::string> WideToAnsi(const wchar_t* text) { return WideToCodePage(CP_ACP, text); }
+
+std::optional<std::string> WideToUtf8(const wchar_t* text) { return WideToCodePage(CP_UTF8, text); }
 
 std::optional<std::wstring> AnsiToWide(const char* text) {
     if (!text) return std::nullopt;
@@ -29,15 +37,6 @@ std::optional<std::wstring> AnsiToWide(const char* text) {
     if (!::MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), size)) return std::nullopt;
     result.resize(size - 1);
     return result;
-}
-
-int AnsiToUtf8(const char* text, char* buffer, int capacity) {
-    const std::optional<std::wstring> wide = AnsiToWide(text);
-    if (!wide) return 0;
-    const int needed =
-        ::WideCharToMultiByte(CP_UTF8, 0, wide->c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0 || capacity < needed) return 0;
-    return ::WideCharToMultiByte(CP_UTF8, 0, wide->c_str(), -1, buffer, needed, nullptr, nullptr);
 }
 
 namespace {

@@ -16,10 +16,9 @@ std::optional<std::string> WideToAnsi(const wchar_t* text);
 // System ANSI code page text into UTF-16. Nothing for null input or a failed conversion.
 std::optional<std::wstring> AnsiToWide(const char* text);
 
-// Converts system ANSI code page text and its terminator into UTF-8 in the caller's buffer.
-// Returns the bytes written, terminator included. A text that does not fit whole is not
-// converted at all: the result is 0 and the buffer is left untouched (also for null input).
-int AnsiToUtf8(const char* text, char* buffer, int capacity);
+// UTF-16 up to the first NUL into UTF-8, every character kept. Nothing for null input or a failed
+// conversion.
+std::optional<std::string> WideToUtf8(const wchar_t* text);
 
 // Form-encodes bytes: C-locale letters and digits stay, C-locale white space becomes '+',
 // every other byte becomes %XX with upper-case hex digits.

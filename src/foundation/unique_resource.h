@@ -68,8 +68,16 @@ struct hkey_traits {
     static void close(type value) noexcept { ::RegCloseKey(value); }
 };
 
+// Memory that the system hands out to be freed with LocalFree (security descriptors and the like).
+struct hlocal_traits {
+    using type = HLOCAL;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::LocalFree(value); }
+};
+
 using unique_handle = unique_any<handle_traits>;
 using unique_file = unique_any<file_handle_traits>;
 using unique_hkey = unique_any<hkey_traits>;
+using unique_hlocal = unique_any<hlocal_traits>;
 
 }  // namespace kvshake

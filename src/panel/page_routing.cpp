@@ -80,8 +80,11 @@ void CWebBrowser::OnDocumentComplete(IDispatch* frame) {
     const std::wstring href = ReadText(location.Get(), &IHTMLLocation::get_href).value_or(L"");
     WriteWCharLog("Load Href:", href.c_str());
 
+    // Only the service's own page, over TLS, hands over an account.
+    const std::wstring protocol =
+        ReadText(location.Get(), &IHTMLLocation::get_protocol).value_or(L"");
     const std::wstring account = WindowNameOf(*document.Get());
-    if (hostname == kServiceHost && !account.empty()) {
+    if (hostname == kServiceHost && protocol == L"https:" && !account.empty()) {
         WriteLog("Login Suc");
         SaveAccount(account);
         ShowPanelPage(kStatusPage, kStatusUrl);  // the status page loads after the activation

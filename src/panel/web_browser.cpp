@@ -123,7 +123,11 @@ STDMETHODIMP CWebBrowser::TranslateAccelerator(LPMSG, const GUID*, DWORD) { retu
 
 STDMETHODIMP CWebBrowser::GetOptionKeyPath(LPOLESTR*, DWORD) { return E_FAIL; }
 
-STDMETHODIMP CWebBrowser::GetDropTarget(IDropTarget*, IDropTarget**) { return S_OK; }
+// The control keeps its own drop target.
+STDMETHODIMP CWebBrowser::GetDropTarget(IDropTarget*, IDropTarget** target) {
+    if (target) *target = nullptr;
+    return E_NOTIMPL;
+}
 
 STDMETHODIMP CWebBrowser::GetExternal(IDispatch** external) {
     if (!external) return E_POINTER;

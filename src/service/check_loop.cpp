@@ -126,7 +126,8 @@ bool CheckThreadState::PauseOrStop(DWORD ms) const noexcept {
 
 CheckOutcome checkShake() {
     WriteLog("check start");
-    const std::optional<std::wstring> response = GetData(kServiceHost, CheckPath().c_str());
+    const std::optional<std::wstring> response =
+        GetData(kServiceHost, CheckPath().c_str(), kLibraryTimeouts);
     WriteWCharLog("check result: ", ResponseText(response));
     return CheckOutcomeOf(response);
 }

@@ -45,7 +45,18 @@ struct Exchange {
     unique_hinternet request;
 };
 
-bool Open(Exchange& exchange, const wchar_t* host, const wchar_t* method, const wchar_t* path) {
+// Set on the request itself, which makes the connection when it is sent.
+bool LimitWaits(HINTERNET request, DWORD timeoutMs) {
+    if (timeoutMs == kLibraryTimeouts) return true;
+    for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                               INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+        if (!::InternetSetOptionW(request, option, &timeoutMs, sizeof(timeoutMs))) return false;
+    }
+    return true;
+}
+
+bool Open(Exchange& exchange, const wchar_t* host, const wchar_t* method, const wchar_t* path,
+          DWORD timeoutMs) {
     exchange.root.reset(
         ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!exchange.root) return false;
@@ -54,7 +65,7 @@ bool Open(Exchange& exchange, const wchar_t* host, const wchar_t* method, const 
     if (!exchange.connection) return false;
     exchange.request.reset(::HttpOpenRequestW(exchange.connection.get(), method, path, kHttpVersion,
                                               L"", nullptr, kRequestFlags, 0));
-    return static_cast<bool>(exchange.request);
+    return exchange.request && LimitWaits(exchange.request.get(), timeoutMs);
 }
 
 bool Send(HINTERNET request, std::string& body) {
@@ -73,17 +84,30 @@ std::optional<DWORD> StatusCode(HINTERNET request) {
     return status;
 }
 
-// Reads until a read fails or reports no bytes; appends to body when given one. False when the
-// body grew past kMaxResponseBytes.
-bool ReadBody(HINTERNET request, DWORD chunkBytes, std::string* body) {
+// A time-out fails the exchange whichever step it cut short, and is logged.
+bool TimedOut(const char* step) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_INTERNET_TIMEOUT) return false;
+    WriteError(StringPrintf("%s timed out, Error Code:%d", step, static_cast<int>(error)));
+    return true;
+}
+
+enum class BodyRead { Whole, TooLarge, TimedOut };
+
+// Reads until a read reports no bytes or fails, which ends the body there unless it timed out;
+// appends to body when given one, up to kMaxResponseBytes.
+BodyRead ReadBody(HINTERNET request, DWORD chunkBytes, std::string* body) {
     std::string chunk(chunkBytes, '\0');
     DWORD read = 0;
-    while (::InternetReadFile(request, chunk.data(), chunkBytes, &read) && read != 0) {
+    for (;;) {
+        if (!::InternetReadFile(request, chunk.data(), chunkBytes, &read)) {
+            return TimedOut("InternetReadFile") ? BodyRead::TimedOut : BodyRead::Whole;
+        }
+        if (read == 0) return BodyRead::Whole;
         if (!body) continue;
-        if (body->size() + read > kMaxResponseBytes) return false;
+        if (body->size() + read > kMaxResponseBytes) return BodyRead::TooLarge;
         body->append(chunk.data(), read);
     }
-    return true;
 }
 
 std::wstring DecodeUtf8(const std::string& bytes) {
@@ -96,12 +120,15 @@ std::wstring DecodeUtf8(const std::string& bytes) {
 }
 
 std::optional<std::wstring> Perform(const wchar_t* host, const wchar_t* method, const wchar_t* path,
-                                    std::string body) {
+                                    std::string body, DWORD timeoutMs) {
     Exchange exchange;
-    if (!Open(exchange, host, method, path)) return std::nullopt;
+    if (!Open(exchange, host, method, path, timeoutMs)) return std::nullopt;
     HINTERNET request = exchange.request.get();
     for (;;) {
-        if (!Send(request, body)) return std::nullopt;
+        if (!Send(request, body)) {
+            TimedOut("HttpSendRequest");
+            return std::nullopt;
+        }
         const std::optional<DWORD> status = StatusCode(request);
         if (!status) return std::nullopt;
         if (*status == HTTP_STATUS_OK) break;
@@ -109,32 +136,39 @@ std::optional<std::wstring> Perform(const wchar_t* host, const wchar_t* method, 
             return std::nullopt;
         }
         // The body was drained before the prompt, so a dismissed prompt leaves an empty text.
-        ReadBody(request, kDrainChunkBytes, nullptr);
+        if (ReadBody(request, kDrainChunkBytes, nullptr) == BodyRead::TimedOut) {
+            return std::nullopt;
+        }
         if (g_authenticationPrompt(request) != ERROR_INTERNET_FORCE_RETRY) break;
     }
     std::string received;
-    if (!ReadBody(request, kReadChunkBytes, &received)) {
-        WriteError(StringPrintf("Response larger than %u bytes, dropped",
-                                static_cast<unsigned>(kMaxResponseBytes)));
-        return std::nullopt;
+    switch (ReadBody(request, kReadChunkBytes, &received)) {
+        case BodyRead::Whole:
+            return DecodeUtf8(received);
+        case BodyRead::TooLarge:
+            WriteError(StringPrintf("Response larger than %u bytes, dropped",
+                                    static_cast<unsigned>(kMaxResponseBytes)));
+            return std::nullopt;
+        case BodyRead::TimedOut:
+            break;
     }
-    return DecodeUtf8(received);
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<std::wstring> GetData(const wchar_t* host, const wchar_t* path) {
+std::optional<std::wstring> GetData(const wchar_t* host, const wchar_t* path, DWORD timeoutMs) {
     try {
-        return Perform(host, L"GET", path, std::string());
+        return Perform(host, L"GET", path, std::string(), timeoutMs);
     } catch (...) {
         return std::nullopt;
     }
 }
 
-std::optional<std::wstring> PostData(const wchar_t* host, const wchar_t* path,
-                                     const wchar_t* body) {
+std::optional<std::wstring> PostData(const wchar_t* host, const wchar_t* path, const wchar_t* body,
+                                     DWORD timeoutMs) {
     try {
-        return Perform(host, L"POST", path, WideToAnsi(body).value_or(std::string()));
+        return Perform(host, L"POST", path, WideToAnsi(body).value_or(std::string()), timeoutMs);
     } catch (...) {
         return std::nullopt;
     }

@@ -1,7 +1,5 @@
 #include "service/picture_upload.h"
 
-#include <vector>
-
 #include "foundation/log.h"
 #include "foundation/text.h"
 #include "service/http_transport.h"
@@ -16,19 +14,10 @@ constexpr wchar_t kNotAWebPageBody[] = L"stat=notfound";
 
 bool IsUtf8Continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
-// The UTF-8 form of text whatever its length: a code-page byte becomes at most three.
-std::string WholeUtf8(const std::string& ansi) {
-    std::vector<char> buffer(ansi.size() * 3 + 1);
-    const int written = AnsiToUtf8(ansi.c_str(), buffer.data(), static_cast<int>(buffer.size()));
-    return written > 0 ? std::string(buffer.data(), written - 1) : std::string();
-}
-
 }  // namespace
 
 std::string Utf8Title(const std::wstring& title) {
-    const std::optional<std::string> ansi = WideToAnsi(title.c_str());
-    if (!ansi) return std::string();
-    std::string utf8 = WholeUtf8(*ansi);
+    std::string utf8 = WideToUtf8(title.c_str()).value_or(std::string());
     if (utf8.size() < kTitleBufferBytes) return utf8;
     // Too long for the buffer: keep the whole characters that fit beside the terminator.
     size_t length = kTitleBufferBytes - 1;

@@ -26,8 +26,8 @@ class ShakeUpload {
     std::wstring path_;
 };
 
-// The UTF-8 bytes of the title as the body carries them: through the system ANSI code page, and
-// cut at a character boundary to fit the title buffer with its terminator when it is longer.
+// The UTF-8 bytes of the title as the body carries them: every character of it, straight from
+// UTF-16, cut at a character boundary to fit the title buffer with its terminator when longer.
 inline constexpr size_t kTitleBufferBytes = 1024;
 std::string Utf8Title(const std::wstring& title);
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bho/hidden_window.h"
@@ -14,6 +15,7 @@
 #include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
 #include "com/module.h"
+#include "foundation/message_filter.h"
 #include "foundation/settings_store.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
@@ -237,6 +239,37 @@ TEST_F(ShakeBhoInProcessTest, WindowsAndTipTimersKeepTheModuleLoaded) {
     EXPECT_TRUE(WaitUntil([&] { return Module().GetLockCount() == locks + 1; }));  // it fired
     AttachedTab(browser).Browser()->FireQuit();
     EXPECT_EQ(Module().GetLockCount(), locks);
+}
+
+std::vector<std::pair<HWND, UINT>> g_filterCalls;
+BOOL WINAPI RecordFilterCall(HWND window, UINT message, DWORD action, void*) {
+    g_filterCalls.emplace_back(window, message);
+    return action == 1;  // MSGFLT_ALLOW
+}
+
+// Protected Mode tabs send to tabs of higher integrity what crosses processes. Wine has both
+// filter functions; Windows XP has neither, and a tab is made there as anywhere.
+TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInThePrivateMessagesFromOtherProcesses) {
+    const MessageFilterFunctions recording{RecordFilterCall, nullptr};
+    SetMessageFilterFunctionsForTesting(&recording);
+    AttachedTab tab;
+    const HWND hidden = tab.Bho().HiddenWindow();
+    EXPECT_EQ(g_filterCalls, (std::vector<std::pair<HWND, UINT>>{{hidden, WM_UP_UPLOAD},
+                                                                 {hidden, WM_RMTIP},
+                                                                 {hidden, WM_ICON_ACTIVE},
+                                                                 {hidden, WM_ICON_INACTIVE},
+                                                                 {hidden, WM_REFRESH_PAGE}}));
+
+    const MessageFilterFunctions none =
+        LookUpMessageFilterFunctions(::GetModuleHandleW(L"kernel32.dll"));
+    EXPECT_FALSE(none.perWindow || none.perProcess);
+    SetMessageFilterFunctionsForTesting(&none);
+    EXPECT_TRUE(AllowMessagesFromLowerIntegrity(hidden, {WM_UP_UPLOAD}));
+    SetMessageFilterFunctionsForTesting(nullptr);
+    const MessageFilterFunctions wine =
+        LookUpMessageFilterFunctions(::GetModuleHandleW(L"user32.dll"));
+    EXPECT_TRUE(wine.perWindow && wine.perProcess);
+    EXPECT_TRUE(AllowMessagesFromLowerIntegrity(hidden, {WM_UP_UPLOAD}));
 }
 
 // A new tab of an activated browser keeps its check thread's handle until detach. A first

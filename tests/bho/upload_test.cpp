@@ -138,16 +138,17 @@ TEST_F(UploadTest, TipSaysAPictureIsSentExactlyWhenOneIs) {
     }
 }
 
+// The title keeps characters that the code page lacks: a no-break space, an emoji.
 TEST_F(UploadTest, OnlyTheTitleIsEncodedAndAMissingAccountIsSentEmptyCp936) {
     ClearAccount();
-    const std::vector<RecordedRequest> uploads = Upload(
-        PageDouble::Create(Page(L"A&B C \u4e2d\u6587", {Image(L"p.jpg?x=1&y=2", 640, 480)})));
+    const std::vector<RecordedRequest> uploads = Upload(PageDouble::Create(
+        Page(L"A&B C \u4e2d\u6587\u00a07\U0001F600", {Image(L"p.jpg?x=1&y=2", 640, 480)})));
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_EQ(Target(uploads[0]),
               "POST /cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=&sid=");
     EXPECT_EQ(uploads[0].Body(),
-              "title=A%26B+C+%E4%B8%AD%E6%96%87&pageurl=http://pages.test/gallery?a=1&b=2"
-              "&url=p.jpg?x=1&y=2");
+              "title=A%26B+C+%E4%B8%AD%E6%96%87%C2%A07%F0%9F%98%80"
+              "&pageurl=http://pages.test/gallery?a=1&b=2&url=p.jpg?x=1&y=2");
 }
 
 // The title buffer holds 1024 bytes with the terminator; a longer title keeps the whole

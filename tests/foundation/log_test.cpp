@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "foundation/named_mutex.h"
 #include "foundation/text.h"
 #include "foundation/unique_resource.h"
 #include "support/child_process.h"
@@ -76,6 +77,17 @@ TEST_F(LogTest, OnlyErrorWritersTellTheDebuggerAndOnlyWhenTheFileCannotBeOpened)
     EXPECT_EQ(run.debugStrings, std::vector<std::string>(5, "create log file fail\n"));
     held.reset();
     EXPECT_EQ(ReadLogFile(), "");
+}
+
+// A name taken by an event can be no mutex: the scope runs unlocked, and the log says so.
+TEST_F(LogTest, NamedMutexThatCannotBeHadIsLoggedWithItsErrorCode) {
+    const std::wstring name = UniqueName(L"not-a-mutex");
+    const unique_handle event = NamedEvent(name);
+    HANDLE sharedHandle = nullptr;
+    ScopedNamedMutex lock(name.c_str(), sharedHandle);
+    EXPECT_FALSE(lock.Held());
+    EXPECT_EQ(ReadLogFile(), "14:3:9 45\t[Error]Lock " + std::string(name.begin(), name.end()) +
+                                 " fail, Error Code:6\r\n");
 }
 
 TEST_F(LogTest, LinesFromTwoProcessesNeverInterleave) {

@@ -1,6 +1,8 @@
 #include "foundation/named_mutex.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <string>
 
@@ -36,6 +38,40 @@ TEST(NamedMutexTest, LockOwnsTheMutexUntilUnlockAndTheScopedLockPublishesItsHand
     }
     EXPECT_EQ(sharedHandle, nullptr);
     EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
+}
+
+// Protected Mode tabs (low integrity) and tabs of medium integrity share the mutexes: everybody
+// may wait for one and release it, no more, and its low label refuses nobody that. Wine keeps no
+// label on a mutex, so the label is read from the descriptor that the mutexes are made with.
+TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
+    const std::wstring name = UniqueName(L"label");
+    HANDLE mutex = LockNamedMutex(name.c_str());
+    ASSERT_NE(mutex, nullptr);
+    unique_hlocal read;
+    ASSERT_EQ(::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, read.put()),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    UnlockNamedMutex(mutex);
+    unique_hlocal text;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        read.get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+        reinterpret_cast<wchar_t**>(text.put()), nullptr));
+    EXPECT_EQ(std::wstring(static_cast<wchar_t*>(text.get())), L"D:(A;;0x100001;;;WD)");
+
+    const unique_hlocal made = NamedMutexSecurity();
+    BOOL present = FALSE, defaulted = FALSE;
+    ACL* sacl = nullptr;
+    void* ace = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorSacl(made.get(), &present, &sacl, &defaulted) && sacl);
+    ASSERT_EQ(sacl->AceCount, 1);
+    ASSERT_TRUE(::GetAce(sacl, 0, &ace));
+    const auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
+    unique_hlocal sid;
+    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<DWORD*>(&label->SidStart),
+                                         reinterpret_cast<wchar_t**>(sid.put())));
+    EXPECT_EQ(std::wstring(static_cast<wchar_t*>(sid.get())), L"S-1-16-4096");  // low
 }
 
 TEST(NamedMutexTest, MutexAbandonedByAKilledProcessGoesToTheNextLock) {

@@ -80,6 +80,12 @@ TEST_F(ExportsTest, HelperObjectAnswersExactlyItsInterfacesAndTheirCallsBeforeIt
     EXPECT_EQ(ids[0], -1);
     EXPECT_EQ(ids[1], 28004);
     EXPECT_EQ(ids[2], -1);
+    UINT count = 1;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 0u);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), DISP_E_BADINDEX);
+    EXPECT_EQ(info, nullptr);
 }
 
 TEST_F(ExportsTest, ModuleStaysWhileAHelperObjectOrAServerLockLives) {

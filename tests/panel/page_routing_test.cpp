@@ -107,7 +107,8 @@ TEST_F(PageRoutingTest, OnlyTheServiceFrameNamingTheAccountLogsIn) {
     const std::pair<std::wstring, const wchar_t*> notLogins[] = {
         {L"https://other.test/bind", kAccount},
         {kBindUrl, L""},
-        {L"https://LOCALHOST/bind", kAccount}};
+        {L"https://LOCALHOST/bind", kAccount},
+        {std::wstring(L"http://") + kServiceHost + L"/bind", kAccount}};
     for (const auto& [url, name] : notLogins) {
         SCOPED_TRACE(std::string(url.begin(), url.end()) + (*name ? " named" : " unnamed"));
         fire(url.c_str(), name);

@@ -169,6 +169,9 @@ TEST_F(ControlDoubleTest, PagesGetTheExternalObjectThroughTheUIHandler) {
     EXPECT_EQ(handler->GetExternal(&untouched), S_FALSE);
     EXPECT_EQ(untouched, reinterpret_cast<IDispatch*>(handler));
     EXPECT_EQ(handler->GetExternal(nullptr), E_POINTER);
+    IDropTarget* dropTarget = reinterpret_cast<IDropTarget*>(handler);
+    EXPECT_EQ(handler->GetDropTarget(nullptr, &dropTarget), E_NOTIMPL);
+    EXPECT_EQ(dropTarget, nullptr);
 
     ASSERT_NE(Create(), nullptr);
     ShowPage();

@@ -85,6 +85,17 @@ TEST_F(HttpTransportTest, NoListenerGivesNothing) {
     EXPECT_FALSE(PostData(L"127.0.0.2", L"/shakeupload", L"title=x").has_value());
 }
 
+// A tab's thread is back within the limit, however long the service holds the request.
+TEST_F(HttpTransportTest, ExchangeThatGetsNoAnswerFailsAtItsTimeOut) {
+    constexpr DWORD kLimitMs = 1000;
+    ASSERT_TRUE(standin::Script(R"([{"hang":true},{"hang":true}])"));
+    const DWORD start = ::GetTickCount();
+    EXPECT_FALSE(GetData(kServiceHost, L"/shakecheck", kLimitMs).has_value());
+    EXPECT_FALSE(PostData(kServiceHost, L"/shakeupload", L"title=x", kLimitMs).has_value());
+    EXPECT_LT(::GetTickCount() - start, 2 * kLimitMs + 10000);
+    EXPECT_EQ(standin::RequestCount(), 2u);
+}
+
 int g_prompts = 0;
 DWORD RetryOnceThenCancel(HINTERNET) {
     return ++g_prompts == 1 ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;

@@ -359,7 +359,8 @@ const std::map<std::wstring, Command>& Commands() {
          }},
         {L"trylock",
          [](Words& words) {
-             unique_handle mutex(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, words.Text().c_str()));
+             unique_handle mutex(
+                 ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, words.Text().c_str()));
              const DWORD wait = mutex ? ::WaitForSingleObject(mutex.get(), 0) : WAIT_FAILED;
              const bool acquired = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
              std::printf("%s\n", !mutex ? "missing" : acquired ? "free" : "busy");
