@@ -24,10 +24,12 @@ void ReportActivated() {
 
 }  // namespace
 
-void CShakeBHO::activate() {
+void CShakeBHO::activate() { ActivateFromPanel(this); }
+
+void ActivateFromPanel(CShakeBHO* tab) {
     WriteLog("activate Start");
     if (ReadActive()) {
-        unique_handle thread(startCheckShake());
+        if (tab) unique_handle thread(tab->startCheckShake());
         WriteLog("activate End & Don't need to go Active");
         return;
     }
@@ -36,9 +38,9 @@ void CShakeBHO::activate() {
         SetActive(false);
         WriteLog("Active Fail");
     } else {
-        if (ApplyActivationAnswer(*response, GetKeyValue(*response, L"message")) &&
-            !BrowserBoolIs(m_spWebBrowser.Get(), kHasThreadCheckProperty, 1)) {
-            unique_handle thread(startCheckShake());
+        if (ApplyActivationAnswer(*response, GetKeyValue(*response, L"message")) && tab &&
+            !BrowserBoolIs(tab->Browser(), kHasThreadCheckProperty, 1)) {
+            unique_handle thread(tab->startCheckShake());
         }
         if (ReadActive()) {
             ReportActivated();
