@@ -14,7 +14,8 @@ namespace kvshake {
 class PanelOwner;
 
 // The panel's browser: a WebBrowser control hosted in a window of its own (see
-// ax_host_window.h), one per panel, owned by the tab's helper object. It hears the control's
+// ax_host_window.h), one per panel, owned by whom the panel works for (PanelOwner: the tab's
+// helper object, or the panel window that rundll32 opened). It hears the control's
 // DWebBrowserEvents2 and is the document host's UI handler of the panel's pages, which gives
 // them window.external.
 //
