@@ -122,8 +122,8 @@ bool CShakeBHO::TakeTabNumber() {
 }
 
 // The first attach since the shared block was created (or the first panel opened without the
-// browser) switches the log on as stored, starts a
-// new log file and marks the machine run as begun. It is decided under "mutexForActive", so that
+// browser) switches the log on as stored, starts a new log file and marks the machine run as
+// begun. It is decided under "mutexForActive", so that
 // of processes attaching at the same moment exactly one is first, and every other finds the log
 // switch already set. False for every later attach.
 bool StartMachineRun() {

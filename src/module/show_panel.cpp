@@ -34,6 +34,9 @@ constexpr RECT kControlRect = {0, 0, 520, 360};
 constexpr UINT WM_ACTIVATE_AT_START = WM_APP + 1;
 constexpr UINT kOtherPanelReplyMs = 5000;
 
+// The machine's panel record, g_hwnd, for exchanges with other processes.
+PVOID volatile* PanelRecord() { return reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd); }
+
 // Another panel is open: it is brought back instead of a second one, as the toolbar does.
 void BringBack(HWND panel) {
     WriteLog("ShowPanel Show Window");
@@ -137,8 +140,9 @@ bool StandalonePanel::Open(int show) {
 // The record may name a panel of a process that has ended; one that another process has just
 // taken is left to it.
 bool StandalonePanel::TakePanelRecord(HWND expected) {
-    auto* record = reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd);
-    if (::InterlockedCompareExchangePointer(record, window_, expected) != expected) return false;
+    if (::InterlockedCompareExchangePointer(PanelRecord(), window_, expected) != expected) {
+        return false;
+    }
     shake_da.g_bWindowCreated = true;
     return true;
 }
@@ -176,13 +180,11 @@ LRESULT StandalonePanel::Handle(HWND window, UINT message, WPARAM wParam, LPARAM
             activate();
             if (browser_) RefreshPanelPage(*browser_);
             return 0;
-        case WM_DESTROY: {
-            auto* record = reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd);
-            ::InterlockedCompareExchangePointer(record, nullptr, window);
+        case WM_DESTROY:
+            ::InterlockedCompareExchangePointer(PanelRecord(), nullptr, window);
             window_ = nullptr;
             ::PostQuitMessage(0);
             return 0;
-        }
         default:
             return ::DefWindowProcW(window, message, wParam, lParam);
     }
