@@ -9,7 +9,11 @@
 //   front TAB           the user brings the tab to the front (WindowStateChanged)
 //   press TAB           the user presses the tab's toolbar button: its helper objects' Exec
 //   login URL NAME      the service's bind page URL loads in a frame of the panel, its window
-//                       named NAME (the account), as after a QR login
+//                       named NAME (the account), as after a QR login: the panel of this
+//                       process, or else the one that "rundll32.exe KVShake.dll,ShowPanel" opened
+//   own-panel           the window that rundll32 opened: "own-panel W x H" (its client area),
+//                       or "own-panel none"
+//   close-panel         the user closes that window; prints "closed panel"
 //   close TAB           the user closes the tab: OnQuit, then the helper objects are detached
 //   checker             which process and tab hold the module's checker role
 //   exit                closes what is still open and ends (so does the end of the input)
@@ -64,6 +68,7 @@ constexpr int kBrowserVersion = 9;  // the window tree and app version of the pa
 // the panel opens at the cursor.
 constexpr POINT kButtonPoint = {900, 60};
 constexpr wchar_t kPanelTitle[] = L"Win32 API";
+constexpr wchar_t kOwnPanelTitle[] = L"摇一摇传图";  // the panel opened without the toolbar
 constexpr wchar_t kPanelClassPrefix[] = L"shakewindow";
 // The driver sends a command at least this often; without one the process ends by itself.
 constexpr auto kIdleLimit = std::chrono::seconds(120);
@@ -229,6 +234,10 @@ class Browser {
             Press(tab);
         } else if (command == "login") {
             Login(tab, RestOfLine(words));
+        } else if (command == "own-panel") {
+            OwnPanel();
+        } else if (command == "close-panel") {
+            ClosePanel();
         } else if (command == "close") {
             Close(tab);
         } else if (command == "checker") {
@@ -354,12 +363,35 @@ class Browser {
     static void Login(const std::string& url, const std::string& account) {
         const auto fire = ControlDoubleExport<testing::control_double::FireFrameCompleteFn>(
             "ControlDoubleFireFrameComplete");
-        if (!fire) {
-            Say("error the panel's control is not loaded");
+        if (fire && FindPanel()) {
+            fire(Widen(url).c_str(), Widen(account).c_str());
+        } else if (!testing::control_double::SendFrameComplete(
+                       ::FindWindowW(nullptr, kOwnPanelTitle), Widen(url), Widen(account))) {
+            Say("error no panel shows the login");
             return;
         }
-        fire(Widen(url).c_str(), Widen(account).c_str());
         Say("login %s", url.c_str());
+    }
+
+    static void OwnPanel() {
+        const HWND window = ::FindWindowW(nullptr, kOwnPanelTitle);
+        RECT client{};
+        if (!window || !::GetClientRect(window, &client)) {
+            Say("own-panel none");
+            return;
+        }
+        Say("own-panel %ld x %ld", static_cast<long>(client.right),
+            static_cast<long>(client.bottom));
+    }
+
+    static void ClosePanel() {
+        const HWND window = ::FindWindowW(nullptr, kOwnPanelTitle);
+        if (!window) {
+            Say("error no panel window to close");
+            return;
+        }
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        Say("closed panel");
     }
 
     // By value: the name may be the key of the tab that goes.

@@ -195,6 +195,7 @@ class Demo:
         self.loader = LOADERS[arch]
         self.port = self.configured_port()
         self.problems, self.browsers = [], []
+        self.panel_process = None  # rundll32 showing the panel, in the second act
         self.tip_style = None  # the tip's inline style, as the module gave it
         self.tab_numbers = {}  # (process, tab number) -> (tab, browser)
 
@@ -233,6 +234,9 @@ class Demo:
     def stop_environment(self):
         for browser in self.browsers:
             browser.exit()
+        if self.panel_process and self.panel_process.poll() is None:
+            self.panel_process.kill()
+            self.panel_process.wait(5)
         subprocess.run([TESTENV, "stop", os.path.join(HOME, "env")], capture_output=True)
 
     def wine(self, *args):
@@ -290,6 +294,7 @@ class Demo:
         self.shake(two)
         self.close_tabs(one, two)
         self.quote_log()
+        self.bind_without_toolbar(pages)
         self.take_pictures()
         return not self.problems
 
@@ -345,10 +350,13 @@ class Demo:
                        "(kvshake_control_double.dll, under CLSID_WebBrowser) plays the panel's "
                        "pages and the QR login")
 
-    def start_without_account(self):
-        self.wine("reg", "delete", USER_KEY, "/f")  # no account of an earlier run
+    def clear_account(self):
+        self.wine("reg", "delete", USER_KEY, "/f")
         if self.wine("reg", "add", USER_KEY, "/v", "kvshockdebug", "/d", "1", "/f").returncode:
             raise DemoFailed("kvshockdebug could not be set")
+
+    def start_without_account(self):
+        self.clear_account()  # no account of an earlier run
         self.story.say("no account is stored yet (%s); kvshockdebug 1 switches the log on"
                        % USER_KEY)
 
@@ -539,13 +547,75 @@ class Demo:
         for browser in (one, two):
             browser.exit()
 
-    def quote_log(self):
-        wanted = ("Explorer Init", "Login Suc", "InitActive Result", "Create New Thread To Check",
-                  '"shake_status":"1"', "WM_UP_UPLOAD", "uploadPic", "InsertTip", "RemoveTip",
-                  "Current Tab Url", "unActive")
+    def quote_log(self, wanted=("Explorer Init", "Login Suc", "InitActive Result",
+                                "Create New Thread To Check", '"shake_status":"1"', "WM_UP_UPLOAD",
+                                "uploadPic", "InsertTip", "RemoveTip", "Current Tab Url",
+                                "unActive")):
         quoted = [line for line in self.log_lines() if any(w in line for w in wanted)]
         self.story.say("from the module's log, d:\\shakelog.txt:\n" +
                        "\n".join("  " + line for line in quoted), stamp=False)
+
+    # --- the second act: binding without the toolbar ----------------------------------------
+
+    def bind_without_toolbar(self, pages):
+        """Edge's Internet Explorer mode shows no toolbar buttons: the user binds from the
+        Start-menu entry, which runs the module's ShowPanel through rundll32."""
+        say = self.story.say
+        say(stamp=False)
+        say("ACT 2: in Edge's Internet Explorer mode there is no toolbar button; the user binds "
+            "from the Start menu instead", stamp=False)
+        self.clear_account()
+        say("the account is gone again (%s cleared, as after an unbind)" % USER_KEY)
+        three = self.open_browser("3")
+        self.panel_process = subprocess.Popen(
+            [self.loader, "rundll32.exe", "KVShake.dll,ShowPanel"], cwd=self.build,
+            env=self.browser_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def own_panel():
+            shown = three.command("own-panel", r"own-panel (none|\d+ x \d+)")
+            return shown if shown.group(1) != "none" else None
+
+        opened = wait_for(own_panel, 30, "rundll32 opened no panel window")
+        say("the user opens the Start-menu entry \"摇一摇传图\": wine rundll32.exe "
+            "KVShake.dll,ShowPanel\n  the panel opens as a window of its own with a taskbar "
+            "button, the login page in its %s client area" % opened.group(1), at=opened.at)
+        activations = len(self.standin.requests_to("action=active"))
+        bind_page = "https://localhost:%d/bind" % self.port
+        logged_in = three.command("login %s %s" % (bind_page, json.dumps(
+            ACCOUNT, separators=(",", ":"))), r"login ")
+        say("the user scans the QR code in that window: the bind page names the account",
+            at=logged_in.at)
+        wait_for(lambda: len(self.standin.requests_to("action=active")) > activations, 20,
+                 "the panel of rundll32 did not activate")
+        shrunk = own_panel()
+        stored = {key: self.stored("kvshock" + key) for key in ACCOUNT}
+        say("the account is stored (nickname %s), the window shrinks to the status page's %s, "
+            "and the module activates with the service:\n  %s"
+            % (stored["nickname"], shrunk.group(1) if shrunk else "(gone)",
+               self.standin.requests_to("action=active")[-1][0]))
+        if stored != ACCOUNT:
+            self.problem("the stored account is %s, not %s" % (stored, ACCOUNT))
+        checks = len(self.standin.requests_to("shakecheck"))
+        self.open_tab(three, "D", *pages["start"])
+        wait_for(lambda: len(self.standin.requests_to("shakecheck")) >= checks + 2, 20,
+                 "tab D sent no check requests")
+        checker = three.command("checker", r"checker (none|process (\d+) tab-number (-?\d+))")
+        holder = self.tab_numbers.get((checker.group(2), checker.group(3)))
+        say("tab D checks with the service: %s holds the checker role"
+            % ("tab %s of browser %s" % holder if holder else checker.group(1)), at=checker.at)
+        if not holder or holder[0] != "D":
+            self.problem("tab D does not hold the checker role")
+        closed = three.command("close-panel", r"closed panel")
+        try:
+            self.panel_process.wait(20)
+            say("the user closes the window; rundll32 returns (exit code %d)"
+                % self.panel_process.returncode, at=closed.at)
+        except subprocess.TimeoutExpired:
+            self.problem("rundll32 did not return when its window was closed")
+        three.command("close D", r"closed D", 30)
+        three.exit()
+        self.quote_log(("Explorer Init", "ShowPanel", "Login Suc", "activate Start", "Active Suc",
+                        "New Tab", "Create New Thread To Check"))
 
     def outcome(self, passed):
         say = self.story.say

@@ -8,7 +8,7 @@ set -euo pipefail
 MODULE=$1 ARCH=$2
 OBJDUMP=$ARCH-w64-mingw32-objdump
 ALLOWED_IMPORTS=$(dirname "$0")/module/imports-$ARCH.txt
-EXPECTED_EXPORTS="DllCanUnloadNow DllGetClassObject DllInstall DllMain DllRegisterServer DllUnregisterServer"
+EXPECTED_EXPORTS="DllCanUnloadNow DllGetClassObject DllInstall DllMain DllRegisterServer DllUnregisterServer ShowPanel"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 exports=$("$OBJDUMP" -p "$MODULE" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |

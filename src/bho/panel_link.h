@@ -7,15 +7,26 @@
 
 namespace kvshake {
 
-class CShakeBHO;
 class CWebBrowser;  // the panel's hosted browser, made by the panel layer
+
+// Whom a panel works for: the tab whose toolbar button opened it, or the panel's own window when
+// it was opened without the browser. Its login and its pages' switches activate and inactivate
+// through it.
+class PanelOwner {
+  public:
+    virtual void activate() = 0;
+    virtual void unActive() = 0;
+
+  protected:
+    ~PanelOwner() = default;
+};
 
 // The panel's browser lives in the layer above the helper object; the module connects the two
 // when it loads. Without a connection the helper object opens its panel window empty.
 struct PanelLink {
     // A browser control hosted in the panel window at rect, owned by owner, showing url; null
     // when it cannot be made.
-    CWebBrowser* (*createBrowser)(CShakeBHO& owner, HWND panel, const RECT& rect,
+    CWebBrowser* (*createBrowser)(PanelOwner& owner, HWND panel, const RECT& rect,
                                   const wchar_t* url);
     void (*deleteBrowser)(CWebBrowser* browser);
     void (*closeBrowserWindow)(CWebBrowser& browser);  // the tab quits: the control window goes

@@ -124,11 +124,12 @@ bool CShakeBHO::TakeTabNumber() {
     return true;
 }
 
-// The first attach since the shared block was created switches the log on as stored, starts a
-// new log file and marks the machine run as begun. It is decided under "mutexForActive", so that
+// The first attach since the shared block was created (or the first panel opened without the
+// browser) switches the log on as stored, starts a new log file and marks the machine run as
+// begun. It is decided under "mutexForActive", so that
 // of processes attaching at the same moment exactly one is first, and every other finds the log
 // switch already set. False for every later attach.
-bool CShakeBHO::StartMachineRun() {
+bool StartMachineRun() {
     ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
     if (shake_da.g_bInited) return false;
     std::wstring debug;

@@ -20,7 +20,10 @@ namespace kvshake {
 // The browser helper object: one per tab, created by the class factory and sited on the tab by
 // the browser. It lives on the tab's browser thread, and only that thread uses the tab's browser:
 // other threads hand their work over through the tab's hidden window.
-class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCommandTarget {
+class CShakeBHO final : public IObjectWithSite,
+                        public IDispatch,
+                        public IOleCommandTarget,
+                        public PanelOwner {
   public:
     static HRESULT CreateInstance(REFIID iid, void** object);
 
@@ -61,8 +64,8 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     void InsertTip(IHTMLDocument2* document, bool found);
 
     // The activation and the tab's check thread.
-    void activate();
-    void unActive();
+    void activate() override;
+    void unActive() override;
     // Starts the tab's check thread, or wakes the one it runs: a tab never runs two.
     void startCheckShake();
 
@@ -79,7 +82,6 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     bool ConnectToBrowser(IUnknown* site);
     bool TakeTabNumber();
     void AdoptHiddenWindow();
-    bool StartMachineRun();
     void StartInitialActivation(bool newTab);
     void OpenNewTab();
     bool CheckThreadRuns() const noexcept;
@@ -117,5 +119,15 @@ class CShakeBHO final : public IObjectWithSite, public IDispatch, public IOleCom
     // Shared with the tab's check thread: the checker role (m_bCheckOwner) and the stop signal.
     std::shared_ptr<CheckThreadState> checkState_;
 };
+
+// The first process of a machine run to attach a tab, or to open the panel without the browser,
+// switches the log on as stored, starts a new log file and marks the run as begun. True for that
+// first one only.
+bool StartMachineRun();
+
+// Activating from the panel, unless the browser is active already. The tab whose panel it is
+// starts a check thread; a panel opened without the browser has none (tab null), and the tabs'
+// own check threads take the checker role.
+void ActivateFromPanel(CShakeBHO* tab);
 
 }  // namespace kvshake

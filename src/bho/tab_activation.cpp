@@ -23,10 +23,12 @@ void ReportActivated() {
 
 }  // namespace
 
-void CShakeBHO::activate() {
+void CShakeBHO::activate() { ActivateFromPanel(this); }
+
+void ActivateFromPanel(CShakeBHO* tab) {
     WriteLog("activate Start");
     if (ReadActive()) {
-        startCheckShake();
+        if (tab) tab->startCheckShake();
         WriteLog("activate End & Don't need to go Active");
         return;
     }
@@ -35,8 +37,8 @@ void CShakeBHO::activate() {
         SetActive(false);
         WriteLog("Active Fail");
     } else {
-        if (ApplyActivationAnswer(*response, GetKeyValue(*response, L"message"))) {
-            startCheckShake();
+        if (ApplyActivationAnswer(*response, GetKeyValue(*response, L"message")) && tab) {
+            tab->startCheckShake();
         }
         if (ReadActive()) {
             ReportActivated();

@@ -5,7 +5,7 @@
 
 #include "bho/front_tab.h"
 #include "bho/hidden_window.h"
-#include "bho/shake_bho.h"
+#include "bho/panel_link.h"
 #include "com/module.h"
 #include "panel/page_routing.h"
 #include "service/activation.h"

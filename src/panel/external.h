@@ -7,7 +7,7 @@
 
 namespace kvshake {
 
-class CShakeBHO;
+class PanelOwner;
 
 // The script bridge of the panel's own pages: window.external of the status and settings pages.
 // A plain IDispatch with six members and no properties. A page script reads a member before it
@@ -28,7 +28,7 @@ class External final : public IDispatch {
     // A new object with one reference, taken by the caller; null when out of memory.
     static External* Create() noexcept;
 
-    void SetOwner(CShakeBHO* owner) noexcept { m_pOwner = owner; }
+    void SetOwner(PanelOwner* owner) noexcept { m_pOwner = owner; }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -49,7 +49,7 @@ class External final : public IDispatch {
     void Perform(DISPID id);
 
     std::atomic<ULONG> references_{1};
-    CShakeBHO* m_pOwner = nullptr;
+    PanelOwner* m_pOwner = nullptr;
 };
 
 }  // namespace kvshake

@@ -4,7 +4,7 @@
 
 #include "bho/hidden_window.h"
 #include "bho/html_document.h"
-#include "bho/shake_bho.h"
+#include "bho/panel_link.h"
 #include "bho/window_locate.h"
 #include "foundation/log.h"
 #include "foundation/named_mutex.h"
@@ -40,6 +40,10 @@ std::wstring WindowNameOf(IHTMLDocument2& document) {
     return ReadText(window.Get(), &IHTMLWindow2::get_name).value_or(L"");
 }
 
+bool HasTitleBar(HWND window) {
+    return (::GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+}
+
 }  // namespace
 
 void ShowPanelPage(const char* pageName, const wchar_t* url) {
@@ -52,6 +56,17 @@ void ResizePanel(const char* pageName) {
     const HWND panel = shake_da.g_hwnd;
     if (!panel) return;
     const SIZE size = PanelSizeOf(pageName);
+    if (HasTitleBar(panel)) {
+        // A panel opened without the toolbar is a window of the user's: it stays where it is,
+        // and shows the page as much as the toolbar's panel, whose frame is a plain border.
+        RECT frame = {0, 0, size.cx - 2 * ::GetSystemMetrics(SM_CXBORDER),
+                      size.cy - 2 * ::GetSystemMetrics(SM_CYBORDER)};
+        ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(panel, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(::GetWindowLongW(panel, GWL_EXSTYLE)));
+        ::SetWindowPos(panel, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return;
+    }
     const POINT corner = GetWindowLocate(size.cx, size.cy);
     ::MoveWindow(panel, corner.x, corner.y, size.cx, size.cy, TRUE);
 }

@@ -5,7 +5,8 @@
 
 namespace kvshake {
 
-// Sizes the panel window for the page and places it at the toolbar button; logs either way.
+// Sizes the panel window for the page and places it at the toolbar button; a panel with a title
+// bar (opened without the toolbar) keeps its place. Logs either way.
 void ResizePanel(const char* pageName);
 
 // Resizes the panel for the page, then has the panel's browser go to it.

@@ -10,7 +10,7 @@ namespace kvshake {
 
 namespace {
 
-CWebBrowser* CreateBrowser(CShakeBHO& owner, HWND panel, const RECT& rect, const wchar_t* url) {
+CWebBrowser* CreateBrowser(PanelOwner& owner, HWND panel, const RECT& rect, const wchar_t* url) {
     std::unique_ptr<CWebBrowser> browser(new (std::nothrow) CWebBrowser());
     if (!browser) return nullptr;
     browser->SetOwner(&owner);

@@ -11,10 +11,11 @@
 
 namespace kvshake {
 
-class CShakeBHO;
+class PanelOwner;
 
 // The panel's browser: a WebBrowser control hosted in a window of its own (see
-// ax_host_window.h), one per panel, owned by the tab's helper object. It hears the control's
+// ax_host_window.h), one per panel, owned by whom the panel works for (PanelOwner: the tab's
+// helper object, or the panel window that rundll32 opened). It hears the control's
 // DWebBrowserEvents2 and is the document host's UI handler of the panel's pages, which gives
 // them window.external.
 //
@@ -28,7 +29,7 @@ class CWebBrowser final : public IDocHostUIHandler, public IDispatch, private Ax
     CWebBrowser(const CWebBrowser&) = delete;
     CWebBrowser& operator=(const CWebBrowser&) = delete;
 
-    void SetOwner(CShakeBHO* owner) noexcept { m_pOwner = owner; }
+    void SetOwner(PanelOwner* owner) noexcept { m_pOwner = owner; }
 
     // Creates the control window as a child of parent and hosts the browser in it; with no
     // rectangle the window gets the default position and size, with style 0 it is a visible
@@ -53,7 +54,7 @@ class CWebBrowser final : public IDocHostUIHandler, public IDispatch, private Ax
     HWND Window() const noexcept { return m_hWnd; }
     IWebBrowser2* HostedBrowser() const noexcept { return m_spHostedBrowser.Get(); }
     DWORD EventCookie() const noexcept { return eventSink_.Cookie(); }
-    CShakeBHO* Owner() const noexcept { return m_pOwner; }
+    PanelOwner* Owner() const noexcept { return m_pOwner; }
 
     // IUnknown: IDocHostUIHandler and IUnknown only.
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
@@ -98,7 +99,7 @@ class CWebBrowser final : public IDocHostUIHandler, public IDispatch, private Ax
     HWND m_hWnd = nullptr;
     DispatchEventSink eventSink_;  // its cookie is the events' cookie
     Microsoft::WRL::ComPtr<IWebBrowser2> m_spHostedBrowser;
-    CShakeBHO* m_pOwner = nullptr;  // not counted: the owner outlives this object
+    PanelOwner* m_pOwner = nullptr;  // not counted: the owner outlives this object
     Microsoft::WRL::ComPtr<IDispatch> m_spExternal;
 };
 

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "panel/registered_control_double.h"
+#include "service/service_config.h"
 #include "support/helper_process_test.h"
+#include "support/stored_value.h"
 
 namespace kvshake::testing {
 namespace {
@@ -94,6 +97,39 @@ TEST_F(UploadAcrossProcessesTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThr
         EXPECT_GE(hiddenAfterMs, 2500) << output;
         EXPECT_LE(hiddenAfterMs, 8000) << output;
     }
+}
+
+// Bound without the toolbar: the panel that rundll32 opens stores the account of its login and
+// activates; a tab opened afterwards checks, and a shake uploads its page.
+TEST_F(UploadAcrossProcessesTest, PanelOfRundll32BindsAndATabOpenedAfterwardsUploads) {
+    ClearAccount();
+    RegisteredControlDouble control;  // the panel's browser in the rundll32 process
+    ASSERT_NE(control.Module(), nullptr);
+    ChildProcess rundll32(L"rundll32.exe \"" + ModulePath() + L"\",ShowPanel");
+    HWND panel = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (panel = ::FindWindowW(nullptr, L"摇一摇传图")); }));
+    const std::wstring bindUrl = std::wstring(L"https://") + kServiceHost + L"/bind";
+    ASSERT_TRUE(WaitUntil([&] {
+        return control_double::SendFrameComplete(panel, bindUrl, LR"({"token":"t-9","uin":"9"})");
+    }));
+    ASSERT_TRUE(Activated());
+    EXPECT_EQ(Stored(kTokenValue), L"t-9");
+    EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
+
+    const PageFile page("title After\nurl http://p.test/\nimg 300 200 http://p.test/big.png\n");
+    TestHost tab(L"attach t page t " + page.Path() + L" serve " + done_);
+    ASSERT_TRUE(WaitUntil([] {
+        return LogHas("InitHideWindow, CreateWindow Suc") &&
+               !standin::RequestsTo("shakecheck").empty();
+    })) << ReadLogFile();
+    standin::Script("[" + CheckAnswer(kShake) + "]");
+    ASSERT_TRUE(WaitUntil([] { return !standin::RequestsTo("shakeupload").empty(); }));
+    EXPECT_EQ(standin::RequestsTo("shakeupload")[0].Body(),
+              "title=After&pageurl=http://p.test/&url=http://p.test/big.png");
+    ::PostMessageW(panel, WM_CLOSE, 0, 0);
+    EXPECT_EQ(rundll32.Wait(), 0u);
+    ::SetEvent(doneEvent_.get());
+    EXPECT_EQ(tab.Wait(), 0u);
 }
 
 }  // namespace

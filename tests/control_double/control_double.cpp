@@ -6,12 +6,14 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "browser_double/browser_double.h"
 #include "browser_double/connection_point_double.h"
@@ -23,8 +25,8 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-constexpr wchar_t kViewClass[] = L"ControlDoubleView";
 constexpr UINT kDocumentLoaded = WM_APP + 1;  // the navigation's page is there: fire its event
+constexpr UINT kFrameLoaded = WM_APP + 2;     // another process's frame: fire its event
 
 // Everything is used on the test's thread; the module's state is plain.
 std::map<std::wstring, PageDescription> g_pages;
@@ -216,6 +218,26 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
         events_.Fire(DISPID_DOCUMENTCOMPLETE, params);
     }
     void OnDocumentLoaded() { FireDocumentComplete(static_cast<IWebBrowser2*>(this), location_); }
+    void FireFrameComplete(const std::wstring& url, const std::wstring& windowName) {
+        ComPtr<FrameDouble> frame(new FrameDouble(PageFor(url, windowName)));
+        FireDocumentComplete(static_cast<IWebBrowser2*>(frame.Get()), url);
+    }
+    // A frame that another process names fires its event once that sender has its answer: the
+    // handler may send messages of its own.
+    bool TakeFrame(const COPYDATASTRUCT& data) {
+        if (data.dwData != kFrameCompleteData || !data.lpData) return false;
+        const std::wstring text(static_cast<const wchar_t*>(data.lpData));
+        const size_t split = std::min(text.find(L'\n'), text.size());
+        frames_.emplace_back(text.substr(0, split), text.substr(std::min(split + 1, text.size())));
+        ::PostMessageW(view_, kFrameLoaded, 0, 0);
+        return true;
+    }
+    void OnFrameLoaded() {
+        if (frames_.empty()) return;
+        const auto [url, windowName] = frames_.front();
+        frames_.erase(frames_.begin());
+        FireFrameComplete(url, windowName);
+    }
     long PageReferences() const { return page_ ? page_->ReferencesHeld() : 0; }
     const std::wstring& Location() const { return location_; }
     std::shared_ptr<PageDouble> Page() const { return page_; }
@@ -233,11 +255,16 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
     HWND view_ = nullptr;
     std::wstring location_;
     std::shared_ptr<PageDouble> page_;
+    std::vector<std::pair<std::wstring, std::wstring>> frames_;  // URL and window name
 };
 
 LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* control = reinterpret_cast<ControlDouble*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == kDocumentLoaded && control) control->OnDocumentLoaded();
+    if (message == kFrameLoaded && control) control->OnFrameLoaded();
+    if (message == WM_COPYDATA && control) {
+        return control->TakeFrame(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    }
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -314,9 +341,7 @@ extern "C" long ControlDoubleLiveObjects() {
 }
 
 extern "C" void ControlDoubleFireFrameComplete(const wchar_t* url, const wchar_t* windowName) {
-    if (!g_newest) return;
-    ComPtr<FrameDouble> frame(new FrameDouble(PageFor(url, windowName)));
-    g_newest->FireDocumentComplete(static_cast<IWebBrowser2*>(frame.Get()), url);
+    if (g_newest) g_newest->FireFrameComplete(url, windowName);
 }
 
 extern "C" HRESULT ControlDoubleGetExternal(IDispatch** external) {

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <string>
+
 #include "browser_double/page_double.h"
 
 // The control double: an in-process server of a WebBrowser control, for registration under
@@ -36,5 +38,35 @@ using GetExternalFn = HRESULT (*)(IDispatch** external);
 using CallExternalFn = HRESULT (*)(const wchar_t* member, int* invokes);
 // The state of the first element with this id in the page shown; false when there is none.
 using ElementFn = bool (*)(const wchar_t* id, ElementState* state);
+
+// A control's view window, in any process: WM_COPYDATA with kFrameCompleteData and the UTF-16
+// text "URL\nWINDOWNAME" fires DocumentComplete for such a frame, as FireFrameCompleteFn does in
+// the control's own process. A panel that another program opened logs in this way.
+inline constexpr wchar_t kViewClass[] = L"ControlDoubleView";
+inline constexpr ULONG_PTR kFrameCompleteData = 0x4B534643;
+
+inline BOOL CALLBACK KeepView(HWND window, LPARAM found) {
+    wchar_t className[32] = {};
+    ::GetClassNameW(window, className, 32);
+    if (std::wstring(className) != kViewClass) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// Sends a frame's completion to the control shown in window (a panel of any process); false
+// when it shows none yet, or it did not take the message.
+inline bool SendFrameComplete(HWND window, const std::wstring& url,
+                              const std::wstring& windowName) {
+    HWND view = nullptr;
+    ::EnumChildWindows(window, KeepView, reinterpret_cast<LPARAM>(&view));
+    std::wstring text = url + L"\n" + windowName;
+    COPYDATASTRUCT data = {kFrameCompleteData,
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), text.data()};
+    DWORD_PTR taken = FALSE;
+    return view &&
+           ::SendMessageTimeoutW(view, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                                 SMTO_ABORTIFHUNG, 10000, &taken) &&
+           taken;
+}
 
 }  // namespace kvshake::testing::control_double
