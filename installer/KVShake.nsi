@@ -15,6 +15,7 @@ ManifestSupportedOS all
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KVShake"
 !define CLSID "{D3441990-2A84-4A2F-9D12-0B7F605DE4E9}"
 !define STORE_KEY "Software\AppDataLow"
+!define HELPERS_KEY "Software\Microsoft\Windows\CurrentVersion\Explorer\Browser Helper Objects"
 
 Name "${PRODUCT}"
 OutFile "${KVSHAKE_OUT_DIR}/KVShakeSetup-${VERSION}.exe"
@@ -97,6 +98,15 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; The shared keys that registration creates where there were none (the module's scripts keep
+; them, as other add-ons may use them), removed again while nothing is in them.
+!macro REMOVE_EMPTY_SHARED_KEYS
+    DeleteRegKey /ifempty HKLM "${HELPERS_KEY}"
+    DeleteRegKey /ifempty HKLM "Software\Microsoft\Internet Explorer\Extensions"
+    DeleteRegKey /ifempty HKCU "Software\Classes\CLSID"
+    DeleteRegKey /ifempty HKCU "Software\Classes\AppID"
+!macroend
+
 ; Moves a file that a browser may have loaded out of the way as NAME.N.old (a loaded module
 ; cannot be deleted but can be renamed), then deletes that at once where it is free, else by the
 ; next install or uninstall or at the next start of Windows. Sets the error flag when the file is
@@ -149,7 +159,8 @@ Function ${UN}SweepMovedAside
 FunctionEnd
 
 ; Unregisters both modules, deletes them and the uninstaller, the Start-menu entry and the
-; uninstall entry. Used by the uninstaller and by a failed install.
+; uninstall entry, and what was made only for them. Used by the uninstaller and by a failed
+; install.
 Function ${UN}RemoveInstall
     !insertmacro REGSVR32_SWITCHES "/u"
     ${If} ${FileExists} "$INSTDIR\KVShake.dll"
@@ -171,6 +182,17 @@ Function ${UN}RemoveInstall
     RMDir /REBOOTOK "$INSTDIR"
     Delete "$SMPROGRAMS\${PANEL_TITLE}.lnk"
     DeleteRegKey SHCTX "${UNINSTALL_KEY}"
+    ; What a per-user install made for itself alone in the user's profile.
+    ${If} $MultiUser.InstallMode == "CurrentUser"
+        RMDir /REBOOTOK "$LOCALAPPDATA\Programs"
+        DeleteRegKey /ifempty HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall"
+    ${EndIf}
+    !insertmacro REMOVE_EMPTY_SHARED_KEYS
+    ${If} ${RunningX64}
+        SetRegView 64
+        !insertmacro REMOVE_EMPTY_SHARED_KEYS
+        SetRegView 32
+    ${EndIf}
 FunctionEnd
 !macroend
 !insertmacro MOVE_ASIDE ""
