@@ -295,13 +295,16 @@ SectionEnd
 Section "Uninstall"
     Call un.RemoveInstall
     ; The account and settings that the module stored for this user: removing the add-on signs
-    ; the user out on this machine. And what the browser keeps about the add-on.
+    ; the user out on this machine.
     DeleteRegValue HKCU "${STORE_KEY}" "kvshocktoken"
     DeleteRegValue HKCU "${STORE_KEY}" "kvshockuin"
     DeleteRegValue HKCU "${STORE_KEY}" "kvshocksid"
     DeleteRegValue HKCU "${STORE_KEY}" "kvshockuser"
     DeleteRegValue HKCU "${STORE_KEY}" "kvshocknickname"
     DeleteRegValue HKCU "${STORE_KEY}" "kvshockdebug"
+    ; The diagnostic log that the module writes while kvshockdebug is "1".
+    Delete "D:\shakelog.txt"
+    ; What the browser keeps about the add-on.
     DeleteRegKey HKCU "Software\Microsoft\Windows\CurrentVersion\Ext\Settings\${CLSID}"
     DeleteRegKey HKCU "Software\Microsoft\Windows\CurrentVersion\Ext\Stats\${CLSID}"
 SectionEnd
