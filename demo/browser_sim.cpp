@@ -16,6 +16,8 @@
 //   close-panel         the user closes that window; prints "closed panel"
 //   close TAB           the user closes the tab: OnQuit, then the helper objects are detached
 //   checker             which process and tab hold the module's checker role
+//   module              which module file this process loaded, and its version (from the loaded
+//                       image, so a file replaced on disk since does not mislead)
 //   exit                closes what is still open and ends (so does the end of the input)
 // Unasked, it prints "tip shown TAB ..." when a tab's page shows the module's tip element and
 // "tip hidden TAB after N ms" when it is hidden again, and "panel W x H URL" when the panel
@@ -242,6 +244,8 @@ class Browser {
             Close(tab);
         } else if (command == "checker") {
             Checker();
+        } else if (command == "module") {
+            LoadedModule();
         } else if (command == "exit") {
             while (!tabs_.empty()) Close(tabs_.begin()->first);
             return false;
@@ -421,6 +425,33 @@ class Browser {
         Say("checker process %lu tab-number %ld",
             static_cast<unsigned long>(shared->g_dwCheckProcessId),
             static_cast<long>(shared->g_nCheckTabNum));
+    }
+
+    static void LoadedModule() {
+        const HMODULE module = ::GetModuleHandleW(L"KVShake.dll");
+        const HRSRC found =
+            module ? ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION)
+                   : nullptr;
+        const HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+        const auto* data = static_cast<const BYTE*>(loaded ? ::LockResource(loaded) : nullptr);
+        if (!data) {
+            Say("error the module is not loaded here");
+            return;
+        }
+        // VerQueryValueW works in a copy of its own.
+        std::vector<BYTE> copy(data, data + ::SizeofResource(module, found));
+        VS_FIXEDFILEINFO* info = nullptr;
+        UINT size = 0;
+        if (!::VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&info), &size) ||
+            size < sizeof(VS_FIXEDFILEINFO)) {
+            Say("error the module has no version");
+            return;
+        }
+        wchar_t path[MAX_PATH] = {};
+        ::GetModuleFileNameW(module, path, MAX_PATH);
+        Say("module %s version %u.%u.%u.%u", Narrow(path).c_str(), HIWORD(info->dwFileVersionMS),
+            LOWORD(info->dwFileVersionMS), HIWORD(info->dwFileVersionLS),
+            LOWORD(info->dwFileVersionLS));
     }
 
     std::map<std::string, Tab> tabs_;

@@ -2,14 +2,58 @@
 # Checks a built module from the file alone: the undecorated export names, the shared data
 # section "shake_da" that every process loading the module maps as one memory, that it loads on
 # the oldest system of its architecture (every import on the list module/imports-ARCH.txt, a
-# subsystem version that system accepts), and its address-space protections.
+# subsystem version that system accepts), and its address-space protections. A program shipped
+# beside it (the setup program, its uninstaller) is checked for the same loading rules only, its
+# imports on the module's list or on a list of its own:
 #   check_module.sh MODULE ARCH
+#   check_module.sh --program PROGRAM ARCH IMPORTS_LIST
 set -euo pipefail
+PROGRAM_IMPORTS=
+if [ "$1" = --program ]; then
+    PROGRAM_IMPORTS=$4
+    shift
+fi
 MODULE=$1 ARCH=$2
 OBJDUMP=$ARCH-w64-mingw32-objdump
 ALLOWED_IMPORTS=$(dirname "$0")/module/imports-$ARCH.txt
 EXPECTED_EXPORTS="DllCanUnloadNow DllGetClassObject DllInstall DllMain DllRegisterServer DllUnregisterServer ShowPanel"
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+headers=$("$OBJDUMP" -p "$MODULE")
+# That it loads on the oldest system of its architecture: sets imports, subsystem and flags.
+check_loading() {
+    # One "dll function" line per import; an import by ordinal reads "dll #ordinal".
+    imports=$(awk '
+        /^The Import Tables/ { inside = 1; next }
+        inside && /^[^ \t]/ { inside = 0 }
+        inside && /DLL Name:/ { dll = tolower($3); next }
+        inside && dll != "" && /^\t[0-9a-f]+\t/ {
+            print dll, ($3 == "" || $3 == "<none>") ? "#" $2 : $3
+        }' <<<"$headers" | sort -u)
+    [ -n "$imports" ] || fail "no imports read from $MODULE"
+    unlisted=$(cat "$ALLOWED_IMPORTS" ${PROGRAM_IMPORTS:+"$PROGRAM_IMPORTS"} | grep -v '^#' | sort -u |
+        comm -23 <(echo "$imports") -)
+    [ -z "$unlisted" ] || fail "imports not known to exist on the oldest system (see $ALLOWED_IMPORTS):
+$unlisted"
+
+    case $ARCH in
+        i686) oldest=501 required=$((0x0140)) ;;    # Windows XP; DYNAMIC_BASE, NX_COMPAT
+        x86_64) oldest=502 required=$((0x0160)) ;;  # Server 2003; and HIGH_ENTROPY_VA
+    esac
+    field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
+    subsystem=$(($(field MajorSubsystemVersion) * 100 + $(field MinorSubsystemVersion)))
+    [ "$subsystem" -le "$oldest" ] || fail "subsystem version $subsystem is newer than $oldest"
+    flags=$((16#$(field DllCharacteristics)))
+    [ $((flags & required)) = "$required" ] ||
+        fail "DllCharacteristics $(printf '%#x' "$flags") lack $(printf '%#x' $((required & ~flags)))"
+}
+
+if [ -n "$PROGRAM_IMPORTS" ]; then
+    check_loading
+    echo "$MODULE: subsystem version $subsystem; $(wc -l <<<"$imports") imports, all listed;" \
+        "DllCharacteristics $(printf '%#x' "$flags")"
+    exit 0
+fi
 
 exports=$("$OBJDUMP" -p "$MODULE" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
     sed -n 's/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ' | sed 's/ $//')
@@ -25,31 +69,7 @@ case $ARCH in
     x86_64) minimum=$((0x68)) ;;
 esac
 [ "$size" -ge "$minimum" ] || fail "shake_da holds $size bytes, fewer than $minimum"
-headers=$("$OBJDUMP" -p "$MODULE")
-
-# One "dll function" line per import; an import by ordinal reads "dll #ordinal".
-imports=$(awk '
-    /^The Import Tables/ { inside = 1; next }
-    inside && /^[^ \t]/ { inside = 0 }
-    inside && /DLL Name:/ { dll = tolower($3); next }
-    inside && dll != "" && /^\t[0-9a-f]+\t/ {
-        print dll, ($3 == "" || $3 == "<none>") ? "#" $2 : $3
-    }' <<<"$headers" | sort -u)
-[ -n "$imports" ] || fail "no imports read from $MODULE"
-unlisted=$(grep -v '^#' "$ALLOWED_IMPORTS" | sort -u | comm -23 <(echo "$imports") -)
-[ -z "$unlisted" ] || fail "imports not known to exist on the oldest system (see $ALLOWED_IMPORTS):
-$unlisted"
-
-case $ARCH in
-    i686) oldest=501 required=$((0x0140)) ;;    # Windows XP; DYNAMIC_BASE, NX_COMPAT
-    x86_64) oldest=502 required=$((0x0160)) ;;  # Server 2003; and HIGH_ENTROPY_VA
-esac
-field() { awk -v name="$1" '$1 == name { print $2; exit }' <<<"$headers"; }
-subsystem=$(($(field MajorSubsystemVersion) * 100 + $(field MinorSubsystemVersion)))
-[ "$subsystem" -le "$oldest" ] || fail "subsystem version $subsystem is newer than $oldest"
-flags=$((16#$(field DllCharacteristics)))
-[ $((flags & required)) = "$required" ] ||
-    fail "DllCharacteristics $(printf '%#x' "$flags") lack $(printf '%#x' $((required & ~flags)))"
+check_loading
 
 echo "$ARCH module: exports '$exports'; shared section shake_da of $size bytes;" \
     "$(wc -l <<<"$imports") imports, all listed; DllCharacteristics $(printf '%#x' "$flags")"

@@ -1,0 +1,382 @@
+#!/usr/bin/env python3
+"""The setup program, made from the test builds' modules and run under Wine.
+
+    package_test.py GROUP SOURCE_DIR BUILD_DIR OTHER_BUILD_DIR VERSION
+
+BUILD_DIR is the x86_64 test build (its Wine environment lends the display), OTHER_BUILD_DIR the
+i686 one beside it, VERSION the project's version. The groups:
+  build        the setup program of this version and of an older one (the same modules with an
+               older version number); signatures against the test certificate, one altered byte
+               failing; the setup program would load on Windows XP
+  per-user     in a fresh 64-bit prefix: a silent install, what it wrote, the browser simulator
+               loading the installed module, an update while a simulator holds the old module, the
+               uninstall while one holds the module, and the prefix as before the install
+  per-machine  in a fresh 64-bit prefix: /AllUsers, each module in its own registry view, the
+               uninstall with its exit code, and the prefix as before the install
+"""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "demo"))
+import demo  # noqa: E402  (its browser simulator driver)
+
+WINE32, WINE64 = "/usr/lib/wine/wine", "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver64"
+SKIPPED = 77  # the tests' SKIP_RETURN_CODE
+CLSID = "{D3441990-2A84-4A2F-9D12-0B7F605DE4E9}"
+LIBID = "{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}"
+CLASS_KEY = "Software\\Classes\\CLSID\\" + CLSID
+HELPER_KEY = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+              "Browser Helper Objects\\" + CLSID)
+BUTTON_KEY = ("HKLM\\Software\\Microsoft\\Internet Explorer\\Extensions\\"
+              "{1AC31710-6759-484f-A129-A70C55485DA1}")
+ENTRY_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVShake"
+STORE_KEY = "HKCU\\Software\\AppDataLow"
+ACCOUNT = {"kvshocktoken": "t-1", "kvshockuin": "10001", "kvshockuser": "u@example.com",
+           "kvshocknickname": "U", "kvshockdebug": "0"}
+SHORTCUT = "摇一摇传图.lnk"
+
+# What the system changes in a prefix whatever runs in it, left out of the before-and-after
+# comparison: Wine's own keys, its console's settings (the test's own cmd), the device classes
+# that the display driver writes at each start with a display, the shell-folder values and the user's temporary
+# folder, the certificate stores that crypt32 makes on first use and WinINet's cookie store (both
+# made by the module's first HTTPS request; every Windows has them).
+IGNORED_KEYS = re.compile(
+    r"^\[(Software\\\\Wine|Software\\\\Microsoft\\\\SystemCertificates|"
+    r"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\(User )?Shell Folders|"
+    r"System\\\\CurrentControlSet\\\\Control\\\\Class\\\\|"
+    r"Console|Volatile Environment)")
+IGNORED_FILES = re.compile(r"^users/[^/]+/(Temp|AppData/Local/(Temp|Microsoft/Windows/INetCookies))"
+                           r"(/|$)")
+
+
+def run(args, env, timeout=180, **kw):
+    return subprocess.run(args, env=env, capture_output=True, timeout=timeout, **kw)
+
+
+class Context:
+    def __init__(self, source, build, other, version):
+        self.source, self.build, self.other, self.version = source, build, other, version
+        self.work = os.path.join(build, "package-test")
+        self.setups = os.path.join(self.work, "setups")
+
+    def setup(self, which):
+        folder = os.path.join(self.setups, which)
+        (found,) = [f for f in os.listdir(folder) if f.startswith("KVShakeSetup-")]
+        return os.path.join(folder, found)
+
+    def certificate(self, which="new"):
+        return os.path.join(self.setups, which, "test-signing", "KVShake-TEST-ONLY-codesign.crt")
+
+
+def verify_signature(path, certificate):
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", certificate, "-in", path],
+                          capture_output=True).returncode == 0
+
+
+def loads_on_xp(path):
+    return subprocess.run([os.path.join(ROOT, "tests", "check_module.sh"), "--program", path,
+                           "i686", os.path.join(ROOT, "tests", "package", "imports-setup-i686.txt")],
+                          capture_output=True, text=True)
+
+
+def older_module(module, copy):
+    """The module with the major version numbers of its version resource set to 0."""
+    data = bytearray(open(module, "rb").read())
+    fixed = data.find(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO's signature
+    for offset in (8, 16):  # dwFileVersionMS, dwProductVersionMS: major in the high word
+        data[fixed + offset + 2:fixed + offset + 4] = b"\0\0"
+    with open(copy, "wb") as f:
+        f.write(data)
+
+
+def read_shortcut(path):
+    """The target, arguments and icon of a shell link file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    at = 0x4C
+    if flags & 0x01:  # the target's item list
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    link = {}
+    if flags & 0x02:  # the target's place: LocalBasePath, narrow
+        base = at + struct.unpack_from("<I", data, at + 16)[0]
+        link["target"] = data[base:data.index(b"\0", base)].decode("latin-1")
+        at += struct.unpack_from("<I", data, at)[0]
+    for flag, name in ((0x04, "name"), (0x08, "relative"), (0x10, "folder"),
+                       (0x20, "arguments"), (0x40, "icon")):
+        if flags & flag:
+            count = struct.unpack_from("<H", data, at)[0]
+            # Wine counts the terminator too.
+            link[name] = data[at + 2:at + 2 + 2 * count].decode("utf-16-le").rstrip("\0")
+            at += 2 + 2 * count
+    return link
+
+
+class Prefix:
+    """A fresh 64-bit Wine prefix of one group, with its own wineserver."""
+
+    def __init__(self, ctx, name):
+        self.ctx = ctx
+        self.path = os.path.join(ctx.work, name)
+        shutil.rmtree(self.path, ignore_errors=True)
+        os.makedirs(self.path)
+        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.path, "prefix"), WINEARCH="win64",
+                        WINEDEBUG="-all", LC_ALL="C.UTF-8", LANG="C.UTF-8",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        self.env.pop("KVSHAKE_SIGN_PKCS12", None)
+        with open(os.path.join(ctx.build, "testenv", "env.sh"), encoding="utf-8") as f:
+            self.env["DISPLAY"] = re.search(r"DISPLAY='([^']*)'", f.read()).group(1)
+        run([WINE64, "wineboot", "-i"], self.env, timeout=300)
+        # Keys that every Windows has and a fresh prefix lacks: the module's store key and the
+        # user's classes.
+        for key in (STORE_KEY, "HKCU\\Software\\Classes"):
+            run([WINE64, "reg", "add", key, "/f"], self.env)
+        self.settle()
+        self.browsers = []
+
+    def settle(self):
+        """Waits until every process of the prefix has ended and the registry is saved."""
+        run([WINESERVER, "-w"], self.env, timeout=120)
+
+    def close(self):
+        for browser in self.browsers:
+            browser.exit()
+        run([WINESERVER, "-k"], self.env)
+
+    def wine(self, *args, loader=WINE64, timeout=180):
+        return run([loader, *args], self.env, timeout=timeout, cwd=self.path)
+
+    def reg(self, key, value=None, view=64):
+        """The data of a value (None: the default value) of a key, or None."""
+        which = ["/ve"] if value is None else ["/v", value]
+        out = self.wine("reg", "query", key, *which, "/reg:%d" % view).stdout.decode()
+        match = re.search(r"^\s+\S.*?\s+REG_\w+\s+(.*)$", out, re.M)
+        return match.group(1).strip() if match else None
+
+    def has_key(self, key, view=64):
+        return self.wine("reg", "query", key, "/reg:%d" % view).returncode == 0
+
+    def unix(self, windows_path):
+        return self.wine("winepath", "-u", windows_path).stdout.decode().strip()
+
+    def windows_env(self, name):
+        return self.wine("cmd", "/c", "echo", "%" + name + "%").stdout.decode().strip()
+
+    def snapshot(self):
+        """The registry's keys and values and the files of drive c:, less Wine's bookkeeping."""
+        self.settle()
+        lines = set()
+        for hive in ("system.reg", "user.reg", "userdef.reg"):
+            key = None
+            with open(os.path.join(self.env["WINEPREFIX"], hive), encoding="utf-8",
+                      errors="replace") as f:
+                for line in f.read().replace("\\\n  ", "").splitlines():
+                    if line.startswith("["):
+                        key = line.rsplit("]", 1)[0] + "]"
+                        ignored = IGNORED_KEYS.match(key)
+                        if not ignored:
+                            lines.add((hive, key))
+                    elif line and not line.startswith(("#", ";")) and key and not ignored:
+                        lines.add((hive, key, line))
+        drive = os.path.join(self.env["WINEPREFIX"], "drive_c")
+        for folder, folders, files in os.walk(drive):
+            for name in folders + files:
+                path = os.path.relpath(os.path.join(folder, name), drive)
+                if not IGNORED_FILES.match(path):
+                    lines.add(("file", path))
+        return lines
+
+    def browser(self, name):
+        page = os.path.join(self.path, "start.page")
+        with open(page, "w", encoding="utf-8") as f:
+            f.write("title Start\nurl http://www.example.com/start.html\n")
+        browser = demo.Browser(name, WINE32, self.ctx.other, self.env,
+                               os.path.join(self.path, "browser-%s.txt" % name))
+        self.browsers.append(browser)
+        browser.command("open %s %s" % (name, demo.windows_path(page)),
+                        r"opened %s tab-number \d+ helpers 1" % name)
+        return browser
+
+
+def loaded_module(browser):
+    event = browser.command("module", r"module (.*) version (\S+)")
+    return event.group(1), event.group(2)
+
+
+class Fixture(unittest.TestCase):
+    ctx = None
+    maxDiff = None
+
+    def assertSameAsBefore(self, before, after):
+        self.assertEqual(sorted(map(str, after - before)), [], "left after the uninstall")
+        self.assertEqual(sorted(map(str, before - after)), [], "gone after the uninstall")
+
+    def check_entry(self, prefix, root, folder):
+        entry = root + "\\" + ENTRY_KEY
+        expected = {"DisplayName": "Kovin Shake BHO", "DisplayVersion": self.ctx.version,
+                    "Publisher": "Kovin", "DisplayIcon": folder + "\\KVShake.dll,-214",
+                    "NoModify": "0x1", "NoRepair": "0x1"}
+        for name, value in expected.items():
+            self.assertEqual(prefix.reg(entry, name, 32), value, name)
+        self.assertGreater(int(prefix.reg(entry, "EstimatedSize", 32), 16), 1000)
+
+    def check_shortcut(self, prefix, folder_variable, folder):
+        """The Start-menu entry: the 32-bit rundll32 on the 32-bit module's ShowPanel."""
+        start_menu = prefix.unix(prefix.windows_env(folder_variable) +
+                                 "\\Microsoft\\Windows\\Start Menu\\Programs")
+        link = read_shortcut(os.path.join(start_menu, SHORTCUT))
+        self.assertEqual(link["target"].lower(), "c:\\windows\\syswow64\\rundll32.exe")
+        self.assertEqual(link["arguments"], '"%s\\KVShake.dll",ShowPanel' % folder)
+        self.assertEqual(link["icon"], folder + "\\KVShake.dll")
+
+
+class BuildTest(Fixture):
+    def test_setup_programs_are_signed_and_load_on_xp(self):
+        ctx = self.ctx
+        shutil.rmtree(ctx.setups, ignore_errors=True)
+        env = {k: v for k, v in os.environ.items() if not k.startswith("KVSHAKE_SIGN_")}
+        modules = (os.path.join(ctx.other, "KVShake.dll"), os.path.join(ctx.build, "KVShake.dll"))
+        older = os.path.join(ctx.work, "older")
+        os.makedirs(older, exist_ok=True)
+        for arch, module in zip(("i686", "x86_64"), modules):
+            older_module(module, os.path.join(older, arch + ".dll"))
+        package = os.path.join(ROOT, "installer", "package.sh")
+        for which, (i686, x86_64) in (("new", modules), ("old", (
+                os.path.join(older, "i686.dll"), os.path.join(older, "x86_64.dll")))):
+            made = run([package, os.path.join(ctx.setups, which), i686, x86_64], env)
+            self.assertEqual(made.returncode, 0, made.stderr.decode())
+        setup = ctx.setup("new")
+        self.assertEqual(os.path.basename(setup), "KVShakeSetup-%s.exe" % ctx.version)
+        self.assertRegex(os.path.basename(ctx.setup("old")), r"^KVShakeSetup-0\.")
+
+        signed = [setup] + [os.path.join(ctx.setups, "new", "modules", arch, "KVShake.dll")
+                            for arch in ("i686", "x86_64")]
+        for path in signed:
+            self.assertTrue(verify_signature(path, ctx.certificate()), path)
+        altered = os.path.join(ctx.work, "altered.exe")
+        data = bytearray(open(setup, "rb").read())
+        data[len(data) // 2] ^= 0x01
+        with open(altered, "wb") as f:
+            f.write(data)
+        self.assertFalse(verify_signature(altered, ctx.certificate()))
+        checked = loads_on_xp(setup)
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+
+
+class PerUserTest(Fixture):
+    def test_install_update_and_uninstall_while_loaded(self):
+        ctx = self.ctx
+        prefix = Prefix(ctx, "per-user")
+        self.addCleanup(prefix.close)
+        before = prefix.snapshot()
+
+        self.assertEqual(prefix.wine(ctx.setup("old"), "/S", loader=WINE32).returncode, 0)
+        folder = prefix.reg("HKCU\\" + ENTRY_KEY, "InstallLocation")
+        self.assertEqual(folder, prefix.windows_env("LOCALAPPDATA") + "\\Programs\\KVShake")
+        installed = prefix.unix(folder)
+        self.assertEqual(sorted(os.listdir(installed)), ["KVShake.dll", "Uninstall.exe", "x64"])
+        self.assertEqual(os.listdir(os.path.join(installed, "x64")), ["KVShake.dll"])
+        # As DllInstall "user" writes it; Wine keeps one HKCU\Software\Classes for both widths,
+        # where the 32-bit module's registration is the one kept.
+        self.assertEqual(prefix.reg("HKCU\\" + CLASS_KEY + "\\InprocServer32"),
+                         folder + "\\KVShake.dll")
+        for view in (32, 64):
+            self.assertEqual(prefix.reg(HELPER_KEY, "NoExplorer", view), "0x1")
+            self.assertEqual(prefix.reg(BUTTON_KEY, "ClsidExtension", view), CLSID)
+        uninstaller = os.path.join(installed, "Uninstall.exe")
+        self.assertTrue(verify_signature(uninstaller, ctx.certificate("old")))
+        checked = loads_on_xp(uninstaller)
+        self.assertEqual(checked.returncode, 0, checked.stderr)
+        self.assertTrue(verify_signature(os.path.join(installed, "x64", "KVShake.dll"),
+                                         ctx.certificate("old")))
+
+        # Wine's COM finds classes only under HKLM\Software\Classes, where Windows also reads
+        # the user's: the test copies the user's class there for the simulator, and removes it.
+        self.assertEqual(prefix.wine("reg", "copy", "HKCU\\" + CLASS_KEY, "HKLM\\" + CLASS_KEY,
+                                     "/s", "/f", "/reg:32").returncode, 0)
+        holding = prefix.browser("A")
+        path, old_version = loaded_module(holding)
+        self.assertEqual(path, folder + "\\KVShake.dll")
+        self.assertTrue(old_version.startswith("0."), old_version)
+        for name, value in ACCOUNT.items():
+            prefix.wine("reg", "add", STORE_KEY, "/v", name, "/d", value, "/f")
+
+        self.assertEqual(prefix.wine(ctx.setup("new"), "/S", loader=WINE32).returncode, 0)
+        self.assertEqual(loaded_module(prefix.browser("B")), (path, ctx.version))
+        self.assertEqual(loaded_module(holding)[1], old_version)  # still at work
+        self.check_entry(prefix, "HKCU", folder)
+        self.check_shortcut(prefix, "APPDATA", folder)
+        for browser in prefix.browsers:
+            browser.exit()
+        self.assertEqual(prefix.wine(ctx.setup("new"), "/S", loader=WINE32).returncode, 0)
+        left = [name for _, _, files in os.walk(installed) for name in files]
+        self.assertEqual(sorted(left), ["KVShake.dll", "KVShake.dll", "Uninstall.exe"])
+        for name, value in ACCOUNT.items():
+            self.assertEqual(prefix.reg(STORE_KEY, name), value, name)
+
+        # The uninstall as Windows runs it, while a browser holds the module.
+        prefix.browser("C")
+        quiet = prefix.reg("HKCU\\" + ENTRY_KEY, "QuietUninstallString")
+        self.assertEqual(quiet, '"%s\\Uninstall.exe" /CurrentUser /S' % folder)
+        prefix.wine(folder + "\\Uninstall.exe", "/CurrentUser", "/S", loader=WINE32)
+        demo.wait_for(lambda: not prefix.has_key("HKCU\\" + ENTRY_KEY), 120, "uninstalled")
+        for browser in prefix.browsers:
+            browser.exit()
+        prefix.settle()
+        for name in ACCOUNT:
+            self.assertIsNone(prefix.reg(STORE_KEY, name), name)
+        prefix.wine("reg", "delete", "HKLM\\" + CLASS_KEY, "/f", "/reg:32")
+        prefix.wine("wineboot", "-r")  # a restart: what was in use is deleted now
+        self.assertSameAsBefore(before, prefix.snapshot())
+
+class PerMachineTest(Fixture):
+    def test_all_users_install_registers_each_view(self):
+        ctx = self.ctx
+        prefix = Prefix(ctx, "per-machine")
+        self.addCleanup(prefix.close)
+        before = prefix.snapshot()
+
+        self.assertEqual(prefix.wine(ctx.setup("new"), "/AllUsers", "/S",
+                                     loader=WINE32).returncode, 0)
+        folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
+        self.assertEqual(folder, prefix.windows_env("ProgramFiles(x86)") + "\\KVShake")
+        self.check_entry(prefix, "HKLM", folder)
+        self.check_shortcut(prefix, "ProgramData", folder)
+        server = "HKLM\\" + CLASS_KEY + "\\InprocServer32"
+        self.assertEqual(prefix.reg(server, None, 32), folder + "\\KVShake.dll")
+        self.assertEqual(prefix.reg(server, None, 64), folder + "\\x64\\KVShake.dll")
+        for view in (32, 64):
+            self.assertEqual(prefix.reg(HELPER_KEY, "NoExplorer", view), "0x1")
+
+        uninstalled = prefix.wine(folder + "\\Uninstall.exe", "/AllUsers", "/S", "_?=" + folder,
+                                  loader=WINE32)
+        self.assertEqual(uninstalled.returncode, 0)
+        self.assertFalse(prefix.has_key("HKLM\\" + CLASS_KEY, 32))
+        self.assertFalse(prefix.has_key("HKLM\\" + CLASS_KEY, 64))
+        prefix.wine("wineboot", "-r")
+        self.assertSameAsBefore(before, prefix.snapshot())
+
+
+def main():
+    group, source, build, other, version = sys.argv[1:6]
+    if group != "build" and not os.path.exists(WINE32):
+        print("skipped: the setup program is 32-bit, and wine32 is not installed here")
+        sys.exit(SKIPPED)
+    Fixture.ctx = Context(source, os.path.abspath(build), os.path.abspath(other), version)
+    case = {"build": BuildTest, "per-user": PerUserTest, "per-machine": PerMachineTest}[group]
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
