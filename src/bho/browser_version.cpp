@@ -1,7 +1,5 @@
 #include "bho/browser_version.h"
 
-#include <vector>
-
 #include "bho/html_document.h"
 #include "bho/shake_bho.h"
 #include "foundation/log.h"
@@ -22,17 +20,43 @@ constexpr VersionMarker kVersionMarkers[] = {{"MSIE 6.", 6}, {"MSIE 7.", 7},   {
                                              {"MSIE 9.", 9}, {"MSIE 10.", 10}, {"MSIE 11.", 11}};
 
 constexpr wchar_t kPageWindowClass[] = L"Internet Explorer_Server";
+constexpr wchar_t kTabWindowClass[] = L"TabWindowClass";
 
-// The classes from the browser's top window down to the page window; empty for a version whose
-// tree is not known. Version 7 starts from the top window too, so that it finds this browser's
-// own tab and never another browser's; version 11 keeps the tree of 8 to 10.
-std::vector<const wchar_t*> PageWindowPath(int version) {
-    if (version == 6) return {L"Shell DocObject View", kPageWindowClass};
-    if (version == 7) return {L"TabWindowClass", L"Shell DocObject View", kPageWindowClass};
-    if (version >= 8 && version <= 11) {
-        return {L"Frame Tab", L"TabWindowClass", L"Shell DocObject View", kPageWindowClass};
+// The first child of parent of the given class that accept takes; null for none.
+template <typename Accept>
+HWND ChildOfClass(HWND parent, const wchar_t* windowClass, Accept accept) {
+    if (!parent) return nullptr;
+    for (HWND child = ::FindWindowExW(parent, nullptr, windowClass, nullptr); child;
+         child = ::FindWindowExW(parent, child, windowClass, nullptr)) {
+        if (accept(child)) return child;
     }
-    return {};
+    return nullptr;
+}
+
+HWND FirstChildOfClass(HWND parent, const wchar_t* windowClass) {
+    return ChildOfClass(parent, windowClass, [](HWND) { return true; });
+}
+
+bool MadeByThisThread(HWND window) {
+    return ::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId();
+}
+
+// This tab's window under the browser's top window, which holds its page; on version 6, which has
+// no tabs, the top window itself. From version 7 all tabs of a browser share its top window, and
+// each tab's windows are made by the tab's own thread; from version 8 the tab windows sit under
+// "Frame Tab" windows. Version 7 starts from the top window too, so that it finds this browser's
+// own tab and never another browser's; version 11 keeps the tree of 8 to 10. Null for a version
+// whose tree is not known.
+HWND ThisTabsWindow(HWND top, int version) {
+    if (version == 6) return top;
+    if (version == 7) return ChildOfClass(top, kTabWindowClass, MadeByThisThread);
+    if (version < 8 || version > 11) return nullptr;
+    HWND tab = nullptr;
+    ChildOfClass(top, L"Frame Tab", [&tab](HWND frameTab) {
+        tab = ChildOfClass(frameTab, kTabWindowClass, MadeByThisThread);
+        return tab != nullptr;
+    });
+    return tab;
 }
 
 // The application version string that the page's script environment reports; each failure is
@@ -71,7 +95,7 @@ int IEVersionOf(std::string_view appVersion) {
     for (const VersionMarker& marker : kVersionMarkers) {
         if (appVersion.find(marker.text) != std::string_view::npos) return marker.version;
     }
-    return 0;
+    return appVersion.find("Trident/7.") != std::string_view::npos ? 11 : 0;
 }
 
 // Once known, the version is kept for the whole machine run; until then every call asks again.
@@ -94,13 +118,10 @@ HWND CShakeBHO::FindIES() {
     WriteLog(StringPrintf("In FindIES, IE Version:%d", version));
     SHANDLE_PTR top = 0;
     if (!m_spWebBrowser || FAILED(m_spWebBrowser->get_HWND(&top))) return nullptr;
-    const std::vector<const wchar_t*> path = PageWindowPath(version);
-    if (path.empty()) return nullptr;
-    HWND window = reinterpret_cast<HWND>(top);
-    for (const wchar_t* windowClass : path) {
-        window = ::FindWindowExW(window, nullptr, windowClass, nullptr);
-        if (!window) return nullptr;
-    }
+    const HWND tab = ThisTabsWindow(reinterpret_cast<HWND>(top), version);
+    const HWND window =
+        FirstChildOfClass(FirstChildOfClass(tab, L"Shell DocObject View"), kPageWindowClass);
+    if (!window) return nullptr;
     DWORD processId = 0;
     const DWORD threadId = ::GetWindowThreadProcessId(window, &processId);
     WriteLog(StringPrintf(

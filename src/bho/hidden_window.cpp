@@ -145,6 +145,7 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             Module().Unlock();
             return ::DefWindowProcW(window, message, wParam, lParam);
         case WM_DESTROY:
+            ForgetPanel(window);  // however the panel goes, the next press makes a new one
             return 0;
         case WM_ACTIVATE:
             if (LOWORD(wParam) == WA_INACTIVE) ::ShowWindow(shake_da.g_hwnd, SW_HIDE);

@@ -1,6 +1,7 @@
 // The panel window of the tab whose toolbar command made it, and what the helper object asks of
 // the panel's browser, which the panel layer provides.
 #include <cstring>
+#include <string_view>
 
 #include "bho/browser_properties.h"
 #include "bho/hidden_window.h"
@@ -18,6 +19,7 @@ namespace kvshake {
 
 namespace {
 
+constexpr wchar_t kPanelClassPrefix[] = L"shakewindow";
 constexpr wchar_t kPanelTitle[] = L"Win32 API";
 constexpr DWORD kPanelStyle = 0x90880000;  // WS_POPUP | WS_VISIBLE | WS_BORDER | WS_SYSMENU
 constexpr LONG kStatusControlRight = 520, kStatusControlBottom = 360;
@@ -44,9 +46,34 @@ SIZE PanelSizeOf(const char* pageName) {
     return {505, 347};
 }
 
-std::wstring PanelClassName(LONG tabNumber) { return L"shakewindow" + std::to_wstring(tabNumber); }
+std::wstring PanelClassName(LONG tabNumber) {
+    return kPanelClassPrefix + std::to_wstring(tabNumber);
+}
+
+bool IsPanelWindow(HWND window) {
+    wchar_t className[64] = {};
+    if (!window || !::IsWindow(window) ||
+        !::GetClassNameW(window, className, ARRAYSIZE(className))) {
+        return false;
+    }
+    const std::wstring_view name(className);
+    const std::wstring_view prefix(kPanelClassPrefix);
+    return name.size() > prefix.size() && name.substr(0, prefix.size()) == prefix &&
+           name.find_first_not_of(L"0123456789", prefix.size()) == std::wstring_view::npos;
+}
+
+bool ForgetPanel(HWND panel) {
+    if (!panel ||
+        ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd),
+                                            nullptr, panel) != panel) {
+        return false;
+    }
+    shake_da.g_bWindowCreated = false;
+    return true;
+}
 
 void CShakeBHO::CreatePanel() {
+    ClosePanel();  // a panel of this tab that was closed from outside leaves its class behind
     shake_da.g_bWindowCreated = true;
     SHANDLE_PTR top = 0;
     if (m_spWebBrowser) m_spWebBrowser->get_HWND(&top);
@@ -101,7 +128,10 @@ void CShakeBHO::ClosePanel() {
     if (m_pShowBrowser && g_panelLink) g_panelLink->closeBrowserWindow(*m_pShowBrowser);
     m_pShowBrowser.reset();
     if (!m_hShowWnd) return;
-    ::DestroyWindow(std::exchange(m_hShowWnd, nullptr));
+    // One closed from outside has gone already, and its handle may name another window since.
+    if (const HWND panel = std::exchange(m_hShowWnd, nullptr); IsPanelWindow(panel)) {
+        ::DestroyWindow(panel);
+    }
     ::UnregisterClassW(PanelClassName(m_nTabNumber).c_str(), Module().Instance());
 }
 

@@ -249,10 +249,10 @@ void CShakeBHO::StopCheckThread() {
     m_hCheckThread.reset();
 }
 
+// Only this object's own panel: the browser object may have made the machine's panel through an
+// earlier helper object, and a panel made since in another tab stays.
 void CShakeBHO::ForgetPanelIfCreatedHere() {
-    if (!BrowserFlagIsSet(m_spWebBrowser.Get(), kCreateShowWindowProperty)) return;
-    shake_da.g_hwnd = nullptr;
-    WriteLog("Set g_hwnd Null Suc");
+    if (ForgetPanel(m_hShowWnd)) WriteLog("Set g_hwnd Null Suc");
 }
 
 void CShakeBHO::GiveUpCheckerRole() {

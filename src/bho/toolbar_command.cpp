@@ -125,9 +125,11 @@ void ShowPanelAgain(HWND panel) {
 STDMETHODIMP CShakeBHO::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
     try {
         LocateButton();
-        if (shake_da.g_bWindowCreated && shake_da.g_hwnd) {
-            ShowPanelAgain(shake_da.g_hwnd);
+        // A panel closed from outside, or whose process has ended, is forgotten and made anew.
+        if (const HWND panel = shake_da.g_hwnd; shake_da.g_bWindowCreated && IsPanelWindow(panel)) {
+            ShowPanelAgain(panel);
         } else {
+            shake_da.g_hwnd = nullptr;
             CreatePanel();
         }
     } catch (...) {
@@ -137,6 +139,7 @@ STDMETHODIMP CShakeBHO::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
 }
 
 void CShakeBHO::LocateButton() {
+    shake_da.g_bFindButton = false;
     POINT cursor{};
     ::GetCursorPos(&cursor);
     shake_da.g_ptLocate = cursor;
@@ -149,6 +152,10 @@ void CShakeBHO::LocateButton() {
     if (std::wcscmp(className, L"ToolbarWindow32") == 0) {
         shake_da.g_ptLocate.y = shake_da.g_rcLocate.bottom;
         shake_da.ButtonLocateType = kToolbar;
+        // The toolbar messages mean something else to a window of any other class.
+        POINT clientPoint = cursor;
+        ::ScreenToClient(window, &clientPoint);
+        FindButtonInItsProcess(window, clientPoint);
     } else if (std::wcscmp(className, L"Internet Explorer_Server") == 0) {
         shake_da.ButtonLocateType = kPageArea;
     } else if (const HWND page = FindIES()) {
@@ -157,9 +164,6 @@ void CShakeBHO::LocateButton() {
     } else {
         shake_da.ButtonLocateType = kOther;
     }
-    POINT clientPoint = cursor;
-    ::ScreenToClient(window, &clientPoint);
-    FindButtonInItsProcess(window, clientPoint);
 }
 
 }  // namespace kvshake

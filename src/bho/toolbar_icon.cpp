@@ -28,8 +28,8 @@ HWND CommandBarToolbar(HWND top) {
     return rebar ? ::FindWindowExW(rebar, nullptr, L"ToolbarWindow32", nullptr) : nullptr;
 }
 
-// The command id of the button that shows either look's text; nothing when none does.
-std::optional<int> ShakeButton(HWND toolbar) {
+// The button that shows either look's text; nothing when none does.
+std::optional<TBBUTTON> ShakeButton(HWND toolbar) {
     const int count = static_cast<int>(::SendMessageW(toolbar, TB_BUTTONCOUNT, 0, 0));
     WriteLog(StringPrintf("SetToolBarIcon, bottomcount:%d", count));
     for (int index = 0; index < count; ++index) {
@@ -50,7 +50,7 @@ std::optional<int> ShakeButton(HWND toolbar) {
             continue;
         }
         if (std::wcscmp(text, kActiveText) == 0 || std::wcscmp(text, kInactiveText) == 0) {
-            return button.idCommand;
+            return button;
         }
     }
     return std::nullopt;
@@ -78,9 +78,9 @@ bool CShakeBHO::SetToolBarIcon(bool active) {
         WriteError("SetToolBarIcon, ProcessId not same");
         return false;
     }
-    const std::optional<int> command = ShakeButton(toolbar);
+    const std::optional<TBBUTTON> button = ShakeButton(toolbar);
     WriteLog("SetToolBarIcon For End");
-    if (!command) {
+    if (!button) {
         WriteError("SetToolBarIcon Find Shake Btn Fail");
         return false;
     }
@@ -89,7 +89,12 @@ bool CShakeBHO::SetToolBarIcon(bool active) {
         Module().Instance(), MAKEINTRESOURCEW(active ? kActiveBitmap : kInactiveBitmap));
     const auto images =
         reinterpret_cast<HIMAGELIST>(::SendMessageW(toolbar, TB_GETIMAGELIST, 0, 0));
-    const int image = ::ImageList_Add(images, bitmap, nullptr);
+    // The button's own image takes the look, so the list keeps its size however often the look
+    // changes; a button without an image of the list is given one.
+    int image = button->iBitmap;
+    if (!::ImageList_Replace(images, image, bitmap, nullptr)) {
+        image = ::ImageList_Add(images, bitmap, nullptr);
+    }
     if (bitmap) ::DeleteObject(bitmap);  // the image list keeps a copy
 
     wchar_t text[6];
@@ -100,7 +105,8 @@ bool CShakeBHO::SetToolBarIcon(bool active) {
     info.iImage = image;
     info.pszText = text;
     info.cchText = 5;
-    if (!::SendMessageW(toolbar, TB_SETBUTTONINFOW, *command, reinterpret_cast<LPARAM>(&info))) {
+    if (!::SendMessageW(toolbar, TB_SETBUTTONINFOW, button->idCommand,
+                        reinterpret_cast<LPARAM>(&info))) {
         WriteError(StringPrintf("SetToolBarIcon, SetButtonInfo Fail, Error Code:%d",
                                 static_cast<int>(::GetLastError())));
         return false;

@@ -17,7 +17,7 @@ struct SharedBlock {
     bool g_bInited;              // the first attach of this machine run has done its one-time work
     bool g_bActive;              // activated with the service; only under "mutexForActive"
     bool g_bHasCheckThread;  // some check thread holds the checker role; under "mutexForChecking"
-    bool g_bWindowCreated;   // the panel has been created at least once
+    bool g_bWindowCreated;   // a panel was made and has not been destroyed since
     bool g_bLogEnabled;      // the diagnostic log is on for this machine run
     bool g_bFindButton;      // the last toolbar command found the button under the cursor
     DWORD g_dwDeadThreadId;  // the check thread that must stop

@@ -23,7 +23,9 @@ TEST(IEVersionOfTest, FirstMarkerInOrderWinsAsAPlainCaseSensitiveSearch) {
     EXPECT_EQ(IEVersionOf("MSIE 11.0"), 11);
     EXPECT_EQ(IEVersionOf("xMSIE 6.x"), 6);
     EXPECT_EQ(IEVersionOf("msie 9.0"), 0);
-    EXPECT_EQ(IEVersionOf("5.0 (Windows NT 6.1; Trident/7.0; rv:11.0) like Gecko"), 0);
+    EXPECT_EQ(IEVersionOf("5.0 (Windows NT 6.3; Trident/7.0; rv:11.0) like Gecko"), 11);
+    EXPECT_EQ(IEVersionOf("5.0 (compatible; MSIE 9.0; Trident/7.0)"), 9);
+    EXPECT_EQ(IEVersionOf("5.0 (Windows NT 6.1; Trident/6.0)"), 0);
 }
 
 class BrowserVersionTest : public InProcessTabTest {
@@ -45,12 +47,11 @@ class BrowserVersionTest : public InProcessTabTest {
 };
 
 TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
-    Show(L"Mozilla/5.0 (Windows NT 6.1; Trident/7.0; rv:11.0)");
+    Show(L"Mozilla/5.0 (Windows NT 6.1; rv:11.0)");
     Tab().Bho().GetIEVersion();
     Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 0);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Mozilla/5.0 (Windows NT 6.1; Trident/7.0"),
-              2u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Mozilla/5.0 (Windows NT 6.1; rv:11.0)"), 2u);
 
     Show(L"4.0 (compatible; MSIE 8.0; Windows NT 6.1)");
     Tab().Bho().GetIEVersion();
@@ -69,10 +70,11 @@ TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
 TEST_F(BrowserVersionTest, PageWindowIsFoundOnThePathOfEachVersion) {
     for (const int version : {6, 7, 8, 11}) {
         AttachedTab tab;
-        // Another browser's tree comes first among the windows: it must not be found.
+        // Another browser's tree comes first among the windows, and this browser's other tabs
+        // stand beside this one: neither must be found.
         AttachedTab another;
         another.Browser()->BuildWindowTree(version);
-        const HWND page = tab.Browser()->BuildWindowTree(version);
+        const HWND page = tab.Browser()->BuildWindowTree(version, true);
         shake_da.g_nIEVersion = version;
         EXPECT_EQ(tab.Bho().FindIES(), page) << version;
     }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -142,7 +144,8 @@ TEST_F(ToolbarCommandTest, PanelStaysOnTheScreenNearItsEdges) {
 }
 
 // Over the page (no button there) the panel's top right corner sits 3 pixels above the page's;
-// over a window with no page window of the tab, the panel opens at the cursor.
+// over a window with no page window of the tab, the panel opens at the cursor. Only a toolbar is
+// sent the toolbar messages, and an earlier press's button is not taken for this one's.
 TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCursor) {
     ClearAccount();  // no account: the 505 x 347 login panel
     unique_window page = PlainWindow(L"Internet Explorer_Server", 0, 100, 1000, 600);
@@ -156,11 +159,35 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
     EXPECT_EQ(panel.bottom - panel.top, 347);
     page.reset();
 
-    const unique_window other = PlainWindow(L"KVShakeTestOther", 100, 300, 200, 200);
+    const MessageRecorder other;
+    ::SetWindowPos(other.Window(), HWND_TOP, 100, 300, 200, 200, SWP_SHOWWINDOW);
+    shake_da.g_bFindButton = true;
     panel = Press({150, 350});
     EXPECT_EQ(shake_da.ButtonLocateType, 2);
     EXPECT_EQ(panel.left, 150);
     EXPECT_EQ(panel.top, 350);
+    EXPECT_EQ(other.Count(TB_HITTEST), 0u);
+}
+
+// A panel closed from outside (it has a system menu) is forgotten, and so is a record that names
+// a window of another kind: the next press makes a new panel and leaves that window alone.
+TEST_F(ToolbarCommandTest, PressMakesANewPanelWhenTheRecordedOneIsNoPanel) {
+    Press({150, 350});
+    ASSERT_TRUE(shake_da.g_hwnd);
+    ::SendMessageW(shake_da.g_hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(shake_da.g_hwnd);
+    EXPECT_FALSE(shake_da.g_bWindowCreated);
+    Press({150, 350});
+    EXPECT_TRUE(::IsWindowVisible(shake_da.g_hwnd));
+
+    const unique_window other = PlainWindow(L"KVShakeTestOther", 600, 300, 200, 200);
+    shake_da.g_hwnd = other.get();
+    Press({150, 350});
+    EXPECT_TRUE(::IsWindowVisible(shake_da.g_hwnd));
+    EXPECT_NE(shake_da.g_hwnd, other.get());
+    RECT rect{};
+    ::GetWindowRect(other.get(), &rect);
+    EXPECT_EQ(rect.left, 600);
 }
 
 // The panel of another process is the one a press shows: moved where this press places it (the
@@ -171,7 +198,7 @@ TEST_F(ToolbarCommandTest, PressInAnotherProcessMovesRefreshesAndShowsThePanelTh
     const std::wstring made = UniqueName(L"made");
     TestHost owner(L"attach a make-panel signal " + made + L" serve " + done_);
     ASSERT_TRUE(WaitForNamedEvent(made)) << owner.Output();
-    const HWND panel = ::FindWindowW(L"TestPanel", L"panel");
+    const HWND panel = ::FindWindowW(L"shakewindow990", L"panel");
     ASSERT_TRUE(panel);
     ::ShowWindow(panel, SW_HIDE);
 

@@ -3,6 +3,7 @@
 #include <exdispid.h>
 #include <olectl.h>
 
+#include <initializer_list>
 #include <utility>
 
 namespace kvshake::testing {
@@ -47,6 +48,77 @@ unique_window CreateFrameWindow() {
                                            CW_USEDEFAULT, CW_USEDEFAULT, 800, 600, nullptr, nullptr,
                                            ThisModule(), nullptr));
 }
+
+// Windows of the given classes under parent, each the parent of the next; returns the last, or
+// null when one cannot be made.
+HWND BuildPath(HWND parent, std::initializer_list<const wchar_t*> classes, DWORD exStyle = 0) {
+    HWND window = parent;
+    for (const wchar_t* name : classes) {
+        window = ::CreateWindowExW(exStyle, name, L"", WS_CHILD | WS_VISIBLE, 0, 0, 800, 600,
+                                   window, nullptr, ThisModule(), nullptr);
+        if (window == nullptr) break;
+    }
+    return window;
+}
+
+// A tab's own windows, from the tab window down to the page window.
+constexpr std::initializer_list<const wchar_t*> kTabPath = {kTabClass, kDocObjectViewClass,
+                                                            kServerClass};
+
+// Waits for object while handling the messages sent to this thread's windows (a window of
+// another thread under one of them talks to it), at most 10 s.
+bool WaitHandlingSentMessages(HANDLE object) {
+    constexpr DWORD kLimitMs = 10000;
+    const DWORD start = ::GetTickCount();
+    for (DWORD waited = 0; waited < kLimitMs; waited = ::GetTickCount() - start) {
+        const DWORD result =
+            ::MsgWaitForMultipleObjects(1, &object, FALSE, kLimitMs - waited, QS_SENDMESSAGE);
+        if (result != WAIT_OBJECT_0 + 1) return result == WAIT_OBJECT_0;
+        MSG message;
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    return false;
+}
+
+}  // namespace
+
+class OtherTab {
+  public:
+    explicit OtherTab(HWND parent)
+        : parent_(parent), ready_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        if (!ready_) return;
+        thread_.reset(::CreateThread(nullptr, 0, &OtherTab::Run, this, 0, nullptr));
+        if (thread_) WaitHandlingSentMessages(ready_.get());
+    }
+    // The tab window's thread destroys it on WM_CLOSE, and then ends.
+    ~OtherTab() {
+        tab_.reset();
+        if (thread_) WaitHandlingSentMessages(thread_.get());
+    }
+    OtherTab(const OtherTab&) = delete;
+    OtherTab& operator=(const OtherTab&) = delete;
+
+  private:
+    static DWORD WINAPI Run(void* parameter) {
+        auto& self = *static_cast<OtherTab*>(parameter);
+        const HWND page = BuildPath(self.parent_, kTabPath, WS_EX_NOPARENTNOTIFY);
+        const HWND tab = page ? ::GetParent(::GetParent(page)) : nullptr;
+        self.tab_.reset(tab);
+        ::SetEvent(self.ready_.get());
+        MSG message;
+        while (::IsWindow(tab) && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            ::DispatchMessageW(&message);
+        }
+        return 0;
+    }
+
+    HWND parent_;
+    unique_handle ready_;
+    unique_window tab_;
+    unique_handle thread_;
+};
+
+namespace {
 
 std::wstring NameOf(BSTR name) {
     return name == nullptr ? std::wstring() : std::wstring(name, ::SysStringLen(name));
@@ -205,23 +277,16 @@ void BrowserDouble::ShowPage(std::shared_ptr<PageDouble> page) {
     page_ = std::move(page);
 }
 
-HWND BrowserDouble::BuildWindowTree(int version) {
-    std::vector<const wchar_t*> classes;
-    if (version == 6) {
-        classes = {kDocObjectViewClass, kServerClass};
-    } else if (version == 7) {
-        classes = {kTabClass, kDocObjectViewClass, kServerClass};
-    } else if (version >= 8 && version <= 11) {
-        classes = {kFrameTabClass, kTabClass, kDocObjectViewClass, kServerClass};
-    }
-    // Child windows go when the top window does.
-    HWND window = classes.empty() ? nullptr : window_.get();
-    for (const wchar_t* name : classes) {
-        window = ::CreateWindowExW(0, name, L"", WS_CHILD | WS_VISIBLE, 0, 0, 800, 600, window,
-                                   nullptr, ThisModule(), nullptr);
-        if (window == nullptr) break;
-    }
-    return window;
+// Child windows go when the top window does.
+HWND BrowserDouble::BuildWindowTree(int version, bool otherTabs) {
+    if (version == 6) return BuildPath(window_.get(), {kDocObjectViewClass, kServerClass});
+    if (version < 7 || version > 11) return nullptr;
+    const HWND tabs = version == 7 ? window_.get() : BuildPath(window_.get(), {kFrameTabClass});
+    if (!tabs) return nullptr;
+    if (otherTabs) otherTabs_.push_back(std::make_unique<OtherTab>(tabs));
+    const HWND page = BuildPath(tabs, kTabPath);
+    if (otherTabs) otherTabs_.push_back(std::make_unique<OtherTab>(tabs));
+    return page;
 }
 
 void BrowserDouble::SetLocationUrl(std::wstring url) {

@@ -33,6 +33,9 @@ struct window_traits {
 };
 using unique_window = unique_any<window_traits>;
 
+// A tab window with its page under a browser's window, made and kept by a thread of its own.
+class OtherTab;
+
 // VariantCopy, which reads but does not change its source (mingw declares the source non-const).
 class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointContainer {
   public:
@@ -78,8 +81,10 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     void ShowPage(std::shared_ptr<PageDouble> page);
     // Builds the browser's window tree under the top window as that version of the browser has
     // it (6; 7; 8 to 11), as real windows of the calling thread, and returns the
-    // "Internet Explorer_Server" window.
-    HWND BuildWindowTree(int version);
+    // "Internet Explorer_Server" window. With otherTabs (7 to 11), a tab of the same browser
+    // stands on either side of this one, each made by a thread of its own, as the browser's
+    // other tabs are.
+    HWND BuildWindowTree(int version, bool otherTabs = false);
     void SetLocationUrl(std::wstring url);
     // The references held on the object, for checking that a client let go of it.
     ULONG References() const { return references_.load(); }
@@ -96,6 +101,7 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     std::wstring locationUrl_ = L"about:blank";
     std::map<std::wstring, ScopedVariant> properties_;
     std::shared_ptr<PageDouble> page_;
+    std::vector<std::unique_ptr<OtherTab>> otherTabs_;  // they go before the top window
 };
 
 }  // namespace kvshake::testing

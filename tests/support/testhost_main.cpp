@@ -38,7 +38,8 @@
 //   toolbar X Y WIDTH HEIGHT            a visible toolbar of five 100-pixel buttons at (X, Y);
 //                                       prints "button I LEFT TOP RIGHT BOTTOM" (screen) for each
 //   exec TAB                            presses the toolbar button: Exec on TAB's newest helper
-//   make-panel                          a visible window that becomes the module's panel (g_hwnd,
+//   make-panel                          a visible window of a panel's class ("shakewindow"
+//                                       and a number) that becomes the module's panel (g_hwnd,
 //                                       g_bWindowCreated); prints "panel refreshed" for each
 //                                       WM_REFRESH_PAGE it receives
 #include <windows.h>
@@ -300,10 +301,10 @@ void MakePanel() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = PanelProcedure;
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"TestPanel";
+    windowClass.lpszClassName = L"shakewindow990";
     ::RegisterClassW(&windowClass);
-    g_panel = ::CreateWindowExW(0, L"TestPanel", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                                200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    g_panel = ::CreateWindowExW(0, L"shakewindow990", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                0, 200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
     SharedBlock& shared = *reinterpret_cast<SharedBlock*>(BlockAt(0));
     shared.g_hwnd = g_panel;
     shared.g_bWindowCreated = true;
