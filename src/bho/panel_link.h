@@ -58,8 +58,11 @@ SIZE PanelSizeOf(const char* pageName);
 // The name of the panel window's class: "shakewindow" and the number of the tab that made it.
 std::wstring PanelClassName(LONG tabNumber);
 
-// True while window is a live panel window of some tab, in any process; a handle of a panel that
-// has gone may have been given to another window since.
+// The class of the panel window that "rundll32 KVShake.dll,ShowPanel" opens without a tab.
+inline constexpr wchar_t kStandalonePanelClass[] = L"shakepanel";
+
+// True while window is a live panel window of some tab, or the one ShowPanel opened, in any
+// process; a handle of a panel that has gone may have been given to another window since.
 bool IsPanelWindow(HWND window);
 
 // The panel window is going: the machine's panel record forgets it if it names it. True when it

@@ -58,6 +58,7 @@ bool IsPanelWindow(HWND window) {
     }
     const std::wstring_view name(className);
     const std::wstring_view prefix(kPanelClassPrefix);
+    if (name == kStandalonePanelClass) return true;
     return name.size() > prefix.size() && name.substr(0, prefix.size()) == prefix &&
            name.find_first_not_of(L"0123456789", prefix.size()) == std::wstring_view::npos;
 }

@@ -25,7 +25,6 @@
 namespace kvshake {
 namespace {
 
-constexpr wchar_t kClassName[] = L"shakepanel";
 constexpr wchar_t kTitle[] = L"摇一摇传图";
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 // As large as the largest page: the window alone decides how much of it shows.
@@ -60,7 +59,7 @@ bool RegisterPanelClass(HINSTANCE instance, WNDPROC procedure) {
                      ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_SHARED));
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = kStandalonePanelClass;
     return ::RegisterClassExW(&windowClass) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
@@ -99,7 +98,7 @@ bool StandalonePanel::Open(int show) {
     if (!beganRun && shake_da.g_bLogEnabled) EnableLog(true);
     WriteLog("ShowPanel Start");
     const HWND existing = shake_da.g_hwnd;
-    if (existing && ::IsWindow(existing)) {
+    if (IsPanelWindow(existing)) {
         BringBack(existing);
         return false;
     }
@@ -114,9 +113,9 @@ bool StandalonePanel::Open(int show) {
         ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
         bound = TokenStored();
     }
-    window_ =
-        ::CreateWindowExW(WS_EX_APPWINDOW, kClassName, kTitle, kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                          CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
+    window_ = ::CreateWindowExW(WS_EX_APPWINDOW, kStandalonePanelClass, kTitle, kStyle,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                                nullptr, instance, this);
     if (!window_) {
         WriteError(StringPrintf("ShowPanel Create Window Fail, ErrorCode:%d",
                                 static_cast<int>(::GetLastError())));
@@ -127,6 +126,7 @@ bool StandalonePanel::Open(int show) {
         BringBack(shake_da.g_hwnd);
         return false;
     }
+    LetPrivateMessagesIn(window_);  // a Protected Mode tab's press refreshes this panel
     ResizePanel(bound ? kStatusPage : kLoginPage);
     browser_.reset(
         ThePanelLink().createBrowser(*this, window_, kControlRect, bound ? kStatusUrl : kLoginUrl));
@@ -181,7 +181,7 @@ LRESULT StandalonePanel::Handle(HWND window, UINT message, WPARAM wParam, LPARAM
             if (browser_) RefreshPanelPage(*browser_);
             return 0;
         case WM_DESTROY:
-            ::InterlockedCompareExchangePointer(PanelRecord(), nullptr, window);
+            ForgetPanel(window);
             window_ = nullptr;
             ::PostQuitMessage(0);
             return 0;
