@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The demo: a user installs KVShake, logs in from the panel, opens tabs and shakes the phone.
 
-    demo.py BUILD_DIR ARCH [PAGE.html]
+    demo.py BUILD_DIR ARCH [--setup SETUP.exe] [PAGE.html]
 
 BUILD_DIR is a test-configuration build (KVShake.dll, kvshake_browser_sim.exe and
 kvshake_control_double.dll, talking to the stand-in on the port it was configured with); ARCH is
-its architecture. Tab B shows PAGE.html (default demo/pages/gallery.html). Everything runs in a
+its architecture. With --setup, the user installs the module with that setup program (made from
+the modules of this configuration) and uninstalls it at the end; without it (no 32-bit Wine to run
+a setup program), with regsvr32. Tab B shows PAGE.html (default demo/pages/gallery.html). Everything runs in a
 Wine environment of its own under build/demo. Prints the story; exits 0 only when the service
 received exactly the upload that the page calls for, and the rest of the story happened too.
 """
@@ -39,6 +41,10 @@ ACCOUNT = {  # as the service's bind page names it, after the QR code is scanned
     "user": "demo@example.com",
     "nickname": "Demo",
 }
+UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVShake"
+# The setup program names its Start-menu entry, a file, in Chinese: Wine names it through the
+# Unix locale.
+SETUP_LOCALE = "C.UTF-8"
 USER_KEY = "HKCU\\Software\\AppDataLow"  # where the module keeps the account and its settings
 WEB_BROWSER_SERVER = ("HKLM\\Software\\Classes\\CLSID\\{8856F961-340A-11D0-A96B-00C04FD705A2}"
                       "\\InprocServer32")
@@ -190,8 +196,10 @@ class Browser:
 
 
 class Demo:
-    def __init__(self, build, arch, page_path):
+    def __init__(self, build, arch, page_path, setup=None):
         self.build, self.arch, self.page_path = os.path.abspath(build), arch, page_path
+        self.setup = setup and os.path.abspath(setup)
+        self.module = "KVShake.dll"  # as rundll32 is given it: installed, the installed file
         self.loader = LOADERS[arch]
         self.port = self.configured_port()
         self.problems, self.browsers = [], []
@@ -262,6 +270,9 @@ class Demo:
         say("KVShake demo: shaking the phone sends the pictures of the tab in front to the "
             "service", stamp=False)
         say("  module   %s (%s, %s)" % (rel(module), self.arch, shipped), stamp=False)
+        if self.setup:
+            say("  setup    %s (signed with a throwaway test certificate)" % rel(self.setup),
+                stamp=False)
         say("  service  the stand-in tests/service_standin/standin.py at https://localhost:%d"
             % self.port, stamp=False)
         say("  Wine     prefix %s, display %s, drive d: at %s"
@@ -296,6 +307,8 @@ class Demo:
         self.quote_log()
         self.bind_without_toolbar(pages)
         self.take_pictures()
+        if self.setup:
+            self.uninstall()
         return not self.problems
 
     def prepare_pages(self):
@@ -323,12 +336,56 @@ class Demo:
         self.standin.answer("shakeupload", '{"ret":"0"}')
 
     def install(self):
+        if self.setup:
+            self.install_with_setup()
+        else:
+            self.install_with_regsvr32()
+        self.copy_classes_for_wine()
+
+    def setup_wine(self, *args):
+        return subprocess.run([LOADERS["i686"], *args], cwd=self.build, capture_output=True,
+                              timeout=120, env=dict(self.env, LC_ALL=SETUP_LOCALE,
+                                                    LANG=SETUP_LOCALE))
+
+    def install_location(self):
+        found = self.wine("reg", "query", UNINSTALL_KEY, "/v", "InstallLocation").stdout
+        match = re.search(r"InstallLocation\s+REG_SZ\s+(.*)", found.decode("utf-8", "replace"))
+        return match and match.group(1).strip()
+
+    def install_with_setup(self):
+        installed = self.setup_wine(windows_path(self.setup), "/S")
+        folder = self.install_location()
+        self.story.say("the user installs KVShake with its signed setup program, silently and "
+                       "for this user only: wine %s /S\n  exit code %d, installed in %s"
+                       % (os.path.basename(self.setup), installed.returncode, folder))
+        if installed.returncode != 0 or not folder:
+            raise DemoFailed("the setup program failed with exit code %d" % installed.returncode)
+        self.module = folder + "\\KVShake.dll"
+
+    def uninstall(self):
+        folder = self.install_location()
+        if not folder:
+            self.problem("the uninstall entry is gone before the uninstall")
+            return
+        # "_?=" keeps the uninstaller in place, so that its exit code is the uninstall's.
+        removed = self.setup_wine(folder + "\\Uninstall.exe", "/S", "_?=" + folder)
+        left = [name for name in ("kvshocktoken", "kvshockuin") if self.stored(name)]
+        self.story.say("the user removes KVShake (Programs and Features, silently): "
+                       "Uninstall.exe /S, exit code %d; entry %s, account %s"
+                       % (removed.returncode, "left" if self.install_location() else "gone",
+                          "left" if left else "gone"))
+        if removed.returncode != 0 or self.install_location() or left:
+            self.problem("the uninstall left the product or the account behind")
+
+    def install_with_regsvr32(self):
         registered = self.wine("regsvr32", "/n", "/i:user", "KVShake.dll")
         output = registered.stdout.decode("utf-8", "replace").strip()
         self.story.say("the user installs the module: wine regsvr32 /n /i:user KVShake.dll\n  "
                        + (output or "(no output)"))
         if registered.returncode != 0:
             raise DemoFailed("regsvr32 failed with exit code %d" % registered.returncode)
+
+    def copy_classes_for_wine(self):
         # Windows finds a class in the user's HKCU\Software\Classes as well as in the machine's;
         # Wine's COM looks only in HKLM\Software\Classes, so the user's class keys of the listed
         # helper objects are copied there, in the view of the module's architecture.
@@ -568,7 +625,7 @@ class Demo:
         say("the account is gone again (%s cleared, as after an unbind)" % USER_KEY)
         three = self.open_browser("3")
         self.panel_process = subprocess.Popen(
-            [self.loader, "rundll32.exe", "KVShake.dll,ShowPanel"], cwd=self.build,
+            [self.loader, "rundll32.exe", self.module + ",ShowPanel"], cwd=self.build,
             env=self.browser_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
         def own_panel():
@@ -576,9 +633,9 @@ class Demo:
             return shown if shown.group(1) != "none" else None
 
         opened = wait_for(own_panel, 30, "rundll32 opened no panel window")
-        say("the user opens the Start-menu entry \"摇一摇传图\": wine rundll32.exe "
-            "KVShake.dll,ShowPanel\n  the panel opens as a window of its own with a taskbar "
-            "button, the login page in its %s client area" % opened.group(1), at=opened.at)
+        say("the user opens the Start-menu entry \"摇一摇传图\": wine rundll32.exe %s,ShowPanel\n"
+            "  the panel opens as a window of its own with a taskbar button, the login page in "
+            "its %s client area" % (self.module, opened.group(1)), at=opened.at)
         activations = len(self.standin.requests_to("action=active"))
         bind_page = "https://localhost:%d/bind" % self.port
         logged_in = three.command("login %s %s" % (bind_page, json.dumps(
@@ -630,11 +687,16 @@ class Demo:
 
 
 def main():
-    if len(sys.argv) not in (3, 4):
+    args = sys.argv[1:]
+    setup = None
+    if "--setup" in args[2:-1]:
+        at = args.index("--setup", 2)
+        setup = args.pop(at + 1)
+        args.pop(at)
+    if len(args) not in (2, 3):
         sys.exit(__doc__)
-    build, arch = sys.argv[1], sys.argv[2]
-    page = sys.argv[3] if len(sys.argv) == 4 else os.path.join(ROOT, "demo", "pages",
-                                                               "gallery.html")
+    build, arch = args[0], args[1]
+    page = args[2] if len(args) == 3 else os.path.join(ROOT, "demo", "pages", "gallery.html")
     if not os.path.isfile(page):
         sys.exit("demo: no page %s" % page)
     os.makedirs(HOME, exist_ok=True)
@@ -643,7 +705,7 @@ def main():
         fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
     except OSError:
         sys.exit("demo: another demo is running in this checkout (%s)" % rel(HOME))
-    demo = Demo(build, arch, page)
+    demo = Demo(build, arch, page, setup)
     try:
         demo.start_environment()
         passed = demo.run()
