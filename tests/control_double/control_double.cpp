@@ -118,13 +118,11 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
 
     // IOleObject
     HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
-        g_calls.Add(site ? L"SetClientSite" : L"SetClientSite null");
         site_ = site;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite* activeSite, LONG, HWND,
                                      LPCRECT) override {
-        g_calls.Add(L"DoVerb " + std::to_wstring(verb));
         if (verb != OLEIVERB_INPLACEACTIVATE) return E_NOTIMPL;
         if (view_) return S_OK;
         IOleClientSite* site = activeSite ? activeSite : site_.Get();
@@ -158,7 +156,6 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
         return view_ ? S_OK : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override {
-        g_calls.Add(L"InPlaceDeactivate");
         if (!inPlaceSite_) return S_OK;
         DestroyView();
         inPlaceSite_->OnInPlaceDeactivate();

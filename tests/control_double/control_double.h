@@ -19,8 +19,8 @@ namespace kvshake::testing::control_double {
 using SetPageFn = void (*)(const wchar_t* url, const PageDescription* page);
 // Forgets the pages and the calls recorded so far.
 using ResetFn = void (*)();
-// The calls the controls received, one a line: "SetClientSite", "DoVerb -5",
-// "put_Silent 1", "Navigate URL", "InPlaceDeactivate", "Close", "SetClientSite null".
+// The calls the controls received, one a line: "put_Silent 1", "Navigate URL", "Close", and the
+// event connection's "Advise" and "Unadvise".
 using CallsFn = const wchar_t* (*)();
 // The URL the newest control navigated to last; empty without one.
 using LocationFn = const wchar_t* (*)();

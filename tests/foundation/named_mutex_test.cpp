@@ -21,18 +21,13 @@ std::string StateSeenFromAnotherProcess(const std::wstring& name) {
 }
 
 // The unlock closes the only handle, which would end the mutex: the test keeps one for the probe.
-TEST(NamedMutexTest, LockOwnsTheMutexUntilUnlockAndTheScopedLockPublishesItsHandle) {
+TEST(NamedMutexTest, ScopedLockOwnsTheMutexAndPublishesItsHandleUntilItsEnd) {
     const std::wstring name = UniqueName(L"owned");
-    HANDLE mutex = LockNamedMutex(name.c_str());
-    ASSERT_NE(mutex, nullptr);
-    unique_handle keepAlive(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
-    EXPECT_EQ(StateSeenFromAnotherProcess(name), "busy\n");
-    UnlockNamedMutex(mutex);
-    EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
-
     HANDLE sharedHandle = nullptr;
+    unique_handle keepAlive;
     {
         ScopedNamedMutex lock(name.c_str(), sharedHandle);
+        keepAlive.reset(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
         EXPECT_NE(sharedHandle, nullptr);
         EXPECT_EQ(StateSeenFromAnotherProcess(name), "busy\n");
     }

@@ -135,33 +135,24 @@ class Sprite(unittest.TestCase):
     """Every sprite position that a sheet uses shows a drawing, within the box that shows it."""
 
     def sprite_boxes(self, sheet):
+        """(class, x, y, width, height) of each sprite position, with the size that the rules of
+        its class give it (the last class of a selector's last part names the element)."""
         with open(engine.RESOURCES[sheet], encoding="utf-8") as f:
             css = re.sub(r"/\*.*?\*/", "", f.read(), flags=re.S)
-        rules = []
+        rules = {}
         for selectors, body in re.findall(r"([^{}]+)\{([^}]*)\}", css):
-            declarations = dict(d.split(":", 1) for d in body.split(";") if ":" in d)
-            declarations = {k.strip(): v.strip() for k, v in declarations.items()}
             for selector in selectors.split(","):
-                # The element a rule styles: the last class of its last simple selector.
                 classes = re.findall(r"\.([\w-]+)", selector.split()[-1])
                 if classes:
-                    rules.append((classes[-1], declarations))
+                    rules.setdefault(classes[-1], []).append(body)
         boxes = []
-        for subject, declarations in rules:
-            value = declarations.get("background-position", declarations.get("background", ""))
-            position = re.search(r"(-?\d+)px\s+(-?\d+)px", value)
-            if not position:
-                continue
-            size = {}
-            for other, other_declarations in rules:
-                if other == subject:
-                    size.update({k: int(other_declarations[k].rstrip("px"))
-                                 for k in ("width", "height") if k in other_declarations})
-                    if "res://KVShake/216" in other_declarations.get("background", ""):
-                        size["sprite"] = True
-            self.assertTrue(size.get("sprite"), subject)
-            boxes.append((subject, -int(position.group(1)), -int(position.group(2)),
-                          size["width"], size["height"]))
+        for subject, bodies in rules.items():
+            text = ";".join(bodies)
+            size = dict(re.findall(r"(?<![\w-])(width|height)\s*:\s*(\d+)px", text))
+            position = r"background(?:-position)?\s*:[^;]*?(-?\d+)px\s+(-?\d+)px"
+            for x, y in re.findall(position, text):
+                self.assertIn("res://KVShake/216", text, subject)
+                boxes.append((subject, -int(x), -int(y), int(size["width"]), int(size["height"])))
         return boxes
 
     def test_every_icon_is_drawn(self):

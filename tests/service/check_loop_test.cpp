@@ -22,7 +22,7 @@
 namespace kvshake::testing {
 namespace {
 
-// The longest that one check thread pauses between passes, and that a detach may take.
+// The longest that one check thread pauses between passes, and that a detach waits for it.
 constexpr DWORD kActivePauseMs = 3000, kInactivePauseMs = 5000, kActiveDetachMs = 3500;
 
 std::vector<RecordedRequest> Checks() { return standin::RequestsTo("shakecheck"); }
@@ -94,8 +94,10 @@ TEST_F(CheckLoopTest, DetachDuringASilentExchangeLeavesTheThreadToEndByItself) {
     EXPECT_EQ(Checks().size(), 1u);
 
     const std::vector<long> detached = DetachTimes(host.Output());
+    // The detach waited its whole limit (the exchange held the thread) and not much longer.
     ASSERT_EQ(detached.size(), 1u) << host.Output();
-    EXPECT_LT(detached[0], kActiveDetachMs + 1500);
+    EXPECT_GE(detached[0], kActiveDetachMs - 50);
+    EXPECT_LT(detached[0], kActiveDetachMs + 3000);
     const std::string log = ReadLogFile();
     EXPECT_EQ(CountOccurrences(log, "left to end by itself"), 1u) << log;
     EXPECT_EQ(CountOccurrences(log, "Send Msg:WM_UP_UPLOAD"), 0u);
@@ -137,27 +139,6 @@ TEST_F(CheckLoopTest, RoleOfAnEndedProcessIsTakenOverWithinOnePause) {
     EXPECT_TRUE(WaitUntil([&] { return Checks().size() > checks; }, kActivePauseMs + 2000));
     ::SetEvent(doneEvent_.get());
     EXPECT_EQ(other.Wait(), 0u);
-}
-
-// Neither detach gives up on its thread: the checker's exchange takes 250 ms, and the other
-// thread's pause ends at its stop signal.
-TEST_F(CheckLoopTest, TwoTabsClosedTogetherBothHaveTheirThreadsEnd) {
-    const std::wstring newTab = UniqueName(L"new-tab"), go = UniqueName(L"go");
-    unique_handle newTabEvent = NamedEvent(newTab), goEvent = NamedEvent(go);
-    TestHost host(L"attach t0 serve " + newTab + L" attach t1 serve " + go +
-                  L" detach t0 detach t1 serve " + done_);
-    ASSERT_TRUE(Activated());
-    ::SetEvent(newTabEvent.get());  // a new tab of the activated browser starts its own thread
-    ASSERT_TRUE(WaitUntil([] { return LogHas("Create New Thread To Check", 2); }));
-    ::SetEvent(goEvent.get());
-    ASSERT_TRUE(WaitUntil([] { return LogHas("SetSite", 2); }));
-    ::SetEvent(doneEvent_.get());
-    ASSERT_EQ(host.Wait(), 0u);
-
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]SetSite WaitForSingleObject Suc\r\n"), 2u);
-    const std::vector<long> detached = DetachTimes(host.Output());
-    ASSERT_EQ(detached.size(), 2u) << host.Output();
-    for (const long ms : detached) EXPECT_LT(ms, kActiveDetachMs);
 }
 
 // The checker of this process, on the module's code linked in, polls a service that answers at

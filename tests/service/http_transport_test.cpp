@@ -51,35 +51,28 @@ TEST_F(HttpTransportTest, ResultFollowsTheAnswer) {
     EXPECT_EQ(standin::RequestCount(), std::size(cases));
 }
 
-TEST_F(HttpTransportTest, GetSendsExactlyTheFixedRequestAttributes) {
-    ASSERT_TRUE(Get(L"/shakecheck?uin=10001&sid=abc").has_value());
-    const auto requests = standin::Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    const RecordedRequest& request = requests[0];
-    EXPECT_EQ(request.RequestLine(), "GET /shakecheck?uin=10001&sid=abc HTTP/1.0");
-    // WinINet writes the extra header "Connection:Keep-Alive" in its own spelling.
-    const std::wstring host = kServiceHost;
-    const std::string hostHeader =
-        "Host: " + std::string(host.begin(), host.end()) + ":" + std::to_string(kServicePort);
-    EXPECT_EQ(request.Headers(), (std::vector<std::string>{hostHeader, "User-Agent: kvshock",
-                                                           "Connection: Keep-Alive"}));
-    EXPECT_EQ(request.Body(), "");
-}
-
-TEST_F(HttpTransportTest, PostSendsTheBodyInTheAnsiCodePageWithoutAContentType) {
+// A GET carries exactly the fixed attributes (WinINet writes "Connection:Keep-Alive" in its own
+// spelling); a POST its body in the ANSI code page, with no content type. A closed port gives
+// nothing.
+TEST_F(HttpTransportTest, RequestsCarryTheFixedAttributesAndPostsTheirBodyInTheAnsiCodePage) {
     ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
+    ASSERT_TRUE(Get(L"/shakecheck?uin=10001&sid=abc").has_value());
     ASSERT_TRUE(standin::Script(R"([{"body":"{\"ret\":\"0\"}"}])"));
     EXPECT_EQ(PostData(kServiceHost, L"/shakeupload?uin=1", L"title=caf\u00e9\u4e2d&url=x"),
               L"{\"ret\":\"0\"}");
     const auto requests = standin::Requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].RequestLine(), "POST /shakeupload?uin=1 HTTP/1.0");
-    EXPECT_EQ(requests[0].Body(), "title=caf\xe9?&url=x");
-    EXPECT_NE(requests[0].raw.find("\r\nContent-Length: 17\r\n"), std::string::npos);
-    EXPECT_EQ(requests[0].raw.find("Content-Type"), std::string::npos) << requests[0].raw;
-}
-
-TEST_F(HttpTransportTest, NoListenerGivesNothing) {
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].RequestLine(), "GET /shakecheck?uin=10001&sid=abc HTTP/1.0");
+    const std::wstring host = kServiceHost;
+    const std::string hostHeader =
+        "Host: " + std::string(host.begin(), host.end()) + ":" + std::to_string(kServicePort);
+    EXPECT_EQ(requests[0].Headers(), (std::vector<std::string>{hostHeader, "User-Agent: kvshock",
+                                                               "Connection: Keep-Alive"}));
+    EXPECT_EQ(requests[0].Body(), "");
+    EXPECT_EQ(requests[1].RequestLine(), "POST /shakeupload?uin=1 HTTP/1.0");
+    EXPECT_EQ(requests[1].Body(), "title=caf\xe9?&url=x");
+    EXPECT_NE(requests[1].raw.find("\r\nContent-Length: 17\r\n"), std::string::npos);
+    EXPECT_EQ(requests[1].raw.find("Content-Type"), std::string::npos) << requests[1].raw;
     // The stand-in listens on 127.0.0.1 only, so the service port of 127.0.0.2 is closed.
     EXPECT_FALSE(GetData(L"127.0.0.2", L"/shakecheck").has_value());
     EXPECT_FALSE(PostData(L"127.0.0.2", L"/shakeupload", L"title=x").has_value());
