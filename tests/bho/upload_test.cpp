@@ -27,7 +27,9 @@ PageElement Image(const wchar_t* src, long width, long height) {
     return PageElement{L"img", {}, {}, {}, src, width, height};
 }
 
-PageElement Background(const wchar_t* value) { return PageElement{L"div", {}, {}, value}; }
+PageElement Background(const wchar_t* value) {
+    return PageElement{L"div", {}, {}, value, {}, 0, 0};
+}
 
 PageDescription Page(std::wstring title, std::vector<PageElement> elements,
                      std::vector<PageDescription> frames = {}) {
