@@ -186,9 +186,7 @@ TEST_F(UploadTest, SecondShakeSendsTheSamePicturesAndRefreshesTheOneTip) {
 }
 
 TEST_F(UploadTest, TipStyleIsTheSizePartThenThePositionPartOfTheVersion) {
-    EXPECT_EQ(Css(Tip(9, true, 0, 0)), std::wstring(kPictureTip) + L"position:fixed;top:30px;");
-    EXPECT_EQ(Css(Tip(11, false, 400, 0)),
-              std::wstring(kNoPictureTip) + L"position:fixed;top:30px;");
+    EXPECT_EQ(Css(Tip(9, true, 400, 0)), std::wstring(kPictureTip) + L"position:fixed;top:30px;");
     // Before version 9 the larger of the two scroll offsets places it.
     EXPECT_EQ(Css(Tip(8, false, 100, 250)),
               std::wstring(kNoPictureTip) + L"position:absolute;top:280px;");
