@@ -77,7 +77,7 @@ class ToolbarCommandTest : public InProcessTabTest {
     std::optional<ChildProcess> host_;
 };
 
-// The panel stays on the screen: moved the least to stay inside.
+// Near the screen's edges the panel is moved the least to stay on it.
 TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePanel) {
     const std::vector<RECT> buttons = Toolbar(-50, 50, 600, 30);
     ASSERT_EQ(buttons.size(), 5u);
@@ -87,7 +87,6 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     EXPECT_TRUE(shake_da.g_bFindButton);
     EXPECT_EQ(panel.left, buttons[3].right - 253);
     EXPECT_EQ(panel.top, 80);
-    EXPECT_EQ(panel.right - panel.left, 253);
     EXPECT_EQ(Press(Inside(buttons[1])).left, 0);  // its right edge, less the width, is below 0
 
     // The first button is never found: the panel opens at the cursor, under the toolbar.
