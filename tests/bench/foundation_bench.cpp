@@ -1,7 +1,7 @@
 // Prints what the module's work costs, each figure beside a floor measured in the same run: the
 // bare operation that the work stands on, so that the two read as a ratio on any machine. The
 // soak runs (lock cycles, check passes, uploads) must leave the handle count and the memory flat,
-// or the program fails; no time makes it fail.
+// and the uploads no reference on the page, or the program fails; no time makes it fail.
 #include <windows.h>
 
 #include <psapi.h>
@@ -472,6 +472,7 @@ void BenchUpload() {
     WriteReg(kSidValue, L"s-1");
     shake_da.g_nIEVersion = 9;
     ClosingTab tab;
+    const ULONG browserReferences = tab.Browser()->References();
     const std::shared_ptr<PageDouble> full = PageDouble::Create(UploadPage(true));
     const std::shared_ptr<PageDouble> bare = PageDouble::Create(UploadPage(false));
     const auto uploadFull = [&] { Upload(tab, full); };
@@ -487,6 +488,9 @@ void BenchUpload() {
            Compare::Excess, "   (goal: under +20 ms)");
 
     SoakUploads(tab, full);
+    if (full->ReferencesHeld() != 0 || tab.Browser()->References() != browserReferences) {
+        Fail("the uploads left references on the page or the browser behind");
+    }
     ClearAccount();
 }
 

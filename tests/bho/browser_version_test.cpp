@@ -1,25 +1,25 @@
-// The browser's version, read once from the page's script environment, and the tab's page
-// window found through the browser's window tree of that version.
+// The browser's version, read once from the page's script environment; the tab's page window
+// found through the browser's window tree of that version; and the toolbar button's look before
+// version 8, found by its text in a command bar of this process under the browser's top window.
 #include "bho/browser_version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "bho/shake_bho.h"
-#include "browser_double/attached_tab.h"
+#include <commctrl.h>
+
 #include "browser_double/in_process_tab_test.h"
-#include "browser_double/page_double.h"
+#include "com/module.h"
 #include "foundation/log.h"
-#include "foundation/shared_state.h"
+#include "support/child_process.h"
 #include "support/log_file.h"
+#include "support/test_paths.h"
 
 namespace kvshake::testing {
 namespace {
 
 TEST(IEVersionOfTest, FirstMarkerInOrderWinsAsAPlainCaseSensitiveSearch) {
-    EXPECT_EQ(IEVersionOf("4.0 (compatible; MSIE 7.0; Windows NT 5.1)"), 7);
     EXPECT_EQ(IEVersionOf("MSIE 8.0 and MSIE 7.0"), 7);
-    EXPECT_EQ(IEVersionOf("5.0 (compatible; MSIE 10.0; Trident/6.0)"), 10);
     EXPECT_EQ(IEVersionOf("MSIE 11.0"), 11);
     EXPECT_EQ(IEVersionOf("xMSIE 6.x"), 6);
     EXPECT_EQ(IEVersionOf("msie 9.0"), 0);
@@ -36,8 +36,8 @@ class BrowserVersionTest : public InProcessTabTest {
         EnableLog(true);
     }
     void TearDown() override {
-        EnableLog(false);
         InProcessTabTest::TearDown();
+        EnableLog(false);
     }
     void Show(const wchar_t* appVersion) {
         PageDescription description;
@@ -51,14 +51,11 @@ TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
     Tab().Bho().GetIEVersion();
     Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 0);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]Mozilla/5.0 (Windows NT 6.1; rv:11.0)"), 2u);
-
     Show(L"4.0 (compatible; MSIE 8.0; Windows NT 6.1)");
     Tab().Bho().GetIEVersion();
     Show(L"4.0 (compatible; MSIE 6.0)");
     Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 8);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]GetIEVersion Start\r\n"), 4u);
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]GetIEVersion before, so return\r\n"), 1u);
 
     Tab().Browser()->ShowPage(nullptr);
@@ -81,12 +78,96 @@ TEST_F(BrowserVersionTest, PageWindowIsFoundOnThePathOfEachVersion) {
     shake_da.g_nIEVersion = 0;
     Tab().Browser()->BuildWindowTree(8);
     EXPECT_EQ(Tab().Bho().FindIES(), nullptr);
-    EXPECT_TRUE(LogHas("[INFO]In FindIES, IE Version:0\r\n"));
 
     AttachedTab oldTree;
     oldTree.Browser()->BuildWindowTree(6);
     shake_da.g_nIEVersion = 8;  // no "Frame Tab" under the top window
     EXPECT_EQ(oldTree.Bho().FindIES(), nullptr);
+}
+
+constexpr wchar_t kInactiveText[] = L"点亮摇一摇";
+constexpr wchar_t kActiveText[] = L"摇一摇传图";
+
+class ToolbarIconTest : public BrowserVersionTest {
+  protected:
+    void SetUp() override {
+        BrowserVersionTest::SetUp();
+        const INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_BAR_CLASSES | ICC_COOL_CLASSES};
+        ::InitCommonControlsEx(&classes);
+        WNDCLASSW commandBar = {};
+        commandBar.lpfnWndProc = ::DefWindowProcW;
+        commandBar.lpszClassName = L"CommandBarClass";
+        ::RegisterClassW(&commandBar);
+        HWND parent = Tab().Browser()->TopWindow();
+        for (const wchar_t* className : {L"CommandBarClass", REBARCLASSNAMEW, TOOLBARCLASSNAMEW}) {
+            parent = ::CreateWindowExW(0, className, nullptr, WS_CHILD, 0, 0, 400, 30, parent,
+                                       nullptr, nullptr, nullptr);
+            ASSERT_NE(parent, nullptr);
+        }
+        toolbar_ = parent;
+        ::SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+        ::ImageList_SetImageCount(images_, 2);  // an image of its own for each button
+        ::SendMessageW(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_));
+        TBBUTTON buttons[2] = {};
+        const wchar_t* texts[2] = {L"Home", kInactiveText};
+        for (int i = 0; i < 2; ++i) {
+            buttons[i] = {i, 100 + i, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, INT_PTR(texts[i])};
+        }
+        ::SendMessageW(toolbar_, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
+        // The button's bitmaps come from the built module's resources.
+        resources_ = ::LoadLibraryExW(ModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(resources_, nullptr);
+        Module().SetInstance(resources_);
+    }
+    void TearDown() override {
+        Module().SetInstance(nullptr);
+        if (resources_) ::FreeLibrary(resources_);
+        BrowserVersionTest::TearDown();  // the browser's windows go with it
+        ::ImageList_Destroy(images_);
+    }
+    std::wstring Text(int command) {
+        wchar_t text[64] = {};
+        ::SendMessageW(toolbar_, TB_GETBUTTONTEXTW, command, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+
+    const HIMAGELIST images_ = ::ImageList_Create(16, 16, ILC_COLOR32, 1, 1);
+    HWND toolbar_ = nullptr;
+    HMODULE resources_ = nullptr;
+};
+
+TEST_F(ToolbarIconTest, BeforeVersion8OnlyAButtonOfThisProcessFoundByItsTextTakesTheLook) {
+    struct Case {
+        int version;
+        bool active, changed;
+        const wchar_t* text;
+    };
+    for (const Case& c : {Case{7, true, true, kActiveText}, Case{7, false, true, kInactiveText},
+                          Case{9, true, false, kInactiveText}}) {
+        SCOPED_TRACE(std::to_string(c.version) + (c.active ? " active" : " inactive"));
+        shake_da.g_nIEVersion = c.version;
+        EXPECT_EQ(Tab().Bho().SetToolBarIcon(c.active), c.changed);
+        EXPECT_EQ(::ImageList_GetImageCount(images_), 2) << "the button's image is replaced";
+        EXPECT_EQ(Text(101), c.text);
+        EXPECT_EQ(Text(100), L"Home");
+    }
+
+    // A toolbar of another process in its place is refused: its buttons are not this process's.
+    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
+    const unique_handle doneEvent = NamedEvent(done);
+    TestHost other(L"toolbar 0 0 400 30 signal " + ready + L" serve " + done);
+    ASSERT_TRUE(WaitForNamedEvent(ready));
+    const HWND rebar = ::GetParent(toolbar_);
+    ::DestroyWindow(toolbar_);
+    const HWND foreign =
+        ::FindWindowExW(::FindWindowW(L"Static", L"bar"), nullptr, TOOLBARCLASSNAMEW, nullptr);
+    ASSERT_NE(::SetParent(foreign, rebar), nullptr);
+    shake_da.g_nIEVersion = 7;
+    EXPECT_FALSE(Tab().Bho().SetToolBarIcon(true));
+    EXPECT_TRUE(LogHas("[Error]SetToolBarIcon, ProcessId not same"));
+    ::SetParent(foreign, nullptr);
+    ::SetEvent(doneEvent.get());
+    EXPECT_EQ(other.Wait(), 0u);
 }
 
 }  // namespace

@@ -1,41 +1,34 @@
-// A shake's upload from the tab's own page: which pictures go, in which order, how the body and
-// the path are made, and the tip it leaves; on helper objects of the module's code linked in,
-// sited on browser doubles that show pages, against the service stand-in.
+// A shake's upload from the tab's own page (which pictures go, in which order, how the body and
+// the path are made) and the tip it leaves in the page, with its removal by the tab's timer.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "bho/shake_bho.h"
-#include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
-#include "browser_double/page_double.h"
 #include "foundation/log.h"
 #include "foundation/settings_store.h"
 #include "support/log_file.h"
-#include "support/standin_client.h"
+#include "support/message_recorder.h"
 
 namespace kvshake::testing {
 namespace {
 
 constexpr wchar_t kTipId[] = L"kovinShakeContainer";
-constexpr char kPictureTip[] = "res://KVShake/224";
-constexpr char kNoPictureTip[] = "res://KVShake/223";
+constexpr wchar_t kPictureTip[] =
+    L"right:10px;z-index:99999;width:259px;height:59px;"
+    L"background-image:url(\"res://KVShake/224\");";
+constexpr wchar_t kNoPictureTip[] =
+    L"right:10px;z-index:99999;width:255px;height:53px;"
+    L"background-image:url(\"res://KVShake/223\");";
 
 PageElement Image(const wchar_t* src, long width, long height) {
-    PageElement image;
-    image.tag = L"img";
-    image.src = src;
-    image.width = width;
-    image.height = height;
-    return image;
+    return PageElement{L"img", {}, {}, {}, src, width, height};
 }
 
 PageElement Background(const wchar_t* value) {
-    PageElement element;
-    element.backgroundImage = value;
-    return element;
+    return PageElement{L"div", {}, {}, value, {}, 0, 0};
 }
 
 PageDescription Page(std::wstring title, std::vector<PageElement> elements,
@@ -54,7 +47,10 @@ std::string Target(const RecordedRequest& request) {
     return line.substr(0, line.rfind(' '));
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::wstring Css(const std::shared_ptr<PageDouble>& page) {
+    const std::optional<ElementState> tip = page->ElementById(kTipId);
+    return tip ? tip->cssText : L"(none)";
+}
 
 class UploadTest : public InProcessTabTest {
   protected:
@@ -86,28 +82,37 @@ class UploadTest : public InProcessTabTest {
         const std::vector<RecordedRequest> uploads = Upload(PageDouble::Create(description));
         return uploads.size() == 1 ? uploads[0].Body() : "(" + std::to_string(uploads.size()) + ")";
     }
-    std::string TipCss(const std::shared_ptr<PageDouble>& page) {
-        const std::optional<ElementState> tip = page->ElementById(kTipId);
-        return tip ? Narrow(tip->cssText) : "(none)";
+    // Inserts the tip into a page scrolled as given, under the browser version given.
+    std::shared_ptr<PageDouble> Tip(int version, bool found, long bodyScroll, long rootScroll) {
+        shake_da.g_nIEVersion = version;
+        PageDescription description;
+        description.bodyScrollTop = bodyScroll;
+        description.documentScrollTop = rootScroll;
+        std::shared_ptr<PageDouble> page = PageDouble::Create(description);
+        Tab().Browser()->ShowPage(page);
+        Microsoft::WRL::ComPtr<IHTMLDocument2> document;
+        page->Document().As(&document);
+        Tab().Bho().InsertTip(document.Get(), found);
+        return page;
     }
 };
 
+// The tip comes before the POST, and tells whether the upload carries a picture, wherever on the
+// page it was found; after a first shake the page holds the tip.
 TEST_F(UploadTest, PicturesGoInScanOrderAndEveryReferenceIsReleased) {
-    PageDescription nested = Page(L"nested", {Image(L"n.png", 300, 300)});
     PageDescription refused = Page(L"other site", {Image(L"x.png", 500, 500)});
     refused.refusesDocument = true;
-    PageDescription first =
-        Page(L"first", {Image(L"f1.png", 150, 150), Background(L"url(\"fbg.png\")")}, {nested});
-    PageDescription second = Page(L"second", {Image(L"f2.png", 120, 120)});
+    const PageDescription first =
+        Page(L"first", {Image(L"f1.png", 150, 150), Background(L"url(\"fbg.png\")")},
+             {Page(L"nested", {Image(L"n.png", 300, 300)})});
     const std::shared_ptr<PageDouble> page =
         PageDouble::Create(Page(L"Gallery",
                                 {Image(L"a.png?x=1&y=2", 101, 101), Image(L"tall.png", 100, 200),
                                  Background(L"url(\"bg1.png\")"), Image(L"wide.png", 200, 100),
                                  Image(L"a.png?x=1&y=2", 101, 101)},
-                                {first, refused, second}));
-
+                                {first, refused, Page(L"second", {Image(L"f2.png", 120, 120)})}));
+    const ULONG browserReferences = Tab().Browser()->References();
     const std::vector<RecordedRequest> uploads = Upload(page);
-
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_EQ(Target(uploads[0]),
               "POST /cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=10001&sid=s-1");
@@ -115,30 +120,34 @@ TEST_F(UploadTest, PicturesGoInScanOrderAndEveryReferenceIsReleased) {
               "title=Gallery&pageurl=http://pages.test/gallery?a=1&b=2"
               "&url=a.png?x=1&y=2&url=a.png?x=1&y=2&url=f1.png&url=n.png&url=f2.png"
               "&url=url(\"bg1.png\")&url=url(\"fbg.png\")");
-    EXPECT_NE(TipCss(page).find(kPictureTip), std::string::npos);
+    const std::string log = ReadLogFile();
+    const size_t result = log.find("uploadPic PostData Result");
+    ASSERT_NE(result, std::string::npos) << log;
+    EXPECT_LT(log.find("InsertTip End"), result) << "the tip comes after the POST";
+    // A second shake sends the same pictures and refreshes the one tip.
+    const std::vector<RecordedRequest> again = Upload(page);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].Body(), uploads[0].Body());
+    EXPECT_EQ(page->CountById(kTipId), 1);
+    EXPECT_TRUE(LogHas("InsertTip End, Type : Modify Old"));
     EXPECT_EQ(page->ReferencesHeld(), 0);
-    EXPECT_LT(ReadLogFile().find("InsertTip End"), ReadLogFile().find("uploadPic PostData Result"));
-}
+    EXPECT_EQ(Tab().Browser()->References(), browserReferences);
 
-// The tip tells whether the upload carries a picture, wherever on the page it was found.
-TEST_F(UploadTest, TipSaysAPictureIsSentExactlyWhenOneIs) {
-    struct Case {
-        PageDescription page;
-        const char* tip;
-    } cases[] = {
-        {Page(L"frame only", {}, {Page(L"f", {Image(L"f.png", 101, 101)})}), kPictureTip},
-        {Page(L"background only", {Background(L"url(\"b.png\")")}), kPictureTip},
-        {Page(L"small only", {Image(L"s.png", 100, 100), Image(L"t.png", 101, 100)}),
-         kNoPictureTip},
-    };
-    for (const Case& c : cases) {
-        const std::shared_ptr<PageDouble> page = PageDouble::Create(c.page);
-        Upload(page);
-        EXPECT_NE(TipCss(page).find(c.tip), std::string::npos) << Narrow(*c.page.title);
+    for (const auto& [description, tip] :
+         {std::pair{Page(L"frame only", {}, {Page(L"f", {Image(L"f.png", 101, 101)})}),
+                    kPictureTip},
+          std::pair{Page(L"background only", {Background(L"url(\"b.png\")")}), kPictureTip},
+          std::pair{Page(L"small only", {Image(L"s.png", 100, 100), Image(L"t.png", 101, 100)}),
+                    kNoPictureTip}}) {
+        const std::shared_ptr<PageDouble> other = PageDouble::Create(description);
+        Upload(other);
+        EXPECT_EQ(Css(other).find(tip), 0u) << *description.title;
     }
 }
 
-// The title keeps characters that the code page lacks: a no-break space, an emoji.
+// The title keeps characters that the code page lacks (a no-break space, an emoji); the title
+// buffer holds 1024 bytes with the terminator, and a longer title keeps the whole characters
+// that fit.
 TEST_F(UploadTest, OnlyTheTitleIsEncodedAndAMissingAccountIsSentEmptyCp936) {
     ClearAccount();
     const std::vector<RecordedRequest> uploads = Upload(PageDouble::Create(
@@ -149,11 +158,6 @@ TEST_F(UploadTest, OnlyTheTitleIsEncodedAndAMissingAccountIsSentEmptyCp936) {
     EXPECT_EQ(uploads[0].Body(),
               "title=A%26B+C+%E4%B8%AD%E6%96%87%C2%A07%F0%9F%98%80"
               "&pageurl=http://pages.test/gallery?a=1&b=2&url=p.jpg?x=1&y=2");
-}
-
-// The title buffer holds 1024 bytes with the terminator; a longer title keeps the whole
-// characters that fit.
-TEST_F(UploadTest, OverlongTitleIsCutAtACharacterAndAMissingOneIsEmptyCp936) {
     PageDescription page = Page(std::wstring(1020, L'a') + L"\u4e2d\u6587", {});
     EXPECT_EQ(UploadBody(page), "title=" + std::string(1020, 'a') +
                                     "%E4%B8%AD&pageurl=http://pages.test/gallery?a=1&b=2");
@@ -167,36 +171,44 @@ TEST_F(UploadTest, PageThatIsNotAWebPageSendsNotFoundOnlyAndNoTip) {
         description.protocol = protocol;
         const std::shared_ptr<PageDouble> page = PageDouble::Create(description);
         const std::vector<RecordedRequest> uploads = Upload(page);
-        ASSERT_EQ(uploads.size(), 1u) << Narrow(protocol);
+        ASSERT_EQ(uploads.size(), 1u) << protocol;
         EXPECT_EQ(uploads[0].Body(), "stat=notfound");
         EXPECT_EQ(page->CountById(kTipId), 0);
     }
     EXPECT_FALSE(LogHas("InsertTip Start"));
 }
 
-// After a first shake the page holds the tip, whose background is the tip's own picture.
-TEST_F(UploadTest, SecondShakeSendsTheSamePicturesAndRefreshesTheOneTip) {
-    const std::shared_ptr<PageDouble> page =
-        PageDouble::Create(Page(L"p", {Image(L"a.png", 200, 200), Background(L"url(\"b.png\")")}));
-    const std::vector<RecordedRequest> first = Upload(page);
-    const std::vector<RecordedRequest> second = Upload(page);
-    ASSERT_EQ(first.size(), 1u);
-    ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(second[0].Body(), first[0].Body());
-    EXPECT_EQ(page->CountById(kTipId), 1);
-    EXPECT_TRUE(LogHas("InsertTip End, Type : New Insert"));
-    EXPECT_TRUE(LogHas("InsertTip End, Type : Modify Old"));
+TEST_F(UploadTest, TipStyleIsTheSizePartThenThePositionPartOfTheVersion) {
+    EXPECT_EQ(Css(Tip(9, true, 400, 0)), std::wstring(kPictureTip) + L"position:fixed;top:30px;");
+    // Before version 9 the larger of the two scroll offsets places it.
+    EXPECT_EQ(Css(Tip(8, false, 100, 250)),
+              std::wstring(kNoPictureTip) + L"position:absolute;top:280px;");
+    EXPECT_EQ(Css(Tip(6, true, 250, 100)),
+              std::wstring(kPictureTip) + L"position:absolute;top:280px;");
 }
 
-TEST_F(UploadTest, PageOfThousandsOfPicturesLeavesNoReferenceBehind) {
-    std::vector<PageElement> elements(2000, Image(L"i.png", 120, 120));
-    elements.insert(elements.end(), 2000, Background(L"url(\"b.png\")"));
-    const std::shared_ptr<PageDouble> page =
-        PageDouble::Create(Page(L"big", elements, {Page(L"f", elements)}));
-    const ULONG browserReferences = Tab().Browser()->References();
-    ASSERT_EQ(Upload(page).size(), 1u);
+// A tip shown again, after its timer or before, gets its three seconds anew.
+TEST_F(UploadTest, TipIsAppendedOnceHiddenByItsTimerAndShownAgainWholeForItsFullTime) {
+    const std::shared_ptr<PageDouble> page = Tip(9, true, 0, 0);
+    ASSERT_TRUE(page->ElementById(kTipId) && page->ElementById(kTipId)->inBody);
+    const DWORD inserted = ::GetTickCount();
+    ASSERT_TRUE(WaitUntil([&] { return page->ElementById(kTipId)->display == L"none"; }, 15000));
+    EXPECT_GE(::GetTickCount() - inserted, 2500u);  // shown for three seconds
+    EXPECT_EQ(page->CountById(kTipId), 1);          // hidden, not removed
+
+    Microsoft::WRL::ComPtr<IHTMLDocument2> document;
+    page->Document().As(&document);
+    Tab().Bho().InsertTip(document.Get(), false);
+    EXPECT_EQ(page->CountById(kTipId), 1);
+    EXPECT_EQ(Css(page), std::wstring(kNoPictureTip) + L"position:fixed;top:30px;");
+    EXPECT_EQ(page->ElementById(kTipId)->display, L"");
+    MessageRecorder::Pump(1500);
+    Tab().Bho().InsertTip(document.Get(), false);
+    const DWORD refreshed = ::GetTickCount();
+    ASSERT_TRUE(WaitUntil([&] { return page->ElementById(kTipId)->display == L"none"; }, 15000));
+    EXPECT_GE(::GetTickCount() - refreshed, 2500u);
+    document.Reset();
     EXPECT_EQ(page->ReferencesHeld(), 0);
-    EXPECT_EQ(Tab().Browser()->References(), browserReferences);
 }
 
 }  // namespace

@@ -180,7 +180,6 @@ ULONG BrowserDouble::Release() {
 }
 
 HRESULT BrowserDouble::get_Document(IDispatch** document) {
-    calls_.Add(L"get_Document");
     if (document == nullptr) return E_POINTER;
     std::lock_guard<CriticalSection> lock(mutex_);
     *document = page_ ? page_->Document().Detach() : nullptr;
@@ -188,7 +187,6 @@ HRESULT BrowserDouble::get_Document(IDispatch** document) {
 }
 
 HRESULT BrowserDouble::get_LocationURL(BSTR* url) {
-    calls_.Add(L"get_LocationURL");
     if (url == nullptr) return E_POINTER;
     std::lock_guard<CriticalSection> lock(mutex_);
     *url = ::SysAllocStringLen(locationUrl_.data(), static_cast<UINT>(locationUrl_.size()));
@@ -196,7 +194,6 @@ HRESULT BrowserDouble::get_LocationURL(BSTR* url) {
 }
 
 HRESULT BrowserDouble::get_HWND(SHANDLE_PTR* window) {
-    calls_.Add(L"get_HWND");
     if (window == nullptr) return E_POINTER;
     *window = reinterpret_cast<SHANDLE_PTR>(window_.get());
     return S_OK;
@@ -204,7 +201,6 @@ HRESULT BrowserDouble::get_HWND(SHANDLE_PTR* window) {
 
 HRESULT BrowserDouble::PutProperty(BSTR name, VARIANT value) {
     std::wstring key = NameOf(name);
-    calls_.Add(L"PutProperty " + key);
     ScopedVariant copy;
     const HRESULT hr = CopyVariant(copy.put(), value);
     if (FAILED(hr)) return hr;
@@ -215,7 +211,6 @@ HRESULT BrowserDouble::PutProperty(BSTR name, VARIANT value) {
 
 HRESULT BrowserDouble::GetProperty(BSTR name, VARIANT* value) {
     const std::wstring key = NameOf(name);
-    calls_.Add(L"GetProperty " + key);
     if (value == nullptr) return E_POINTER;
     ::VariantInit(value);
     std::lock_guard<CriticalSection> lock(mutex_);

@@ -64,12 +64,6 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     // DWebBrowserEvents2::WindowStateChanged(dwWindowStateFlags, dwValidFlagsMask), as VT_I4
     // like the browser, or as another integer type.
     void FireWindowStateChanged(DWORD flags, DWORD validMask, VARTYPE type = VT_I4);
-    std::size_t SinkCount() const { return events_.SinkCount(); }
-
-    // The calls received so far, such as L"Advise", L"Unadvise", L"PutProperty ClickBtn",
-    // L"GetProperty HideWindow", L"get_Document", L"get_LocationURL", L"get_HWND".
-    std::vector<std::wstring> Calls() const { return calls_.Snapshot(); }
-    void ClearCalls() { calls_.Clear(); }
 
     // A copy of a property; VT_EMPTY when it was never set.
     ScopedVariant Property(const std::wstring& name) const;
@@ -94,7 +88,7 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     ~BrowserDouble();
 
     std::atomic<ULONG> references_{0};
-    CallLog calls_;
+    CallLog calls_;  // the connection point's: Advise and Unadvise
     ConnectionPointDouble events_;
     unique_window window_;
     mutable CriticalSection mutex_;

@@ -102,13 +102,6 @@ HRESULT ConnectionPointDouble::EnumConnections(IEnumConnections** connections) {
     return E_NOTIMPL;
 }
 
-std::size_t ConnectionPointDouble::SinkCount() const {
-    std::lock_guard<CriticalSection> lock(mutex_);
-    std::size_t count = 0;
-    for (const auto& sink : slots_) count += sink ? 1 : 0;
-    return count;
-}
-
 std::vector<ComPtr<IDispatch>> ConnectionPointDouble::SinksNow() const {
     std::lock_guard<CriticalSection> lock(mutex_);
     std::vector<ComPtr<IDispatch>> sinks;

@@ -50,7 +50,6 @@ class ConnectionPointDouble final : public IConnectionPoint {
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override;
 
     const IID& Events() const { return events_; }
-    std::size_t SinkCount() const;
     // Calls IDispatch::Invoke of every sink on the calling thread, as a method call with the
     // given arguments. The sinks are taken before the first call, so a sink may unadvise itself.
     void Fire(DISPID dispid, DISPPARAMS& params);

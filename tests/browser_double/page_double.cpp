@@ -368,13 +368,13 @@ class Location final : public PageObject<HtmlLocationStubs> {
 class Navigator final : public PageObject<OmNavigatorStubs> {
   public:
     Navigator(PageTree& tree, std::wstring appVersion)
-        : PageObject(tree), appVersion(std::move(appVersion)) {}
+        : PageObject(tree), appVersion_(std::move(appVersion)) {}
 
-    HRESULT STDMETHODCALLTYPE get_appVersion(BSTR* p) override { return Give(appVersion, p); }
-
-    std::wstring appVersion;
+    HRESULT STDMETHODCALLTYPE get_appVersion(BSTR* p) override { return Give(appVersion_, p); }
 
   private:
+    const std::wstring appVersion_;
+
     void* Find(REFIID riid) override { return AsMain<IOmNavigator>(this, riid); }
 };
 
@@ -414,9 +414,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
           title_(description.title),
           url_(description.url),
           windowName_(description.windowName),
-          locationReadable_(description.locationReadable),
           refusesDocument_(description.refusesDocument),
-          hasBody_(description.hasBody),
           window_(tree, *this),
           location_(tree, description),
           navigator_(tree, description.appVersion),
@@ -428,7 +426,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
         body_->scrollTop = description.bodyScrollTop;
         allElements_.reserve(description.elements.size() + 2);
         allElements_.push_back(html_);
-        if (hasBody_) allElements_.push_back(body_);
+        allElements_.push_back(body_);
         for (const PageElement& element : description.elements) {
             AddToBody(elements_.emplace_back(tree, *this, element));
         }
@@ -458,7 +456,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
         return Give<IHTMLFramesCollection2>(&window_, p);
     }
     HRESULT STDMETHODCALLTYPE get_body(IHTMLElement** p) override {
-        return hasBody_ ? Give<IHTMLElement>(body_, p) : Refuse(E_FAIL, p);
+        return Give<IHTMLElement>(body_, p);
     }
     HRESULT STDMETHODCALLTYPE createElement(BSTR eTag, IHTMLElement** newElem) override {
         Element& element = elements_.emplace_back(tree_, *this, Tagged(FromBstr(eTag)));
@@ -518,14 +516,6 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
         return nullptr;
     }
     ComPtr<IDocHostUIHandler> uiHandler;
-    void SetScrollTops(long body, long documentElement) {
-        body_->scrollTop = body;
-        html_->scrollTop = documentElement;
-    }
-    void SetAppVersion(const std::wstring& appVersion) {
-        navigator_.appVersion = appVersion;
-        for (const auto& frame : frames_) frame->SetAppVersion(appVersion);
-    }
 
   private:
     friend class Window;
@@ -546,9 +536,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
     const std::optional<std::wstring> title_;
     const std::wstring url_;
     const std::wstring windowName_;
-    const bool locationReadable_;
     const bool refusesDocument_;
-    const bool hasBody_;
     Window window_;
     Location location_;
     Navigator navigator_;
@@ -596,7 +584,6 @@ HRESULT Window::get_document(IHTMLDocument2** p) {
 }
 
 HRESULT Window::get_location(IHTMLLocation** p) {
-    if (!document_.locationReadable_) return Refuse(E_ACCESSDENIED, p);
     return Give<IHTMLLocation>(&document_.location_, p);
 }
 
@@ -654,20 +641,8 @@ bool ReadLine(std::wstring_view line, std::vector<PageDescription*>& open) {
     const std::wstring rest(line);
     if (keyword == L"title") {
         page.title = rest;
-    } else if (keyword == L"notitle" && rest.empty()) {
-        page.title = std::nullopt;
     } else if (keyword == L"url") {
         page.url = rest;
-    } else if (keyword == L"protocol") {
-        page.protocol = rest;
-    } else if (keyword == L"appversion") {
-        page.appVersion = rest;
-    } else if (keyword == L"scroll") {
-        const std::optional<long> body = Number(NextWord(line));
-        const std::optional<long> document = Number(NextWord(line));
-        if (!body || !document || !line.empty()) return false;
-        page.bodyScrollTop = *body;
-        page.documentScrollTop = *document;
     } else if (keyword == L"img") {
         PageElement image;
         image.tag = L"img";
@@ -739,12 +714,6 @@ std::optional<ElementState> PageDouble::ElementById(const std::wstring& id) cons
 int PageDouble::CountById(const std::wstring& id) const {
     return static_cast<int>(tree_->Top().ById(id).size());
 }
-
-void PageDouble::SetScrollTops(long body, long documentElement) {
-    tree_->Top().SetScrollTops(body, documentElement);
-}
-
-void PageDouble::SetAppVersion(std::wstring appVersion) { tree_->Top().SetAppVersion(appVersion); }
 
 std::optional<PageDescription> ReadPageFile(const std::wstring& path, std::string* error) {
     const std::optional<std::wstring> text = ReadUtf8File(path);

@@ -30,15 +30,13 @@ struct PageElement {
 struct PageDescription {
     std::optional<std::wstring> title = std::wstring();  // nullopt: get_title fails
     std::wstring url = L"http://example.test/";          // document.URL and location.href
-    std::wstring protocol;         // location.protocol; taken from url ("http:") when empty
-    std::wstring hostname;         // location.hostname; taken from url when empty
-    bool locationReadable = true;  // false: get_location of the window and document fails
-    std::wstring windowName;       // window.name
+    std::wstring protocol;    // location.protocol; taken from url ("http:") when empty
+    std::wstring hostname;    // location.hostname; taken from url when empty
+    std::wstring windowName;  // window.name
     std::wstring appVersion = L"5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
     std::vector<PageElement> elements;
     std::vector<PageDescription> frames;  // in order; each a document of its own
     bool refusesDocument = false;  // as a frame: its window refuses its document (another site)
-    bool hasBody = true;           // false: get_body fails
     long bodyScrollTop = 0;
     long documentScrollTop = 0;
 };
@@ -83,10 +81,6 @@ class PageDouble {
     std::optional<ElementState> ElementById(const std::wstring& id) const;
     int CountById(const std::wstring& id) const;
 
-    // Of the top document; the app version of every window, frames included.
-    void SetScrollTops(long body, long documentElement);
-    void SetAppVersion(std::wstring appVersion);
-
   private:
     explicit PageDouble(PageTree* tree) : tree_(tree) {}
 
@@ -94,7 +88,7 @@ class PageDouble {
 };
 
 // Reads a page description file (UTF-8), as the demo and the cross-process tests write them:
-//   title TEXT | notitle | url URL | protocol P | appversion TEXT | scroll BODY DOCUMENT
+//   title TEXT | url URL
 //   img WIDTH HEIGHT SRC
 //   element TAG [id=ID] [class=CLASS] [bg=VALUE]     (VALUE runs to the end of the line)
 //   frame            the lines up to the matching "end" describe the frame's document

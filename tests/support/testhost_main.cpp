@@ -4,7 +4,7 @@
 //   poke OFFSET VALUE | peek OFFSET     a 32-bit value at OFFSET in the module's shake_da block
 //   peek8 OFFSET                        one byte (a flag) at OFFSET
 //   block-zero                          prints "zero" when the whole block is zero, else "nonzero"
-//   lock NAME | unlock                  LockNamedMutex / UnlockNamedMutex of the last lock
+//   lock NAME                           LockNamedMutex, held for the life of the process
 //   trylock NAME                        prints "free", "busy" or "missing" (never blocks)
 //   race PREFIX ROUNDS ROLE             locks PREFIX<n> in step with the other ROLE (a or b);
 //                                       exits 3 if both processes ever owned one mutex together
@@ -13,7 +13,7 @@
 //   window TITLE                        a hidden static control (class STATIC) titled TITLE, for
 //                                       other processes to send messages to; exits 8 when it
 //                                       cannot be made
-//   sleep MS | hang | exit CODE
+//   sleep MS | hang
 //   log-on                              switches this process's log on
 //   log-lines COUNT TAG                 COUNT lines of WriteLog with a long text naming TAG
 //   log-writers                         one call of every writer (the log switch as it stands)
@@ -26,11 +26,6 @@
 //   prop-bool TAB NAME                  puts a browser property that is true
 //   page TAB FILE                       TAB's browser shows the page described in FILE (see
 //                                       ReadPageFile); exits 6 with a message when unreadable
-//   tree TAB VERSION                    builds the browser's window tree of that version (6 to
-//                                       11) under TAB's browser; exits 7 when it cannot
-//   element TAB ID                      prints "absent", or "element display=DISPLAY css=CSS"
-//                                       (UTF-8) for the first element with that id in the page
-//                                       TAB shows
 //   upload TAB                          sends WM_UP_UPLOAD to TAB's hidden window, as a shake does
 //   tip-watch TAB MS                    handles messages until the tip in TAB's page is hidden,
 //                                       then prints "tip hidden after N ms" (counted from the
@@ -98,7 +93,6 @@ struct Tab {
 };
 
 HMODULE g_module = nullptr;
-HANDLE g_lastLock = nullptr;
 // Named events stay open for the life of the process: an event whose last handle closes is gone,
 // and a peer that opens it later would get a new, unsignalled one.
 std::vector<unique_handle> g_events;
@@ -166,6 +160,13 @@ void Serve(HANDLE until) {
     }
 }
 
+// The tab, with a browser made for it when it has none yet.
+Tab& TabWithBrowser(const std::wstring& name) {
+    Tab& tab = g_tabs[name];
+    if (!tab.browser) tab.browser = BrowserDouble::Create();
+    return tab;
+}
+
 int Attach(const std::wstring& name) {
     if (!g_module) g_module = ::LoadLibraryW(ModulePath().c_str());
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -176,8 +177,7 @@ int Attach(const std::wstring& name) {
         FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&helper)))) {
         return 5;
     }
-    Tab& tab = g_tabs[name];
-    if (!tab.browser) tab.browser = BrowserDouble::Create();
+    Tab& tab = TabWithBrowser(name);
     const ComPtr<SiteDouble> site = SiteDouble::Create(tab.browser);
     helper->SetSite(static_cast<IServiceProvider*>(site.Get()));
     tab.helpers.push_back(helper);
@@ -196,13 +196,6 @@ void Detach(const std::wstring& name) {
         static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
 }
 
-// The tab, with a browser made for it when it has none yet.
-Tab& TabWithBrowser(const std::wstring& name) {
-    Tab& tab = g_tabs[name];
-    if (!tab.browser) tab.browser = BrowserDouble::Create();
-    return tab;
-}
-
 int ShowPage(const std::wstring& name, const std::wstring& path) {
     std::string error;
     const std::optional<PageDescription> description = ReadPageFile(path, &error);
@@ -214,26 +207,6 @@ int ShowPage(const std::wstring& name, const std::wstring& path) {
     tab.page = PageDouble::Create(*description);
     tab.browser->ShowPage(tab.page);
     return kContinue;
-}
-
-std::string Utf8(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                          size, nullptr, nullptr);
-    return bytes;
-}
-
-void PrintElement(const std::wstring& name, const std::wstring& id) {
-    const Tab& tab = g_tabs[name];
-    const std::optional<ElementState> element = tab.page ? tab.page->ElementById(id) : std::nullopt;
-    if (!element) {
-        std::printf("absent\n");
-        return;
-    }
-    std::printf("element display=%s css=%s\n", Utf8(element->display).c_str(),
-                Utf8(element->cssText).c_str());
 }
 
 DWORD g_lastUpload = 0;
@@ -350,12 +323,7 @@ const std::map<std::wstring, Command>& Commands() {
          }},
         {L"lock",
          [](Words& words) {
-             g_lastLock = LockNamedMutex(words.Text().c_str());
-             return kContinue;
-         }},
-        {L"unlock",
-         [](Words&) {
-             UnlockNamedMutex(g_lastLock);
+             static_cast<void>(LockNamedMutex(words.Text().c_str()));  // held to the end
              return kContinue;
          }},
         {L"trylock",
@@ -405,7 +373,6 @@ const std::map<std::wstring, Command>& Commands() {
              ::Sleep(INFINITE);
              return kContinue;
          }},
-        {L"exit", [](Words& words) { return static_cast<int>(words.Number()); }},
         {L"log-on",
          [](Words&) {
              EnableLog(true);
@@ -452,17 +419,6 @@ const std::map<std::wstring, Command>& Commands() {
          [](Words& words) {
              const std::wstring name = words.Text();
              return ShowPage(name, words.Text());
-         }},
-        {L"tree",
-         [](Words& words) {
-             BrowserDouble& browser = *TabWithBrowser(words.Text()).browser.Get();
-             return browser.BuildWindowTree(words.Number()) != nullptr ? kContinue : 7;
-         }},
-        {L"element",
-         [](Words& words) {
-             const std::wstring name = words.Text();
-             PrintElement(name, words.Text());
-             return kContinue;
          }},
         {L"upload",
          [](Words& words) {
