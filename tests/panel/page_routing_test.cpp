@@ -150,8 +150,8 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     ASSERT_TRUE(Press(kLoginUrl));
     EXPECT_EQ(PanelSize(), kLoginSize);
 
-    SaveAccount(kAccount);
-    ASSERT_TRUE(Press(kStatusUrl));
+    fire(kBindUrl.c_str(), kAccount);
+    ASSERT_TRUE(Loaded(kStatusUrl));
     EXPECT_EQ(Call(L"goSetting"), S_OK);
     ASSERT_TRUE(Loaded(kSettingsUrl));
     EXPECT_EQ(PanelSize(), kSettingsSize);
