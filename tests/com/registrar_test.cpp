@@ -99,7 +99,6 @@ TEST_F(RegistrarTest, AScriptThatDoesNotParseWritesNothing) {
         HRESULT result;
     } cases[] = {
         {"HKCU { First = s 'x' } HKCU { Second = s 'unterminated }", kScriptSyntaxError},
-        {"HKCU { First { val V = s 'x' }", kScriptSyntaxError},
         {"HKCU { First } HKXX { Second }", kScriptSyntaxError},
         {"HKCU { First { val V = d '4294967296' } }", kScriptSyntaxError},
         {"HKCU { First = s '%MISSING%' }", kScriptSyntaxError},

@@ -49,14 +49,12 @@ TEST_F(LogTest, HeaderAndLinesAreWrittenByteForByte) {
     SetClock(2031, 11, 25, 23, 59, 58, 999);
     WriteError(StringPrintf("ReadReg Fail, Error Code:%d", 2));
     WriteLog("a\tb\rc\nd");
-    WriteWCharLog("check result: ", nullptr);
     WriteWCharLog("check result: ", L"{\"ret\":\"0\"}");
     WriteWCharLog("title: ", L"caf\u00e9 \u4e2d");
     EXPECT_EQ(ReadLogFile(),
               "\r\n\r\n\r\n2012/3/3 9:5:7\r\n"
               "23:59:58 999\t[Error]ReadReg Fail, Error Code:2\r\n"
               "23:59:58 999\t[INFO]a\tb\rc\nd\r\n"
-              "23:59:58 999\t[INFO]check result: \r\n"
               "23:59:58 999\t[INFO]check result: {\"ret\":\"0\"}\r\n"
               "23:59:58 999\t[INFO]title: caf\xe9 ?\r\n");
 }

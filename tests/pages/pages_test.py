@@ -49,24 +49,21 @@ class StatusPage(PageCase):
     def setUp(self):
         self.open(STATUS, 253, 100)
 
-    def test_rows_and_panel_heights(self):
-        self.assertTrue(browser.run(SHOWN, "disactived") and browser.run(SHOWN, "actived"))
+    def fits(self):
+        self.assertEqual(self.height(".container"), 100)
+        self.assertLessEqual(browser.run("return document.body.scrollWidth;"), 253)
+
+    def test_rows_fit_act_once_and_activating_swaps_them(self):
         for row in ("#disactived", "#actived", ".settingsBtn"):
             self.assertEqual(self.height(row), 49, row)
-        for hidden, shown in (("disactived", "actived"), ("actived", "disactived")):
-            # As the panel's set-up shows the activation state.
-            browser.run("document.getElementById(arguments[0]).style.display = 'none';"
-                        "document.getElementById(arguments[1]).style.display = 'block';",
-                        hidden, shown)
-            self.assertEqual(self.height(".container"), 100)
-            self.assertLessEqual(browser.run("return document.body.scrollWidth;"), 253)
-
-    def test_each_row_acts_once_and_activating_swaps_the_rows(self):
+        # As the panel's set-up shows the activation state.
         browser.run("document.getElementById('actived').style.display = 'none';")
+        self.fits()
         browser.driver.find_element("xpath", "//p[text()='摇一摇传图未启用']").click()
         self.assertEqual(browser.actions(), ["goActive"])
         self.assertFalse(browser.run(SHOWN, "disactived"))
         self.assertTrue(browser.run(SHOWN, "actived"))
+        self.fits()
         browser.click("#actived p")
         self.assertTrue(browser.run(SHOWN, "disactived"))
         self.assertFalse(browser.run(SHOWN, "actived"))

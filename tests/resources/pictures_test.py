@@ -4,8 +4,6 @@ import os
 import struct
 import unittest
 
-from PIL import Image
-
 RESOURCES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src",
                          "resources")
 
@@ -15,14 +13,6 @@ def picture(name):
 
 
 class PicturesTest(unittest.TestCase):
-    def test_page_pictures_have_their_sizes_and_modes(self):
-        for name, size, mode in (("sprite.png", (190, 256), "RGBA"),
-                                 ("gradient.png", (20, 50), "RGB"),
-                                 ("tip_no_picture.png", (255, 53), "RGBA"),
-                                 ("tip_sending.png", (259, 59), "RGBA")):
-            with Image.open(picture(name)) as image:
-                self.assertEqual((image.format, image.size, image.mode), ("PNG", size, mode), name)
-
     def test_button_bitmaps_are_16_by_16_uncompressed_24_bit(self):
         for name in ("button_inactive.bmp", "button_active.bmp"):
             with open(picture(name), "rb") as f:

@@ -104,7 +104,6 @@ TEST_F(ActivationTest, RequestPathsCarryTheStoredAccountAsItIs) {
     ASSERT_TRUE(WriteReg(kSidValue, L"a&b c%"));
     SaveAccount(LR"({"token":"t1","uin":"10001","user":"someone","nickname":"Nick"})");
     EXPECT_EQ(Stored(kUserValue), L"someone");
-    EXPECT_EQ(Stored(kNicknameValue), L"Nick");
     const std::wstring bin = L"/cgi-bin/pqsupport-bin/shake", sid = L"&sid=a&b c%";
     EXPECT_EQ(CheckPath(), bin + L"check?f=json&browser=3&deviceid=321456&uin=10001" + sid);
     EXPECT_EQ(ActivatePath(), bin + L"active?action=active&browser=3&f=json&token=t1&uin=10001");
