@@ -56,12 +56,10 @@ TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
     Show(L"4.0 (compatible; MSIE 6.0)");
     Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 8);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]GetIEVersion before, so return\r\n"), 1u);
-
     Tab().Browser()->ShowPage(nullptr);
     shake_da.g_nIEVersion = 0;
     Tab().Bho().GetIEVersion();
-    EXPECT_TRUE(LogHas("[Error]GetIEVersion, Get Document Fail, Error Code:"));
+    EXPECT_TRUE(LogHas("Get Document Fail"));
 }
 
 TEST_F(BrowserVersionTest, PageWindowIsFoundOnThePathOfEachVersion) {
@@ -164,7 +162,6 @@ TEST_F(ToolbarIconTest, BeforeVersion8OnlyAButtonOfThisProcessFoundByItsTextTake
     ASSERT_NE(::SetParent(foreign, rebar), nullptr);
     shake_da.g_nIEVersion = 7;
     EXPECT_FALSE(Tab().Bho().SetToolBarIcon(true));
-    EXPECT_TRUE(LogHas("[Error]SetToolBarIcon, ProcessId not same"));
     ::SetParent(foreign, nullptr);
     ::SetEvent(doneEvent.get());
     EXPECT_EQ(other.Wait(), 0u);

@@ -65,6 +65,15 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
     EXPECT_EQ(Stored(kSidValue), L"s-43");
     tab.Bho().activate();
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
+    // Tabs count down as they quit; the last one ends the activation.
+    AttachedTab last;
+    SetActive(true);
+    standin::Script("[" + Answer(R"({"message":"OK"})") + "]");
+    tab.Browser()->FireQuit();
+    EXPECT_TRUE(standin::RequestsTo("action=inactive").empty());
+    last.Browser()->FireQuit();
+    EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 1u);
+    EXPECT_FALSE(ReadActive());
 }
 
 // Bound from the second tab, which then closes: the first tab, attached while the browser was
@@ -154,21 +163,6 @@ TEST_F(TabActivationTest, DetachDuringARunningActivationIsSafeAndLeavesNothing) 
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);  // the attach's
     EXPECT_EQ(browser->References(), 1u);
     EXPECT_EQ(HandleCountOfThisProcess(), handlesBefore);
-}
-
-// Tabs count down as they quit; the last one ends the activation, when there is one.
-TEST_F(TabActivationTest, QuitCountsTabsDownAndTheLastOneInactivates) {
-    standin::Script("[" + Answer(R"({"message":"OK"})") + "]");
-    AttachedTab().Browser()->FireQuit();
-    EXPECT_FALSE(LogHas("unActive start"));  // an inactive browser has nothing to end
-    AttachedTab first, last;
-    SetActive(true);
-    first.Browser()->FireQuit();
-    EXPECT_EQ(shake_da.g_nTabNum, 1);
-    EXPECT_TRUE(standin::RequestsTo("action=inactive").empty());
-    last.Browser()->FireQuit();
-    EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 1u);
-    EXPECT_FALSE(ReadActive());
 }
 
 }  // namespace
