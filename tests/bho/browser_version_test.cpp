@@ -134,7 +134,7 @@ class ToolbarIconTest : public BrowserVersionTest {
     HMODULE resources_ = nullptr;
 };
 
-TEST_F(ToolbarIconTest, BeforeVersion8OnlyAButtonOfThisProcessFoundByItsTextTakesTheLook) {
+TEST_F(ToolbarIconTest, BeforeVersion8OnlyTheButtonFoundByItsTextTakesTheLook) {
     struct Case {
         int version;
         bool active, changed;
@@ -149,22 +149,6 @@ TEST_F(ToolbarIconTest, BeforeVersion8OnlyAButtonOfThisProcessFoundByItsTextTake
         EXPECT_EQ(Text(101), c.text);
         EXPECT_EQ(Text(100), L"Home");
     }
-
-    // A toolbar of another process in its place is refused: its buttons are not this process's.
-    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
-    const unique_handle doneEvent = NamedEvent(done);
-    TestHost other(L"toolbar 0 0 400 30 signal " + ready + L" serve " + done);
-    ASSERT_TRUE(WaitForNamedEvent(ready));
-    const HWND rebar = ::GetParent(toolbar_);
-    ::DestroyWindow(toolbar_);
-    const HWND foreign =
-        ::FindWindowExW(::FindWindowW(L"Static", L"bar"), nullptr, TOOLBARCLASSNAMEW, nullptr);
-    ASSERT_NE(::SetParent(foreign, rebar), nullptr);
-    shake_da.g_nIEVersion = 7;
-    EXPECT_FALSE(Tab().Bho().SetToolBarIcon(true));
-    ::SetParent(foreign, nullptr);
-    ::SetEvent(doneEvent.get());
-    EXPECT_EQ(other.Wait(), 0u);
 }
 
 }  // namespace

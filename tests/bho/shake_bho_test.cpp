@@ -142,16 +142,32 @@ class PageFile {
 
 using UploadAcrossProcessesTest = HelperProcessTest;
 
-TEST_F(UploadAcrossProcessesTest, ShakeUploadsThePageOfTheTabBroughtToTheFrontInAnotherProcess) {
+// Bound without the toolbar: the panel that rundll32 opens stores the account of its login and
+// activates. Tabs opened afterwards check, and a shake uploads the page of the tab brought to the
+// front in another process.
+TEST_F(UploadAcrossProcessesTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
+    ClearAccount();
+    RegisteredControlDouble control;  // the panel's browser in the rundll32 process
+    ASSERT_NE(control.Module(), nullptr);
+    ChildProcess rundll32(L"rundll32.exe \"" + ModulePath() + L"\",ShowPanel");
+    HWND panel = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (panel = ::FindWindowW(nullptr, L"摇一摇传图")); }));
+    const std::wstring bindUrl = std::wstring(L"https://") + kServiceHost + L"/bind";
+    ASSERT_TRUE(WaitUntil([&] {
+        return control_double::SendFrameComplete(panel, bindUrl, LR"({"token":"t-9","uin":"9"})");
+    }));
+    ASSERT_TRUE(Activated());
+    EXPECT_EQ(Stored(kTokenValue), L"t-9");
+    EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
     const PageFile pageB("title Tab B\nurl http://b.test/\nimg 300 200 http://b.test/big.png\n");
     const PageFile pageA("title Tab A\nimg 400 400 http://a.test/a.png\n");
     const std::wstring joined = UniqueName(L"joined"), front = UniqueName(L"front");
     unique_handle joinedEvent = NamedEvent(joined), frontEvent = NamedEvent(front);
-    // A's first tab activates and checks; after B joins, A opens a newer tab, and then B's tab
+    // A's first tab checks; after B joins, A opens a newer tab, and then B's tab
     // is brought to the front by the browser's window-state event.
     TestHost processA(L"attach a serve " + joined + L" attach a2 page a2 " + pageA.Path() +
                       L" serve " + done_);
-    ASSERT_TRUE(Activated());
+    ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:0"); }));
     TestHost processB(L"attach b page b " + pageB.Path() + L" serve " + front +
                       L" state b 3 3 serve " + done_);
     ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:1"); }));
@@ -165,6 +181,8 @@ TEST_F(UploadAcrossProcessesTest, ShakeUploadsThePageOfTheTabBroughtToTheFrontIn
     ::SetEvent(doneEvent_.get());
     EXPECT_EQ(processA.Wait(), 0u);
     EXPECT_EQ(processB.Wait(), 0u);
+    ::PostMessageW(panel, WM_CLOSE, 0, 0);
+    EXPECT_EQ(rundll32.Wait(), 0u);
 
     const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
     ASSERT_EQ(uploads.size(), 1u);
@@ -200,46 +218,7 @@ TEST_F(UploadAcrossProcessesTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThr
     }
 }
 
-// Bound without the toolbar: the panel that rundll32 opens stores the account of its login and
-// activates; a tab opened afterwards checks.
-TEST_F(UploadAcrossProcessesTest, PanelOfRundll32BindsAndATabOpenedAfterwardsUploads) {
-    ClearAccount();
-    RegisteredControlDouble control;  // the panel's browser in the rundll32 process
-    ASSERT_NE(control.Module(), nullptr);
-    ChildProcess rundll32(L"rundll32.exe \"" + ModulePath() + L"\",ShowPanel");
-    HWND panel = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (panel = ::FindWindowW(nullptr, L"摇一摇传图")); }));
-    const std::wstring bindUrl = std::wstring(L"https://") + kServiceHost + L"/bind";
-    ASSERT_TRUE(WaitUntil([&] {
-        return control_double::SendFrameComplete(panel, bindUrl, LR"({"token":"t-9","uin":"9"})");
-    }));
-    ASSERT_TRUE(Activated());
-    EXPECT_EQ(Stored(kTokenValue), L"t-9");
-    EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
-
-    TestHost tab(L"attach t serve " + done_);
-    EXPECT_TRUE(WaitUntil([] { return !standin::RequestsTo("shakecheck").empty(); }));
-    ::PostMessageW(panel, WM_CLOSE, 0, 0);
-    EXPECT_EQ(rundll32.Wait(), 0u);
-    ::SetEvent(doneEvent_.get());
-    EXPECT_EQ(tab.Wait(), 0u);
-}
-
 using ShakeBhoInProcessTest = InProcessTabTest;
-
-// A second object on the same browser object counts as a tab but takes no number nor window of
-// its own.
-TEST_F(ShakeBhoInProcessTest, ObjectOnAnAttachedBrowserObjectTakesItsFirstObjectsNumber) {
-    shake_da.g_nNextTabNum = 7;
-    AttachedTab first;
-    AttachedTab second(first.Browser());
-    EXPECT_EQ(first.Bho().TabNumber(), 7);
-    EXPECT_EQ(second.Bho().TabNumber(), 7);
-    EXPECT_EQ(shake_da.g_nNextTabNum, 8);
-    EXPECT_EQ(shake_da.g_nTabNum, 2);
-    EXPECT_EQ(second.Bho().HiddenWindow(), first.Bho().HiddenWindow());
-    EXPECT_EQ(first.Browser()->Property(L"ClickBtn").get().boolVal, 1);
-}
 
 // Only while the browser is active, and for the visible flag within the valid mask. The browser
 // declares the event's arguments as DWORD; any integer form of them is understood.
@@ -256,6 +235,14 @@ TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
     EXPECT_EQ(shake_da.g_HideWindowHwnd, h0);
     t1.Browser()->FireWindowStateChanged(1, 1);
     EXPECT_EQ(shake_da.g_HideWindowHwnd, h1);
+    // A second object on a browser object counts as a tab but takes no number nor window.
+    const int next = shake_da.g_nNextTabNum;
+    AttachedTab second(t0.Browser());
+    EXPECT_EQ(second.Bho().TabNumber(), t0.Bho().TabNumber());
+    EXPECT_EQ(second.Bho().HiddenWindow(), h0);
+    EXPECT_EQ(shake_da.g_nNextTabNum, next);
+    EXPECT_EQ(shake_da.g_nTabNum, 3);
+    EXPECT_EQ(t0.Browser()->Property(L"ClickBtn").get().boolVal, 1);
 }
 
 // Each window and pending tip timer of the module runs its code: each keeps the module loaded,
