@@ -38,7 +38,6 @@ class BrowserVersionTest : public InProcessTabTest {
 TEST_F(BrowserVersionTest, VersionIsKeptOnceKnownAndThePageWindowIsFoundOnItsPath) {
     Show(L"Mozilla/5.0 (Windows NT 6.1; rv:11.0)");
     Tab().Bho().GetIEVersion();
-    Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 0);
     Show(L"4.0 (compatible; MSIE 8.0; Windows NT 6.1)");
     Tab().Bho().GetIEVersion();

@@ -66,6 +66,7 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
             return shake_da.g_bHasCheckThread &&
                    shake_da.g_nCheckTabNum == second.Bho().TabNumber();
         }));
+        second.Browser()->FireQuit();
     }
     const size_t checks = standin::RequestsTo("shakecheck").size();
     EXPECT_TRUE(

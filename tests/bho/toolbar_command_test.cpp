@@ -38,14 +38,12 @@ class ToolbarCommandTest : public InProcessTabTest {
         InProcessTabTest::TearDown();
     }
 
-    // A toolbar of five 100-pixel buttons in the helper program; the buttons' screen rectangles.
-    std::vector<RECT> Toolbar(int x, int y, int width, int height,
-                              const std::wstring& program = TestHostPath()) {
+    // A 600 x 30 toolbar of five 100-pixel buttons at (x, 50) in the helper program; the buttons'
+    // screen rectangles.
+    std::vector<RECT> Toolbar(int x, const std::wstring& program = TestHostPath()) {
         const std::wstring ready = UniqueName(L"ready");
-        std::wostringstream command;
-        command << L'"' << program << L"\" toolbar " << x << L' ' << y << L' ' << width << L' '
-                << height << L" signal " << ready << L" serve " << done_;
-        host_.emplace(command.str());
+        host_.emplace(L'"' + program + L"\" toolbar " + std::to_wstring(x) + L" 50 600 30 signal " +
+                      ready + L" serve " + done_);
         if (!host_->Started()) return {};
         EXPECT_TRUE(WaitForNamedEvent(ready));
         std::vector<RECT> buttons;
@@ -53,9 +51,8 @@ class ToolbarCommandTest : public InProcessTabTest {
         std::string word;
         RECT rect;
         int index;
-        while (lines >> word >> index >> rect.left >> rect.top >> rect.right >> rect.bottom) {
+        while (lines >> word >> index >> rect.left >> rect.top >> rect.right >> rect.bottom)
             buttons.push_back(rect);
-        }
         return buttons;
     }
     // Presses the button with the cursor at point; the panel's rectangle.
@@ -77,7 +74,7 @@ class ToolbarCommandTest : public InProcessTabTest {
 
 // Near the screen's edges the panel is moved the least to stay on it.
 TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePanel) {
-    std::vector<RECT> buttons = Toolbar(-50, 50, 600, 30);
+    std::vector<RECT> buttons = Toolbar(-50);
     ASSERT_EQ(buttons.size(), 5u);
     RECT panel = Press(Inside(buttons[3]));
     const HWND first = shake_da.g_hwnd;
@@ -107,7 +104,7 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
 
     // A frame of the other width (64-bit around 32-bit tabs) writes the button record of its own
     // layout; the command id is read where both layouts keep it. (Not where it cannot run.)
-    buttons = Toolbar(100, 50, 600, 30, L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST);
+    buttons = Toolbar(100, L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST);
     if (buttons.empty()) return;
     EXPECT_EQ(Press(Inside(buttons[2])).left, buttons[2].right - 253);
 }

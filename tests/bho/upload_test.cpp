@@ -98,7 +98,7 @@ class UploadTest : public InProcessTabTest {
 
 // The tip comes before the POST, and tells whether the upload carries a picture, wherever on the
 // page it was found. Every reference to the page and the browser is given back.
-TEST_F(UploadTest, PicturesGoInScanOrderAndEveryReferenceIsReleased) {
+TEST_F(UploadTest, PicturesGoInScanOrderTheTitleIsEncodedAndReferencesAreReleasedCp936) {
     PageDescription refused = Page(L"other site", {Image(L"x.png", 500, 500)});
     refused.refusesDocument = true;
     const PageDescription first =
@@ -141,25 +141,24 @@ TEST_F(UploadTest, PicturesGoInScanOrderAndEveryReferenceIsReleased) {
         Upload(other);
         EXPECT_EQ(Css(other).find(tip), 0u) << *description.title;
     }
-}
 
-// The title keeps characters that the code page lacks (a no-break space, an emoji); a title too
-// long for its 1024-byte buffer keeps the whole characters that fit.
-TEST_F(UploadTest, OnlyTheTitleIsEncodedAndAMissingAccountIsSentEmptyCp936) {
+    // The title keeps characters that the code page lacks (a no-break space, an emoji); a title
+    // too long for its 1024-byte buffer keeps the whole characters that fit. A missing account is
+    // sent empty.
     ClearAccount();
-    const std::vector<RecordedRequest> uploads = Upload(PageDouble::Create(
+    const std::vector<RecordedRequest> titled = Upload(PageDouble::Create(
         Page(L"A&B C \u4e2d\u6587\u00a07\U0001F600", {Image(L"p.jpg?x=1&y=2", 640, 480)})));
-    ASSERT_EQ(uploads.size(), 1u);
-    EXPECT_EQ(Target(uploads[0]),
+    ASSERT_EQ(titled.size(), 1u);
+    EXPECT_EQ(Target(titled[0]),
               "POST /cgi-bin/pqsupport-bin/shakeupload?f=json&browser=3&uin=&sid=");
-    EXPECT_EQ(uploads[0].Body(),
+    EXPECT_EQ(titled[0].Body(),
               "title=A%26B+C+%E4%B8%AD%E6%96%87%C2%A07%F0%9F%98%80"
               "&pageurl=http://pages.test/gallery?a=1&b=2&url=p.jpg?x=1&y=2");
-    PageDescription page = Page(std::wstring(1020, L'a') + L"\u4e2d\u6587", {});
-    EXPECT_EQ(UploadBody(page), "title=" + std::string(1020, 'a') +
-                                    "%E4%B8%AD&pageurl=http://pages.test/gallery?a=1&b=2");
-    page.title = std::nullopt;
-    EXPECT_EQ(UploadBody(page), "title=&pageurl=http://pages.test/gallery?a=1&b=2");
+    PageDescription longTitle = Page(std::wstring(1020, L'a') + L"\u4e2d\u6587", {});
+    EXPECT_EQ(UploadBody(longTitle), "title=" + std::string(1020, 'a') +
+                                         "%E4%B8%AD&pageurl=http://pages.test/gallery?a=1&b=2");
+    longTitle.title = std::nullopt;
+    EXPECT_EQ(UploadBody(longTitle), "title=&pageurl=http://pages.test/gallery?a=1&b=2");
 }
 
 // The tip's style is its size part, then the position part of the version. A tip shown again,
