@@ -1,11 +1,12 @@
-// The browser's version, the tab's page window found through the window tree of that version, and
-// the toolbar button's look before version 8.
+// The browser's version, the tab's page window found by it, and the toolbar button's look before 8.
 #include "bho/browser_version.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <commctrl.h>
+
+#include <tuple>
 
 #include "browser_double/in_process_tab_test.h"
 #include "com/module.h"
@@ -33,8 +34,7 @@ class BrowserVersionTest : public InProcessTabTest {
     }
 };
 
-// The version is asked for until known and then kept; the tab's page window is found on the path
-// of that version.
+// The version is asked for until known, then kept; the page window is found on its version's path.
 TEST_F(BrowserVersionTest, VersionIsKeptOnceKnownAndThePageWindowIsFoundOnItsPath) {
     Show(L"Mozilla/5.0 (Windows NT 6.1; rv:11.0)");
     Tab().Bho().GetIEVersion();
@@ -115,18 +115,14 @@ class ToolbarIconTest : public BrowserVersionTest {
 };
 
 TEST_F(ToolbarIconTest, BeforeVersion8OnlyTheButtonFoundByItsTextTakesTheLook) {
-    struct Case {
-        int version;
-        bool active, changed;
-        const wchar_t* text;
-    };
-    for (const Case& c : {Case{7, true, true, kActiveText}, Case{7, false, true, kInactiveText},
-                          Case{9, true, false, kInactiveText}}) {
-        SCOPED_TRACE(std::to_string(c.version) + (c.active ? " active" : " inactive"));
-        shake_da.g_nIEVersion = c.version;
-        EXPECT_EQ(Tab().Bho().SetToolBarIcon(c.active), c.changed);
+    for (const auto& [version, active, changed, text] :
+         {std::tuple{7, true, true, kActiveText}, std::tuple{7, false, true, kInactiveText},
+          std::tuple{9, true, false, kInactiveText}}) {
+        SCOPED_TRACE(std::to_string(version) + (active ? " active" : " inactive"));
+        shake_da.g_nIEVersion = version;
+        EXPECT_EQ(Tab().Bho().SetToolBarIcon(active), changed);
         EXPECT_EQ(::ImageList_GetImageCount(images_), 2) << "the button's image is replaced";
-        EXPECT_EQ(Text(101), c.text);
+        EXPECT_EQ(Text(101), text);
         EXPECT_EQ(Text(100), L"Home");
     }
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 
 #include "bho/hidden_window.h"
 #include "browser_double/in_process_tab_test.h"
@@ -52,7 +53,6 @@ class TabActivationTest : public InProcessTabTest {
 TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecksOn) {
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
     AttachedTab tab;
-    EXPECT_TRUE(LogHas("Create New Thread To Check"));
     MessageRecorder front;
     {
         AttachedTab second;
@@ -105,25 +105,21 @@ TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheChecke
 
 // From the panel and at browser start: only a refusal that says 201 deletes the account.
 TEST_F(TabActivationTest, RefusalOrNoAnswerLeavesTheBrowserInactive) {
-    struct Case {
-        bool atStart;
-        std::string answer;
-        bool accountKept;
-    };
-    for (const Case& c : {Case{false, Answer(R"({"message":"invalid","ret":"1"})"), true},
-                          Case{false, Answer(R"({"message":"invalid","ret":"201"})"), false},
-                          Case{true, R"({"match":"shakeactive","close":true})", true},
-                          Case{true, Answer(R"({"message":"invalid","ret":"201"})"), false}}) {
-        SCOPED_TRACE(c.answer);
+    for (const auto& [atStart, answer, accountKept] :
+         {std::tuple{false, Answer(R"({"message":"invalid","ret":"1"})"), true},
+          std::tuple{false, Answer(R"({"message":"invalid","ret":"201"})"), false},
+          std::tuple{true, std::string(R"({"match":"shakeactive","close":true})"), true},
+          std::tuple{true, Answer(R"({"message":"invalid","ret":"201"})"), false}}) {
+        SCOPED_TRACE(answer);
         WriteReg(kTokenValue, L"t-1");
         DeleteLogFile();
-        standin::Script("[" + c.answer + "]");
-        if (c.atStart) StartMachineRun();
+        standin::Script("[" + answer + "]");
+        if (atStart) StartMachineRun();
         AttachedTab tab;
-        if (!c.atStart) tab.Bho().activate();
+        if (!atStart) tab.Bho().activate();
         ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]Active Fail\r\n"); })) << ReadLogFile();
         EXPECT_FALSE(ReadActive());
-        EXPECT_EQ(Stored(kTokenValue) == L"t-1", c.accountKept);
+        EXPECT_EQ(Stored(kTokenValue) == L"t-1", accountKept);
         EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);  // the attach's
     }
 }

@@ -1,5 +1,5 @@
-// The toolbar command against a real toolbar of another process, with the cursor on its buttons,
-// over the page or another window: where the panel opens; a later press moves the same panel.
+// The toolbar command, with the cursor on a real toolbar of another process, over the page or over
+// another window: where the panel opens; a later press moves the same panel.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,18 +13,6 @@
 
 namespace kvshake::testing {
 namespace {
-
-// A plain visible window of the given class on this thread, at (x, y).
-unique_window PlainWindow(const wchar_t* className, int x, int y, int width, int height) {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = ::DefWindowProcW;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = className;
-    ::RegisterClassW(&windowClass);
-    return unique_window(::CreateWindowExW(0, className, L"", WS_POPUP | WS_VISIBLE, x, y, width,
-                                           height, nullptr, nullptr, windowClass.hInstance,
-                                           nullptr));
-}
 
 class ToolbarCommandTest : public InProcessTabTest {
   protected:
@@ -63,9 +51,7 @@ class ToolbarCommandTest : public InProcessTabTest {
         ::GetWindowRect(shake_da.g_hwnd, &panel);
         return panel;
     }
-    static POINT Inside(const RECT& rect) {
-        return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-    }
+    static POINT Inside(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
     const std::wstring done_ = UniqueName(L"done");
     const unique_handle doneEvent_ = NamedEvent(done_);
@@ -109,15 +95,18 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     EXPECT_EQ(Press(Inside(buttons[2])).left, buttons[2].right - 253);
 }
 
-// Over the page (no button there) the panel's top right corner sits 3 pixels above the page's;
-// over a window with no page window of the tab, the panel opens at the cursor. Only a toolbar is
-// sent the toolbar messages, and an earlier press's button is not taken for this one's. A panel
-// closed from outside (it has a system menu) is forgotten, and so is a record that names a window
-// of another kind: the next press makes a new panel and leaves that window alone.
+// Over the page the panel's top right corner sits 3 pixels above the page's; over another window,
+// at the cursor. Only a toolbar is sent the toolbar messages, and an earlier press's button is not
+// taken for this one's. A panel closed from outside (it has a system menu) is forgotten, and so is
+// a record that names a window of another kind: the next press makes a new panel.
 TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCursor) {
     ClearAccount();  // no account: the login panel
-    unique_window page = PlainWindow(L"Internet Explorer_Server", 0, 100, 1000, 600);
-    ASSERT_TRUE(page);
+    WNDCLASSW pageClass{};
+    pageClass.lpfnWndProc = ::DefWindowProcW;
+    pageClass.lpszClassName = L"Internet Explorer_Server";
+    ::RegisterClassW(&pageClass);
+    unique_window page(::CreateWindowExW(0, pageClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 0,
+                                         100, 1000, 600, nullptr, nullptr, nullptr, nullptr));
     RECT panel = Press({500, 400});
     EXPECT_EQ(panel.right, 1000);
     EXPECT_EQ(panel.top, 97);
@@ -143,10 +132,9 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
     EXPECT_EQ(panel.left, 100);
 }
 
-// The panel of another process is the one a press shows: moved from where it was made, told to
-// refresh its page, shown; no second panel is made. The press does not wait for the panel's
-// thread, which moves and shows it in its own time; once that thread no longer handles messages,
-// a press costs a bounded wait, not a hang.
+// The panel of another process is the one a press shows: moved, told to refresh its page, shown;
+// no second panel is made. The press does not wait for the panel's thread, which does that in its
+// own time; once that thread no longer handles messages, a press costs a bounded wait, not a hang.
 TEST_F(ToolbarCommandTest, PressInAnotherProcessShowsThePanelThatExistsAndDoesNotHangOnIt) {
     const std::wstring made = UniqueName(L"made");
     TestHost owner(L"attach a make-panel signal " + made + L" serve " + done_ + L" signal " + made +
