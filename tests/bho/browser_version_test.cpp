@@ -1,6 +1,4 @@
-// The browser's version, read once from the page's script environment; the tab's page window
-// found through the browser's window tree of that version; and the toolbar button's look before
-// version 8, found by its text in a command bar of this process under the browser's top window.
+// The browser's version, the tab's page window found by it, and the toolbar button's look before 8.
 #include "bho/browser_version.h"
 
 #include <gtest/gtest.h>
@@ -8,11 +6,10 @@
 
 #include <commctrl.h>
 
+#include <tuple>
+
 #include "browser_double/in_process_tab_test.h"
 #include "com/module.h"
-#include "foundation/log.h"
-#include "support/child_process.h"
-#include "support/log_file.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -30,15 +27,6 @@ TEST(IEVersionOfTest, FirstMarkerInOrderWinsAsAPlainCaseSensitiveSearch) {
 
 class BrowserVersionTest : public InProcessTabTest {
   protected:
-    void SetUp() override {
-        InProcessTabTest::SetUp();
-        DeleteLogFile();
-        EnableLog(true);
-    }
-    void TearDown() override {
-        InProcessTabTest::TearDown();
-        EnableLog(false);
-    }
     void Show(const wchar_t* appVersion) {
         PageDescription description;
         description.appVersion = appVersion;
@@ -46,9 +34,9 @@ class BrowserVersionTest : public InProcessTabTest {
     }
 };
 
-TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
+// The version is asked for until known, then kept; the page window is found on its version's path.
+TEST_F(BrowserVersionTest, VersionIsKeptOnceKnownAndThePageWindowIsFoundOnItsPath) {
     Show(L"Mozilla/5.0 (Windows NT 6.1; rv:11.0)");
-    Tab().Bho().GetIEVersion();
     Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 0);
     Show(L"4.0 (compatible; MSIE 8.0; Windows NT 6.1)");
@@ -56,15 +44,13 @@ TEST_F(BrowserVersionTest, VersionIsAskedForUntilKnownAndThenKept) {
     Show(L"4.0 (compatible; MSIE 6.0)");
     Tab().Bho().GetIEVersion();
     EXPECT_EQ(shake_da.g_nIEVersion, 8);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[INFO]GetIEVersion before, so return\r\n"), 1u);
-
     Tab().Browser()->ShowPage(nullptr);
     shake_da.g_nIEVersion = 0;
-    Tab().Bho().GetIEVersion();
-    EXPECT_TRUE(LogHas("[Error]GetIEVersion, Get Document Fail, Error Code:"));
-}
+    Tab().Bho().GetIEVersion();  // without a document
+    EXPECT_EQ(shake_da.g_nIEVersion, 0);
+    Tab().Browser()->BuildWindowTree(8);
+    EXPECT_EQ(Tab().Bho().FindIES(), nullptr);  // no version, no path
 
-TEST_F(BrowserVersionTest, PageWindowIsFoundOnThePathOfEachVersion) {
     for (const int version : {6, 7, 8, 11}) {
         AttachedTab tab;
         // Another browser's tree comes first among the windows, and this browser's other tabs
@@ -75,14 +61,6 @@ TEST_F(BrowserVersionTest, PageWindowIsFoundOnThePathOfEachVersion) {
         shake_da.g_nIEVersion = version;
         EXPECT_EQ(tab.Bho().FindIES(), page) << version;
     }
-    shake_da.g_nIEVersion = 0;
-    Tab().Browser()->BuildWindowTree(8);
-    EXPECT_EQ(Tab().Bho().FindIES(), nullptr);
-
-    AttachedTab oldTree;
-    oldTree.Browser()->BuildWindowTree(6);
-    shake_da.g_nIEVersion = 8;  // no "Frame Tab" under the top window
-    EXPECT_EQ(oldTree.Bho().FindIES(), nullptr);
 }
 
 constexpr wchar_t kInactiveText[] = L"点亮摇一摇";
@@ -136,38 +114,17 @@ class ToolbarIconTest : public BrowserVersionTest {
     HMODULE resources_ = nullptr;
 };
 
-TEST_F(ToolbarIconTest, BeforeVersion8OnlyAButtonOfThisProcessFoundByItsTextTakesTheLook) {
-    struct Case {
-        int version;
-        bool active, changed;
-        const wchar_t* text;
-    };
-    for (const Case& c : {Case{7, true, true, kActiveText}, Case{7, false, true, kInactiveText},
-                          Case{9, true, false, kInactiveText}}) {
-        SCOPED_TRACE(std::to_string(c.version) + (c.active ? " active" : " inactive"));
-        shake_da.g_nIEVersion = c.version;
-        EXPECT_EQ(Tab().Bho().SetToolBarIcon(c.active), c.changed);
+TEST_F(ToolbarIconTest, BeforeVersion8OnlyTheButtonFoundByItsTextTakesTheLook) {
+    for (const auto& [version, active, changed, text] :
+         {std::tuple{7, true, true, kActiveText}, std::tuple{7, false, true, kInactiveText},
+          std::tuple{9, true, false, kInactiveText}}) {
+        SCOPED_TRACE(std::to_string(version) + (active ? " active" : " inactive"));
+        shake_da.g_nIEVersion = version;
+        EXPECT_EQ(Tab().Bho().SetToolBarIcon(active), changed);
         EXPECT_EQ(::ImageList_GetImageCount(images_), 2) << "the button's image is replaced";
-        EXPECT_EQ(Text(101), c.text);
+        EXPECT_EQ(Text(101), text);
         EXPECT_EQ(Text(100), L"Home");
     }
-
-    // A toolbar of another process in its place is refused: its buttons are not this process's.
-    const std::wstring ready = UniqueName(L"ready"), done = UniqueName(L"done");
-    const unique_handle doneEvent = NamedEvent(done);
-    TestHost other(L"toolbar 0 0 400 30 signal " + ready + L" serve " + done);
-    ASSERT_TRUE(WaitForNamedEvent(ready));
-    const HWND rebar = ::GetParent(toolbar_);
-    ::DestroyWindow(toolbar_);
-    const HWND foreign =
-        ::FindWindowExW(::FindWindowW(L"Static", L"bar"), nullptr, TOOLBARCLASSNAMEW, nullptr);
-    ASSERT_NE(::SetParent(foreign, rebar), nullptr);
-    shake_da.g_nIEVersion = 7;
-    EXPECT_FALSE(Tab().Bho().SetToolBarIcon(true));
-    EXPECT_TRUE(LogHas("[Error]SetToolBarIcon, ProcessId not same"));
-    ::SetParent(foreign, nullptr);
-    ::SetEvent(doneEvent.get());
-    EXPECT_EQ(other.Wait(), 0u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 
 #include "bho/hidden_window.h"
 #include "browser_double/in_process_tab_test.h"
@@ -46,43 +47,45 @@ class TabActivationTest : public InProcessTabTest {
     static void StartMachineRun() { shake_da.g_bInited = false; }
 };
 
-TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTellsTheFrontTab) {
+// Bound from a second tab, which then closes: the first tab, attached while the browser was
+// inactive, checks all the same and takes the checker role within one pause. Each tab's check
+// thread runs on: no later activation, with the browser active or not, starts another.
+TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecksOn) {
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
     AttachedTab tab;
-    EXPECT_TRUE(LogHas("Create New Thread To Check"));  // inactive, the tab checks all the same
     MessageRecorder front;
-    shake_da.g_HideWindowHwnd = front.Window();
-    tab.Bho().activate();
-
-    EXPECT_EQ(standin::RequestsTo("action=active").size(), 1u);
-    EXPECT_EQ(Stored(kSidValue), L"s-42");
-    EXPECT_TRUE(ReadActive());
-    EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
-    // The tab's thread runs on: no activation, with the browser active or not, starts another.
+    {
+        AttachedTab second;
+        shake_da.g_HideWindowHwnd = front.Window();
+        second.Bho().activate();
+        EXPECT_EQ(standin::RequestsTo("action=active").size(), 1u);
+        EXPECT_EQ(Stored(kSidValue), L"s-42");
+        EXPECT_TRUE(ReadActive());
+        EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
+        ASSERT_TRUE(WaitUntil([&] {
+            return shake_da.g_bHasCheckThread &&
+                   shake_da.g_nCheckTabNum == second.Bho().TabNumber();
+        }));
+        second.Browser()->FireQuit();
+    }
+    const size_t checks = standin::RequestsTo("shakecheck").size();
+    EXPECT_TRUE(
+        WaitUntil([&] { return standin::RequestsTo("shakecheck").size() > checks; }, 5000 + 2000));
     SetActive(false);
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-43"})") + "]");
     tab.Bho().activate();
     EXPECT_EQ(Stored(kSidValue), L"s-43");
     tab.Bho().activate();
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
-}
-
-// Bound from the second tab, which then closes: the first tab, attached while the browser was
-// inactive, takes the checker role within one pause.
-TEST_F(TabActivationTest, TabAttachedInactiveChecksOnWhenTheBindingTabCloses) {
-    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
-    AttachedTab first;
-    {
-        AttachedTab second;
-        second.Bho().activate();
-        ASSERT_TRUE(WaitUntil([&] {
-            return shake_da.g_bHasCheckThread &&
-                   shake_da.g_nCheckTabNum == second.Bho().TabNumber();
-        }));
-    }
-    const size_t checks = standin::RequestsTo("shakecheck").size();
-    EXPECT_TRUE(
-        WaitUntil([&] { return standin::RequestsTo("shakecheck").size() > checks; }, 5000 + 2000));
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 2u);  // one a tab
+    // Tabs count down as they quit; the last one ends the activation.
+    AttachedTab last;
+    SetActive(true);
+    standin::Script("[" + Answer(R"({"message":"OK"})") + "]");
+    tab.Browser()->FireQuit();
+    EXPECT_TRUE(standin::RequestsTo("action=inactive").empty());
+    last.Browser()->FireQuit();
+    EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 1u);
+    EXPECT_FALSE(ReadActive());
 }
 
 // The activation thread waits for the tab's hidden window, and through it has the tab's own
@@ -93,11 +96,8 @@ TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheChecke
     AttachedTab tab;
     ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); })) << ReadLogFile();
     const std::string log = ReadLogFile();
-    size_t at = 0;
-    for (const char* line : {"InitHideWindow, CreateWindow Suc", "In ActiveSuc, Send Msg End"}) {
-        at = log.find(line, at);
-        ASSERT_NE(at, std::string::npos) << line << " in order in\n" << log;
-    }
+    EXPECT_LT(log.find("InitHideWindow, CreateWindow Suc"), log.find("In ActiveSuc, Send Msg End"))
+        << log;
     EXPECT_TRUE(WaitUntil([] { return shake_da.g_bHasCheckThread; }));
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
     EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
@@ -105,25 +105,21 @@ TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheChecke
 
 // From the panel and at browser start: only a refusal that says 201 deletes the account.
 TEST_F(TabActivationTest, RefusalOrNoAnswerLeavesTheBrowserInactive) {
-    struct Case {
-        bool atStart;
-        std::string answer;
-        bool accountKept;
-    };
-    for (const Case& c : {Case{false, Answer(R"({"message":"invalid","ret":"1"})"), true},
-                          Case{false, Answer(R"({"message":"invalid","ret":"201"})"), false},
-                          Case{true, R"({"match":"shakeactive","close":true})", true},
-                          Case{true, Answer(R"({"message":"invalid","ret":"201"})"), false}}) {
-        SCOPED_TRACE(c.answer);
+    for (const auto& [atStart, answer, accountKept] :
+         {std::tuple{false, Answer(R"({"message":"invalid","ret":"1"})"), true},
+          std::tuple{false, Answer(R"({"message":"invalid","ret":"201"})"), false},
+          std::tuple{true, std::string(R"({"match":"shakeactive","close":true})"), true},
+          std::tuple{true, Answer(R"({"message":"invalid","ret":"201"})"), false}}) {
+        SCOPED_TRACE(answer);
         WriteReg(kTokenValue, L"t-1");
         DeleteLogFile();
-        standin::Script("[" + c.answer + "]");
-        if (c.atStart) StartMachineRun();
+        standin::Script("[" + answer + "]");
+        if (atStart) StartMachineRun();
         AttachedTab tab;
-        if (!c.atStart) tab.Bho().activate();
+        if (!atStart) tab.Bho().activate();
         ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]Active Fail\r\n"); })) << ReadLogFile();
         EXPECT_FALSE(ReadActive());
-        EXPECT_EQ(Stored(kTokenValue) == L"t-1", c.accountKept);
+        EXPECT_EQ(Stored(kTokenValue) == L"t-1", accountKept);
         EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);  // the attach's
     }
 }
@@ -154,21 +150,6 @@ TEST_F(TabActivationTest, DetachDuringARunningActivationIsSafeAndLeavesNothing) 
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);  // the attach's
     EXPECT_EQ(browser->References(), 1u);
     EXPECT_EQ(HandleCountOfThisProcess(), handlesBefore);
-}
-
-// Tabs count down as they quit; the last one ends the activation, when there is one.
-TEST_F(TabActivationTest, QuitCountsTabsDownAndTheLastOneInactivates) {
-    standin::Script("[" + Answer(R"({"message":"OK"})") + "]");
-    AttachedTab().Browser()->FireQuit();
-    EXPECT_FALSE(LogHas("unActive start"));  // an inactive browser has nothing to end
-    AttachedTab first, last;
-    SetActive(true);
-    first.Browser()->FireQuit();
-    EXPECT_EQ(shake_da.g_nTabNum, 1);
-    EXPECT_TRUE(standin::RequestsTo("action=inactive").empty());
-    last.Browser()->FireQuit();
-    EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 1u);
-    EXPECT_FALSE(ReadActive());
 }
 
 }  // namespace
