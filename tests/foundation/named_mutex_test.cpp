@@ -20,21 +20,6 @@ std::string StateSeenFromAnotherProcess(const std::wstring& name) {
     return exitCode == 0 ? probe.Output() : "probe ended with " + std::to_string(exitCode);
 }
 
-// The unlock closes the only handle, which would end the mutex: the test keeps one for the probe.
-TEST(NamedMutexTest, ScopedLockOwnsTheMutexAndPublishesItsHandleUntilItsEnd) {
-    const std::wstring name = UniqueName(L"owned");
-    HANDLE sharedHandle = nullptr;
-    unique_handle keepAlive;
-    {
-        ScopedNamedMutex lock(name.c_str(), sharedHandle);
-        keepAlive.reset(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
-        EXPECT_NE(sharedHandle, nullptr);
-        EXPECT_EQ(StateSeenFromAnotherProcess(name), "busy\n");
-    }
-    EXPECT_EQ(sharedHandle, nullptr);
-    EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
-}
-
 // Protected Mode tabs (low integrity) and tabs of medium integrity share the mutexes: everybody
 // may wait for one and release it, no more, and its low label refuses nobody that. Wine keeps no
 // label on a mutex, so the label is read from the descriptor that the mutexes are made with.
@@ -69,7 +54,9 @@ TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
     EXPECT_EQ(std::wstring(static_cast<wchar_t*>(sid.get())), L"S-1-16-4096");  // low
 }
 
-TEST(NamedMutexTest, MutexAbandonedByAKilledProcessGoesToTheNextLock) {
+// A mutex abandoned by a killed process goes to the next lock. The test keeps a handle for the
+// probe: the unlock closes the lock's own, which would end the mutex.
+TEST(NamedMutexTest, ScopedLockTakesAnAbandonedMutexAndPublishesItsHandleUntilItsEnd) {
     const std::wstring name = UniqueName(L"abandoned");
     const std::wstring locked = UniqueName(L"locked");
     TestHost owner(L"lock " + name + L" signal " + locked + L" hang");
@@ -77,10 +64,15 @@ TEST(NamedMutexTest, MutexAbandonedByAKilledProcessGoesToTheNextLock) {
     unique_handle keepAlive(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
     owner.Kill();
 
-    // A lock that never comes fails the case at its time limit.
-    HANDLE mutex = LockNamedMutex(name.c_str());
-    EXPECT_EQ(StateSeenFromAnotherProcess(name), "busy\n");
-    UnlockNamedMutex(mutex);
+    HANDLE sharedHandle = nullptr;
+    {
+        // A lock that never comes fails the case at its time limit.
+        ScopedNamedMutex lock(name.c_str(), sharedHandle);
+        EXPECT_NE(sharedHandle, nullptr);
+        EXPECT_EQ(StateSeenFromAnotherProcess(name), "busy\n");
+    }
+    EXPECT_EQ(sharedHandle, nullptr);
+    EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
 }
 
 TEST(NamedMutexTest, TwoProcessesRacingToCreateNeverBothOwnIt) {

@@ -23,9 +23,6 @@ TEST(CodePageTest, ConversionsGoThroughTheSystemCodePageOrStraightToUtf8) {
     ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
     EXPECT_FALSE(WideToUtf8(nullptr));
     EXPECT_EQ(WideToUtf8(L"caf\u00e9 \u4e2d"), "caf\xC3\xA9 \xE4\xB8\xAD");
-    EXPECT_FALSE(WideToAnsi(nullptr));
-    EXPECT_FALSE(AnsiToWide(nullptr));
-    EXPECT_EQ(WideToAnsi(L"caf\u00e9 \u4e2d"), "caf\xe9 ?");
     EXPECT_EQ(AnsiToWide("caf\xe9"), L"caf\u00e9");
 }
 
