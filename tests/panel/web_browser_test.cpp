@@ -71,7 +71,13 @@ class WebBrowserTest : public ::testing::Test {
     LONG lockCount_ = 0;
 };
 
-TEST_F(WebBrowserTest, HostsTheRegisteredControlAndHearsItsEvents) {
+// The control in the panel's window, its events, the page's window.external through the UI
+// handler, and the teardown.
+TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheExternal) {
+    IDocHostUIHandler* handler = &*browser_;
+    IDropTarget* dropTarget = reinterpret_cast<IDropTarget*>(handler);
+    EXPECT_EQ(handler->GetDropTarget(nullptr, &dropTarget), E_NOTIMPL);
+    EXPECT_EQ(dropTarget, nullptr);
     const HWND window = Create();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(::GetParent(window), parent_.get());
@@ -85,7 +91,6 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlAndHearsItsEvents) {
     ShowPage();
     EXPECT_NE(double_.Calls().find(std::wstring(L"put_Silent 1\nNavigate ") + kPageUrl),
               std::wstring::npos);
-    EXPECT_NE(browser_->GetDocument(), nullptr);
     Export<cd::FireFrameCompleteFn>("ControlDoubleFireFrameComplete")(kPageUrl, L"frame");
     EXPECT_TRUE(LogHas("WebBrowser Document onload", 2));
 
@@ -102,25 +107,6 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlAndHearsItsEvents) {
     }
     EXPECT_EQ(cancel, VARIANT_FALSE);
 
-    // Destroying the window disconnects once and closes the control.
-    browser_->DestroyWindow();
-    EXPECT_EQ(browser_->Window(), nullptr);
-    EXPECT_EQ(browser_->EventCookie(), DispatchEventSink::kNotAdvised);
-    browser_->DestroyWindow();  // a second time: nothing more to undo
-    const std::wstring calls = double_.Calls();
-    EXPECT_EQ(calls.find(L"Unadvise"), calls.rfind(L"Unadvise"));
-    EXPECT_NE(calls.find(L"Close\n"), std::wstring::npos);
-    EXPECT_EQ(Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 1) << "the browser's own";
-}
-
-TEST_F(WebBrowserTest, PagesGetTheExternalObjectThroughTheUIHandler) {
-    IDocHostUIHandler* handler = &*browser_;
-    IDropTarget* dropTarget = reinterpret_cast<IDropTarget*>(handler);
-    EXPECT_EQ(handler->GetDropTarget(nullptr, &dropTarget), E_NOTIMPL);
-    EXPECT_EQ(dropTarget, nullptr);
-
-    ASSERT_NE(Create(), nullptr);
-    ShowPage();
     ComPtr<ICustomDoc> document;
     ASSERT_EQ(browser_->GetDocument().As(&document), S_OK);
     ASSERT_EQ(document->SetUIHandler(handler), S_OK);  // as page routing does
@@ -135,7 +121,16 @@ TEST_F(WebBrowserTest, PagesGetTheExternalObjectThroughTheUIHandler) {
     EXPECT_TRUE(LogHas("SetWindowPos : reminder"));
     external->AddRef();
     EXPECT_EQ(external->Release(), 2u) << "the page kept window.external";
-    // The browser's own reference goes with it: the fixture finds no module lock left.
+
+    // Destroying the window disconnects once and closes the control.
+    browser_->DestroyWindow();
+    EXPECT_EQ(browser_->Window(), nullptr);
+    EXPECT_EQ(browser_->EventCookie(), DispatchEventSink::kNotAdvised);
+    browser_->DestroyWindow();  // a second time: nothing more to undo
+    const std::wstring calls = double_.Calls();
+    EXPECT_EQ(calls.find(L"Unadvise"), calls.rfind(L"Unadvise"));
+    EXPECT_NE(calls.find(L"Close\n"), std::wstring::npos);
+    EXPECT_EQ(Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 1) << "the browser's own";
 }
 
 }  // namespace
