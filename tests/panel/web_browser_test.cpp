@@ -110,6 +110,7 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheEx
     ComPtr<ICustomDoc> document;
     ASSERT_EQ(browser_->GetDocument().As(&document), S_OK);
     ASSERT_EQ(document->SetUIHandler(handler), S_OK);  // as page routing does
+    document.Reset();
     const auto call = Export<cd::CallExternalFn>("ControlDoubleCallExternal");
     int invokes = -1;
     EXPECT_TRUE(FAILED(call(L"goReminder", &invokes)));  // no bridge set yet
