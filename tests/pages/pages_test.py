@@ -117,10 +117,9 @@ class Sprite(unittest.TestCase):
             for selector in selectors.split(","):
                 classes = re.findall(r"\.([\w-]+)", selector.split()[-1])
                 if classes:
-                    rules.setdefault(classes[-1], []).append(body)
+                    rules[classes[-1]] = rules.get(classes[-1], "") + ";" + body
         boxes = []
-        for subject, bodies in rules.items():
-            text = ";".join(bodies)
+        for subject, text in rules.items():
             size = dict(re.findall(r"(?<![\w-])(width|height)\s*:\s*(\d+)px", text))
             position = r"background(?:-position)?\s*:[^;]*?(-?\d+)px\s+(-?\d+)px"
             for x, y in re.findall(position, text):
