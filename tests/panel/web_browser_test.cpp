@@ -53,14 +53,10 @@ class WebBrowserTest : public ::testing::Test {
         const RECT rect = {0, 0, 320, 240};
         return browser_->CreateBrowser(parent_.get(), &rect);
     }
-    template <typename Function>
-    Function Export(const char* name) {
-        return double_.Export<Function>(name);
-    }
     void ShowPage() {
         PageDescription page;
         page.title = L"Status";
-        Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
+        double_.Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
         browser_->Navigate(kPageUrl);
         ASSERT_TRUE(PumpUntil([] { return LogHas("WebBrowser Document onload"); }));
     }
@@ -91,7 +87,7 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheEx
     ShowPage();
     EXPECT_NE(double_.Calls().find(std::wstring(L"put_Silent 1\nNavigate ") + kPageUrl),
               std::wstring::npos);
-    Export<cd::FireFrameCompleteFn>("ControlDoubleFireFrameComplete")(kPageUrl, L"frame");
+    double_.Export<cd::FireFrameCompleteFn>("ControlDoubleFireFrameComplete")(kPageUrl, L"frame");
     EXPECT_TRUE(LogHas("WebBrowser Document onload", 2));
 
     VARIANT_BOOL cancel = VARIANT_TRUE;
@@ -111,7 +107,7 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheEx
     ASSERT_EQ(browser_->GetDocument().As(&document), S_OK);
     ASSERT_EQ(document->SetUIHandler(handler), S_OK);  // as page routing does
     document.Reset();
-    const auto call = Export<cd::CallExternalFn>("ControlDoubleCallExternal");
+    const auto call = double_.Export<cd::CallExternalFn>("ControlDoubleCallExternal");
     int invokes = -1;
     EXPECT_TRUE(FAILED(call(L"goReminder", &invokes)));  // no bridge set yet
     ComPtr<External> external;
@@ -131,7 +127,8 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheEx
     const std::wstring calls = double_.Calls();
     EXPECT_EQ(calls.find(L"Unadvise"), calls.rfind(L"Unadvise"));
     EXPECT_NE(calls.find(L"Close\n"), std::wstring::npos);
-    EXPECT_EQ(Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 1) << "the browser's own";
+    EXPECT_EQ(double_.Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 1)
+        << "the browser's own";
 }
 
 }  // namespace
