@@ -115,7 +115,6 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
         SCOPED_TRACE(std::string(url.begin(), url.end()) + (*name ? " named" : " unnamed"));
         fire(url.c_str(), name);
         EXPECT_EQ(Stored(kTokenValue), L"");
-        EXPECT_EQ(PanelSize(), kLoginSize);
     }
     EXPECT_TRUE(standin::RequestsTo("shakeactive").empty());
 
@@ -142,8 +141,7 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     ASSERT_TRUE(Loaded(kStatusUrl));
     EXPECT_EQ(Element(L"actived").display, L"block");
     const ComPtr<IDispatch> second = External();
-    EXPECT_NE(second, nullptr);
-    EXPECT_NE(second.Get(), first.Get());
+    EXPECT_TRUE(second && second.Get() != first.Get()) << "no bridge of its own";
     EXPECT_EQ(first.Detach()->Release(), 0u) << "the first bridge is still held";
 
     ClearAccount();  // unbound elsewhere: showing the panel again goes to the login page
@@ -162,7 +160,6 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     EXPECT_EQ(Call(L"unbind"), S_OK);
     EXPECT_EQ(standin::RequestsTo("action=unbind").size(), 1u);
     EXPECT_EQ(double_.Calls(), calls) << "the panel went elsewhere";
-    EXPECT_EQ(PanelSize(), kSettingsSize);
     standin::Script(R"([{"match":"action=unbind","body":"{\"message\":\"OK\"}"}])");
     EXPECT_EQ(Call(L"unbind"), S_OK);
     ASSERT_TRUE(Loaded(kLoginUrl));

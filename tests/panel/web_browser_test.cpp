@@ -53,14 +53,10 @@ class WebBrowserTest : public ::testing::Test {
         const RECT rect = {0, 0, 320, 240};
         return browser_->CreateBrowser(parent_.get(), &rect);
     }
-    template <typename Function>
-    Function Export(const char* name) {
-        return double_.Export<Function>(name);
-    }
     void ShowPage() {
         PageDescription page;
         page.title = L"Status";
-        Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
+        double_.Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
         browser_->Navigate(kPageUrl);
         ASSERT_TRUE(PumpUntil([] { return LogHas("WebBrowser Document onload"); }));
     }
@@ -71,7 +67,13 @@ class WebBrowserTest : public ::testing::Test {
     LONG lockCount_ = 0;
 };
 
-TEST_F(WebBrowserTest, HostsTheRegisteredControlAndHearsItsEvents) {
+// The control in the panel's window, its events, the page's window.external through the UI
+// handler, and the teardown.
+TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheExternal) {
+    IDocHostUIHandler* handler = &*browser_;
+    IDropTarget* dropTarget = reinterpret_cast<IDropTarget*>(handler);
+    EXPECT_EQ(handler->GetDropTarget(nullptr, &dropTarget), E_NOTIMPL);
+    EXPECT_EQ(dropTarget, nullptr);
     const HWND window = Create();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(::GetParent(window), parent_.get());
@@ -85,8 +87,7 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlAndHearsItsEvents) {
     ShowPage();
     EXPECT_NE(double_.Calls().find(std::wstring(L"put_Silent 1\nNavigate ") + kPageUrl),
               std::wstring::npos);
-    EXPECT_NE(browser_->GetDocument(), nullptr);
-    Export<cd::FireFrameCompleteFn>("ControlDoubleFireFrameComplete")(kPageUrl, L"frame");
+    double_.Export<cd::FireFrameCompleteFn>("ControlDoubleFireFrameComplete")(kPageUrl, L"frame");
     EXPECT_TRUE(LogHas("WebBrowser Document onload", 2));
 
     VARIANT_BOOL cancel = VARIANT_TRUE;
@@ -102,29 +103,11 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlAndHearsItsEvents) {
     }
     EXPECT_EQ(cancel, VARIANT_FALSE);
 
-    // Destroying the window disconnects once and closes the control.
-    browser_->DestroyWindow();
-    EXPECT_EQ(browser_->Window(), nullptr);
-    EXPECT_EQ(browser_->EventCookie(), DispatchEventSink::kNotAdvised);
-    browser_->DestroyWindow();  // a second time: nothing more to undo
-    const std::wstring calls = double_.Calls();
-    EXPECT_EQ(calls.find(L"Unadvise"), calls.rfind(L"Unadvise"));
-    EXPECT_NE(calls.find(L"Close\n"), std::wstring::npos);
-    EXPECT_EQ(Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 1) << "the browser's own";
-}
-
-TEST_F(WebBrowserTest, PagesGetTheExternalObjectThroughTheUIHandler) {
-    IDocHostUIHandler* handler = &*browser_;
-    IDropTarget* dropTarget = reinterpret_cast<IDropTarget*>(handler);
-    EXPECT_EQ(handler->GetDropTarget(nullptr, &dropTarget), E_NOTIMPL);
-    EXPECT_EQ(dropTarget, nullptr);
-
-    ASSERT_NE(Create(), nullptr);
-    ShowPage();
     ComPtr<ICustomDoc> document;
     ASSERT_EQ(browser_->GetDocument().As(&document), S_OK);
     ASSERT_EQ(document->SetUIHandler(handler), S_OK);  // as page routing does
-    const auto call = Export<cd::CallExternalFn>("ControlDoubleCallExternal");
+    document.Reset();
+    const auto call = double_.Export<cd::CallExternalFn>("ControlDoubleCallExternal");
     int invokes = -1;
     EXPECT_TRUE(FAILED(call(L"goReminder", &invokes)));  // no bridge set yet
     ComPtr<External> external;
@@ -135,7 +118,17 @@ TEST_F(WebBrowserTest, PagesGetTheExternalObjectThroughTheUIHandler) {
     EXPECT_TRUE(LogHas("SetWindowPos : reminder"));
     external->AddRef();
     EXPECT_EQ(external->Release(), 2u) << "the page kept window.external";
-    // The browser's own reference goes with it: the fixture finds no module lock left.
+
+    // Destroying the window disconnects once and closes the control.
+    browser_->DestroyWindow();
+    EXPECT_EQ(browser_->Window(), nullptr);
+    EXPECT_EQ(browser_->EventCookie(), DispatchEventSink::kNotAdvised);
+    browser_->DestroyWindow();  // a second time: nothing more to undo
+    const std::wstring calls = double_.Calls();
+    EXPECT_EQ(calls.find(L"Unadvise"), calls.rfind(L"Unadvise"));
+    EXPECT_NE(calls.find(L"Close\n"), std::wstring::npos);
+    EXPECT_EQ(double_.Export<cd::LiveObjectsFn>("ControlDoubleLiveObjects")(), 1)
+        << "the browser's own";
 }
 
 }  // namespace
