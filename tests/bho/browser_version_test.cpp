@@ -53,8 +53,7 @@ TEST_F(BrowserVersionTest, VersionIsKeptOnceKnownAndThePageWindowIsFoundOnItsPat
 
     for (const int version : {6, 7, 8, 11}) {
         AttachedTab tab;
-        // Another browser's tree comes first among the windows, and this browser's other tabs
-        // stand beside this one: neither must be found.
+        // Neither another browser's tree first nor this browser's other tabs may be found.
         AttachedTab another;
         another.Browser()->BuildWindowTree(version);
         const HWND page = tab.Browser()->BuildWindowTree(version, true);

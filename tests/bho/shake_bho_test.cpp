@@ -27,8 +27,7 @@ namespace {
 
 using ShakeBhoTest = HelperProcessTest;
 
-// Two processes attach at the same moment, each time in a new machine run: one of them is first,
-// every time.
+// Two processes attach at once, in each new machine run: exactly one of them is first.
 TEST_F(ShakeBhoTest, FirstAttachOfAMachineRunIsDecidedOnceAcrossProcesses) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
@@ -59,9 +58,7 @@ TEST_F(ShakeBhoTest, LogStaysOffUnlessTheSwitchIsExactly1) {
     }
 }
 
-// A new object on a browser object whose first object has gone takes over its hidden window. An
-// inactive tab's check thread ends at its stop signal; a browser object that made a panel through
-// an earlier helper object does not make the machine's panel this object's.
+// A new object on a browser object takes over the hidden window its gone first object left.
 TEST_F(ShakeBhoTest, HiddenWindowOutlivesItsObjectWithoutDanglingAndIsTakenOver) {
     DelReg(kTokenValue);  // not bound: the tab stays inactive
     const std::wstring ready = UniqueName(L"ready");
@@ -96,9 +93,7 @@ struct PageFile {
     const std::wstring path = BesideThisProgram((UniqueName(L"page") + L".txt").c_str());
 };
 
-// Bound without the toolbar: the panel that rundll32 opens stores the account of its login and
-// activates. Tabs opened afterwards check, and a shake uploads the page of the tab brought to the
-// front in another process.
+// Bound by rundll32's panel without the toolbar; a shake uploads the front tab of another process.
 TEST_F(ShakeBhoTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
     ClearAccount();
     RegisteredControlDouble control;  // the panel's browser in the rundll32 process
@@ -117,8 +112,7 @@ TEST_F(ShakeBhoTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
     const PageFile pageA("title Tab A\nimg 400 400 http://a.test/a.png\n");
     const std::wstring joined = UniqueName(L"joined"), front = UniqueName(L"front");
     unique_handle joinedEvent = NamedEvent(joined), frontEvent = NamedEvent(front);
-    // A's first tab checks; after B joins, A opens a newer tab, and then B's tab
-    // is brought to the front by the browser's window-state event.
+    // A's first tab checks; after B joins A opens a newer tab, then B's comes to the front.
     TestHost processA(L"attach a serve " + joined + L" attach a2 page a2 " + pageA.path +
                       L" serve " + done_);
     ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:0"); }));
@@ -143,8 +137,7 @@ TEST_F(ShakeBhoTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
     EXPECT_EQ(uploads[0].Body(), "title=Tab+B&pageurl=http://b.test/&url=http://b.test/big.png");
 }
 
-// Each tip goes about three seconds after it came, though the second tab, in another process,
-// was the last to name itself as the tab whose tip is to be hidden.
+// Each tip goes after its own three seconds, though the later tab last named itself the tip's tab.
 TEST_F(ShakeBhoTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
     const PageFile page("title Tip\nimg 300 300 http://t.test/p.png\n");
     const std::wstring second = UniqueName(L"second");
@@ -172,8 +165,7 @@ TEST_F(ShakeBhoTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
 
 using ShakeBhoInProcessTest = InProcessTabTest;
 
-// Only while the browser is active, and for the visible flag within the valid mask. The browser
-// declares the event's arguments as DWORD; any integer form of them is understood.
+// Only while active and for the visible flag in the mask; any integer form of the DWORDs is read.
 TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
     AttachedTab t0, t1;
     const HWND h0 = t0.Bho().HiddenWindow(), h1 = t1.Bho().HiddenWindow();
@@ -212,10 +204,7 @@ BOOL WINAPI RecordFilterCall(HWND window, UINT message, DWORD action, void*) {
     return action == 1;  // MSGFLT_ALLOW
 }
 
-// Protected Mode tabs send across processes to tabs of higher integrity; Windows XP has no filter
-// function, and the window lets them in there as anywhere. Each window and pending tip timer keeps
-// the module loaded, also a hidden window that a detach without a quit leaves behind; a quit leaves
-// no window nor window class (a class is not unregistered while a window of it is left).
+// Windows and tip timers keep the module loaded; a quit leaves neither window nor window class.
 TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModuleLoaded) {
     const LONG locks = Module().GetLockCount();
     Microsoft::WRL::ComPtr<BrowserDouble> browser;
@@ -250,7 +239,6 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
     EXPECT_EQ(shake_da.g_HideWindowHwnd, nullptr);
 }
 
-// A checker inside an exchange that outlasts the active limit is waited for that long, no longer.
 TEST_F(ShakeBhoInProcessTest, DetachWaitsForTheCheckThreadUpToTheActiveLimit) {
     SetActive(true);
     standin::Script("[" + CheckAnswer(kNothing, 8000) + "]");

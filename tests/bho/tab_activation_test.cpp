@@ -47,9 +47,7 @@ class TabActivationTest : public InProcessTabTest {
     static void StartMachineRun() { shake_da.g_bInited = false; }
 };
 
-// Bound from a second tab, which then closes: the first tab, attached while the browser was
-// inactive, checks all the same and takes the checker role within one pause. Each tab's check
-// thread runs on: no later activation, with the browser active or not, starts another.
+// Bound from a second tab that closes: the inactive first tab checks and takes the checker role.
 TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecksOn) {
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
     AttachedTab tab;
@@ -88,8 +86,6 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
     EXPECT_FALSE(ReadActive());
 }
 
-// The activation thread waits for the tab's hidden window, and through it has the tab's own
-// thread, which pumps here, wake the tab's check thread to take the checker role.
 TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheCheckerRole) {
     StartMachineRun();
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
@@ -124,8 +120,7 @@ TEST_F(TabActivationTest, RefusalOrNoAnswerLeavesTheBrowserInactive) {
     }
 }
 
-// The tab goes while the activation thread still waits for the service: the late success reaches
-// no helper object, starts no check thread, and leaves nothing behind.
+// A success after the tab went reaches no helper object and starts no check thread.
 TEST_F(TabActivationTest, DetachDuringARunningActivationIsSafeAndLeavesNothing) {
     // A first exchange and a first tab leave WinINet's and the window system's own state behind.
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-0"})") + "," +

@@ -1,5 +1,4 @@
-// The toolbar command, with the cursor on a real toolbar of another process, over the page or over
-// another window: where the panel opens; a later press moves the same panel.
+// The toolbar command with the cursor on a real toolbar of another process: where the panel opens.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -26,8 +25,7 @@ class ToolbarCommandTest : public InProcessTabTest {
         InProcessTabTest::TearDown();
     }
 
-    // A 600 x 30 toolbar of five 100-pixel buttons at (x, 50) in the helper program; the buttons'
-    // screen rectangles.
+    // A 600 x 30 toolbar of five 100-pixel buttons at (x, 50); the buttons' screen rectangles.
     std::vector<RECT> Toolbar(int x, const std::wstring& program = TestHostPath()) {
         const std::wstring ready = UniqueName(L"ready");
         host_.emplace(L'"' + program + L"\" toolbar " + std::to_wstring(x) + L" 50 600 30 signal " +
@@ -88,24 +86,19 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     for (int press = 0; press < 5; ++press) Press(Inside(buttons[3]));
     EXPECT_EQ(HandleCountOfThisProcess(), handles);
 
-    // A frame of the other width (64-bit around 32-bit tabs) writes the button record of its own
-    // layout; the command id is read where both layouts keep it. (Not where it cannot run.)
+    // A frame of the other width writes its own layout; the id is read where both keep it.
     buttons = Toolbar(100, L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST);
     if (!buttons.empty()) {
         EXPECT_EQ(Press(Inside(buttons[2])).left, buttons[2].right - 253);
     }
 
-    // The panel's browser and its bridge belong to the object that made it: its detach closes
-    // the panel rather than leave it calling into a deleted object.
+    // The maker's detach closes the panel rather than leave it calling a deleted object.
     Tab().Bho().SetSite(nullptr);
     EXPECT_FALSE(::IsWindow(first));
     EXPECT_EQ(shake_da.g_hwnd, nullptr);
 }
 
-// Over the page the panel's top right corner sits 3 pixels above the page's; over another window,
-// at the cursor. Only a toolbar is sent the toolbar messages, and an earlier press's button is not
-// taken for this one's. A panel closed from outside (it has a system menu) is forgotten, and so is
-// a record that names a window of another kind: the next press makes a new panel.
+// Panel placement, toolbar-only messages; a panel closed or a stale record makes a new panel.
 TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCursor) {
     ClearAccount();  // no account: the login panel
     WNDCLASSW pageClass{};
@@ -139,9 +132,7 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
     EXPECT_EQ(panel.left, 100);
 }
 
-// The panel of another process is the one a press shows: moved, told to refresh its page, shown;
-// no second panel is made. The press does not wait for the panel's thread, which does that in its
-// own time; once that thread no longer handles messages, a press costs a bounded wait, not a hang.
+// Another process's panel is moved, refreshed, shown; a hung panel thread costs a bounded wait.
 TEST_F(ToolbarCommandTest, PressInAnotherProcessShowsThePanelThatExistsAndDoesNotHangOnIt) {
     const std::wstring made = UniqueName(L"made");
     TestHost owner(L"attach a make-panel signal " + made + L" serve " + done_ + L" signal " + made +

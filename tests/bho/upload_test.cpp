@@ -87,8 +87,7 @@ class UploadTest : public InProcessTabTest {
     }
 };
 
-// The tip comes before the POST, and tells whether the upload carries a picture, wherever on the
-// page it was found. Every reference to the page and the browser is given back.
+// The tip comes before the POST and tells whether a picture goes; every reference is given back.
 TEST_F(UploadTest, PicturesGoInScanOrderTheTitleIsEncodedAndReferencesAreReleasedCp936) {
     PageDescription refused = Page(L"other site", {Image(L"x.png", 500, 500)});
     refused.refusesDocument = true;
@@ -132,9 +131,7 @@ TEST_F(UploadTest, PicturesGoInScanOrderTheTitleIsEncodedAndReferencesAreRelease
         EXPECT_NE(Css(other).find(tip), npos) << *description.title;
     }
 
-    // The title keeps characters that the code page lacks (a no-break space, an emoji); a title
-    // too long for its 1024-byte buffer keeps the whole characters that fit. A missing account is
-    // sent empty.
+    // Titles keep what the code page lacks, whole characters in 1024 bytes; no account: empty.
     ClearAccount();
     const std::vector<RecordedRequest> titled = Upload(PageDouble::Create(
         Page(L"A&B C \u4e2d\u6587\u00a07\U0001F600", {Image(L"p.jpg?x=1&y=2", 640, 480)})));
@@ -150,8 +147,7 @@ TEST_F(UploadTest, PicturesGoInScanOrderTheTitleIsEncodedAndReferencesAreRelease
     EXPECT_EQ(UploadBody(longTitle), "title=&pageurl=http://pages.test/gallery?a=1&b=2");
 }
 
-// The tip's style is its size part, then the position part of the version. A tip shown again,
-// after its timer or before, gets its three seconds anew.
+// The tip's style is its size part, then the version's position part; a reshown tip restarts.
 TEST_F(UploadTest, TipIsStyledForTheVersionHiddenByItsTimerAndShownAgainForItsFullTime) {
     const std::shared_ptr<PageDouble> page = Tip(9, true, 400, 0);
     EXPECT_NE(Css(page).find(std::wstring(kPictureTip) + L"position:fixed;top:30px;"), npos);

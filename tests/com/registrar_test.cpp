@@ -45,10 +45,7 @@ class RegistrarTest : public ::testing::Test {
     RegistryRoots roots_;
 };
 
-// Registration: ForceRemove starts the key afresh, Delete removes one, other keys keep what they
-// hold. Unregistration removes the script's keys with all below them, leaves Delete keys alone,
-// and keeps NoRemove keys with whatever the script does not name. A script that does not parse
-// writes nothing, not even the keys before the fault.
+// ForceRemove, Delete and NoRemove keys both ways; a script that does not parse writes nothing.
 TEST_F(RegistrarTest, ScriptIsWrittenAndTakenBackHonouringItsMarks) {
     EXPECT_EQ(
         Run("HKCU { First = s 'x' } HKCU { Second = s 'unterminated }", ScriptAction::Register),

@@ -39,8 +39,7 @@ class LogTest : public ::testing::Test {
     }
 };
 
-// InitLogFile starts the file anew with its header; lines append, byte for byte; wide text is
-// written in the system code page, with its default character for what the page lacks.
+// InitLogFile starts anew; lines append byte for byte; wide text goes in the system code page.
 TEST_F(LogTest, HeaderAndLinesAreWrittenByteForByte) {
     ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
     WriteLog("from an earlier run");
@@ -57,8 +56,7 @@ TEST_F(LogTest, HeaderAndLinesAreWrittenByteForByte) {
               "23:59:58 999\t[INFO]title: caf\xe9 ?\r\n");
 }
 
-// With the log off nothing is written nor told. While the file is held open elsewhere, every line
-// is lost; the error writers tell the debugger, the information writer does not.
+// Log off: nothing written nor told. File held elsewhere: lines lost, only errors to the debugger.
 TEST_F(LogTest, OnlyErrorWritersTellTheDebuggerAndOnlyWhenTheFileCannotBeOpened) {
     DebuggedRun run = RunTestHostUnderDebugger(L"log-init log-writers");
     EXPECT_EQ(run.exitCode, 0u);

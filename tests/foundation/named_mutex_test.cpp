@@ -20,9 +20,7 @@ std::string StateSeenFromAnotherProcess(const std::wstring& name) {
     return exitCode == 0 ? probe.Output() : "probe ended with " + std::to_string(exitCode);
 }
 
-// Protected Mode tabs (low integrity) and tabs of medium integrity share the mutexes: everybody
-// may wait for one and release it, no more, and its low label refuses nobody that. Wine keeps no
-// label on a mutex, so the label is read from the descriptor that the mutexes are made with.
+// Every integrity level may wait and release, no more (Wine keeps no label: read the descriptor).
 TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
     const std::wstring name = UniqueName(L"label");
     HANDLE mutex = LockNamedMutex(name.c_str());
@@ -54,8 +52,7 @@ TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
     EXPECT_EQ(std::wstring(static_cast<wchar_t*>(sid.get())), L"S-1-16-4096");  // low
 }
 
-// A mutex abandoned by a killed process goes to the next lock. The test keeps a handle for the
-// probe: the unlock closes the lock's own, which would end the mutex.
+// An abandoned mutex goes to the next lock; a kept handle holds the mutex for the probe.
 TEST(NamedMutexTest, ScopedLockTakesAnAbandonedMutexAndPublishesItsHandleUntilItsEnd) {
     const std::wstring name = UniqueName(L"abandoned");
     const std::wstring locked = UniqueName(L"locked");

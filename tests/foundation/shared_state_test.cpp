@@ -11,8 +11,7 @@
 namespace kvshake::testing {
 namespace {
 
-// This test program never loads the module itself, so the helper processes below are the only
-// ones that keep the block alive.
+// This program never loads the module: only the helper processes keep the block alive.
 TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload) {
     const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
     const std::wstring nextTabNum = Word(offsetof(SharedBlock, g_nNextTabNum));

@@ -1,6 +1,4 @@
-// The registration exports against the registry of the test prefix, and the pages, sheets and
-// pictures that the module carries. Every case starts and ends with none of the module's keys
-// anywhere.
+// The registration exports against the test prefix's registry, and the module's resources.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <oleauto.h>
@@ -32,8 +30,7 @@ const std::wstring kBhoKey = std::wstring(kBhoParent) + L"\\" + kClsid;
 const std::wstring kButtonKey = std::wstring(kExtensionsParent) + L"\\" + kButton;
 const std::wstring kObject = std::wstring(L"CLSID\\") + kClsid;
 
-// Where the class keys go: HKLM\Software\Classes for a machine registration (Wine's HKCR is that
-// key alone), the user's own Software\Classes for a per-user one.
+// Class keys: HKLM\Software\Classes per machine, the user's Software\Classes per user.
 struct Classes {
     HKEY root;
     std::wstring operator+(const std::wstring& path) const { return L"Software\\Classes\\" + path; }
@@ -62,8 +59,7 @@ void RemoveEverything() {
     }
 }
 
-// The class keys in `classes` (and none in the other place), the browser's keys, which are HKLM's
-// in either mode, and the type library, each naming the module.
+// Class keys in `classes` only, the browser's HKLM keys, the type library: each names the module.
 void ExpectRegistered(const Classes& classes, const std::wstring& module) {
     const Classes& other = classes.root == HKEY_LOCAL_MACHINE ? kUserClasses : kMachineClasses;
     for (const std::wstring& key : kScriptClassKeys) {
@@ -90,8 +86,7 @@ std::string RegTool(const std::wstring& arguments) {
 
 using PlainExport = HRESULT(STDAPICALLTYPE*)();
 
-// The module loaded into this program. DllInstall goes through kvshake_regtool: its per-user switch
-// stays on for the rest of a process.
+// DllInstall goes through kvshake_regtool: its per-user switch stays on for the process.
 class RegistrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -105,8 +100,6 @@ class RegistrationTest : public ::testing::Test {
     const PlainExport unregisterServer_ = ExportOf<PlainExport>(module_, "DllUnregisterServer");
 };
 
-// Unregistration takes back the module's keys only: other helper objects and buttons stay.
-// DllInstall and regsvr32 end in DllRegisterServer too (the install case below).
 TEST_F(RegistrationTest, ExportsWriteEveryKeyAndTheTypeLibraryAndTakeBackTheirOwnOnly) {
     ASSERT_EQ(registerServer_(), S_OK);
     ExpectRegistered(kMachineClasses, ModulePath());
@@ -127,8 +120,7 @@ TEST_F(RegistrationTest, ExportsWriteEveryKeyAndTheTypeLibraryAndTakeBackTheirOw
     for (const std::wstring& key : neighbours) EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key));
 }
 
-// "user" in any case, and nothing else, installs for the current user; in a fresh process each,
-// since per-user mode stays on for the process.
+// "user" in any case, and nothing else, installs per user; a fresh process each.
 TEST_F(RegistrationTest, InstallCommandLineChoosesPerUserOrPerMachine) {
     EXPECT_EQ(RegTool(L"install 1 USER"), "0x00000000");
     ExpectRegistered(kUserClasses, ModulePath());
@@ -159,8 +151,7 @@ TEST_F(RegistrationTest, AFailureMidwayStopsThereAndInstallTakesBackWhatItWrote)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, volatileKey));
 }
 
-// The browser serves "res://KVShake/<id>" from the module's HTML resources unchanged, in Chinese
-// (PRC): the login page is the one the build made for this service.
+// The browser serves "res://KVShake/<id>" unchanged, in Chinese (PRC).
 TEST_F(RegistrationTest, TheLoginPageIsTheBuilds) {
     const HRSRC page = ::FindResourceExW(module_, RT_HTML, MAKEINTRESOURCEW(201),
                                          MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));

@@ -36,11 +36,7 @@ ACCOUNT = {"kvshocktoken": "t-1", "kvshockuin": "10001", "kvshockuser": "u@examp
            "kvshocknickname": "U", "kvshockdebug": "0"}
 SHORTCUT = "摇一摇传图.lnk"
 
-# What the system changes in a prefix whatever runs in it, left out of the before-and-after
-# comparison: Wine's own keys, its console's settings (the test's own cmd), the device classes
-# that the display driver writes at each start with a display, the shell-folder values and the user's temporary
-# folder, the certificate stores that crypt32 makes on first use and WinINet's cookie store (both
-# made by the module's first HTTPS request; every Windows has them).
+# Left out of the before-and-after comparison: what Wine and first HTTPS use change anyway.
 IGNORED_KEYS = re.compile(
     r"^\[(Software\\\\Wine|Software\\\\Microsoft\\\\SystemCertificates|"
     r"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\(User )?Shell Folders|"
@@ -99,8 +95,7 @@ class Prefix:
         with open(os.path.join(ctx.build, "testenv", "env.sh"), encoding="utf-8") as f:
             self.env["DISPLAY"] = re.search(r"DISPLAY='([^']*)'", f.read()).group(1)
         run([WINE64, "wineboot", "-i"], self.env, timeout=300)
-        # Keys that every Windows has and a fresh prefix lacks: the module's store key and the
-        # user's classes.
+        # Keys every Windows has and a fresh prefix lacks: the store key, the user's classes.
         for key in (STORE_KEY, "HKCU\\Software\\Classes"):
             run([WINE64, "reg", "add", key, "/f"], self.env)
         self.settle()
@@ -253,16 +248,14 @@ class PerUserTest(Fixture):
         folder = prefix.reg("HKCU\\" + ENTRY_KEY, "InstallLocation")
         self.assertEqual(folder, prefix.windows_env("LOCALAPPDATA") + "\\Programs\\KVShake")
         installed = prefix.unix(folder)
-        # As DllInstall "user" writes it; Wine keeps one HKCU\Software\Classes for both widths,
-        # where the 32-bit module's registration is the one kept.
+        # As DllInstall "user" writes it; Wine keeps one HKCU classes key for both widths.
         self.assertEqual(prefix.reg("HKCU\\" + CLASS_KEY + "\\InprocServer32"),
                          folder + "\\KVShake.dll")
         uninstaller = os.path.join(installed, "Uninstall.exe")
         self.assertTrue(verify_signature(uninstaller, ctx.certificate("old")))
         self.assertLoadsOnXp(uninstaller)
 
-        # Wine's COM finds classes only under HKLM\Software\Classes, where Windows also reads
-        # the user's: the test copies the user's class there for the simulator, and removes it.
+        # Wine's COM reads classes only from HKLM: copy the user's class there, then remove it.
         self.assertEqual(prefix.wine("reg", "copy", "HKCU\\" + CLASS_KEY, "HKLM\\" + CLASS_KEY,
                                      "/s", "/f", "/reg:32").returncode, 0)
         holding = prefix.browser("A")

@@ -1,5 +1,4 @@
-// The panel pages' script bridge, called the way a page script calls it: a member is read before
-// it is called, and the read alone must run the action, exactly once.
+// The script bridge as a page calls it: the member read alone runs the action, exactly once.
 #include "panel/external.h"
 
 #include <gtest/gtest.h>

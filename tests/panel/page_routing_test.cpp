@@ -1,6 +1,4 @@
-// The panel's pages as the product drives them: the toolbar command of an in-process tab makes
-// the panel, whose browser is the control double; the login page's frame, the status and
-// settings pages and their script bridge move the panel from page to page.
+// The panel's pages as the product drives them, its browser the control double.
 #include "panel/page_routing.h"
 
 #include <gtest/gtest.h>
@@ -99,8 +97,7 @@ class PageRoutingTest : public InProcessTabTest {
     RegisteredControlDouble double_;
 };
 
-// Login from the service's frame only, the status page's state and bridges, the settings page and
-// unbinding, along one panel's life.
+// Login from the service's frame only, status and settings pages, unbinding, in one panel life.
 TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"busy\"}"}])");
     ASSERT_TRUE(Press(kLoginUrl));
@@ -123,8 +120,7 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
     EXPECT_EQ(PanelSize(), kStatusSize);
     ASSERT_TRUE(Loaded(kStatusUrl));
-    // The state shows when the page loads (the service refused the activation) and when the panel
-    // is shown again.
+    // The state shows when the page loads (activation refused) and when shown again.
     for (const bool active : {false, true, false}) {
         SCOPED_TRACE(active);
         shake_da.g_bActive = active;

@@ -67,8 +67,6 @@ class WebBrowserTest : public ::testing::Test {
     LONG lockCount_ = 0;
 };
 
-// The control in the panel's window, its events, the page's window.external through the UI
-// handler, and the teardown.
 TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheExternal) {
     IDocHostUIHandler* handler = &*browser_;
     IDropTarget* dropTarget = reinterpret_cast<IDropTarget*>(handler);

@@ -1,5 +1,4 @@
-// Binding, inactivation and unbinding with the service, on the module's code linked in, against
-// the service stand-in; and the request paths, made from the stored account.
+// Binding, inactivation and unbinding against the service stand-in, and the request paths.
 #include "service/activation.h"
 
 #include <gtest/gtest.h>
@@ -87,9 +86,7 @@ TEST_F(ActivationTest, InactivateAndUnbindFollowTheAnswer) {
     EXPECT_EQ(standin::RequestsTo("action=unbind").size(), 3u);
 }
 
-// A login stores each value of the account under its own name and keeps the session. Stored
-// values go in without encoding of any kind. (Missing ones go in empty: the upload's case shows it
-// on the wire.)
+// A login stores each account value under its own name, unencoded, and keeps the session.
 TEST_F(ActivationTest, RequestPathsCarryTheStoredAccountAsItIs) {
     ASSERT_TRUE(WriteReg(kSidValue, L"a&b c%"));
     SaveAccount(LR"({"token":"t1","uin":"10001","user":"someone","nickname":"Nick"})");

@@ -1,5 +1,4 @@
-// The machine-wide check loop, mostly in helper processes that load the module: each activates at
-// its first attach (a stored token) or joins an activated browser as a new tab.
+// The machine-wide check loop, mostly in helper processes that load the module.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -32,9 +31,7 @@ class CheckLoopTest : public HelperProcessTest {
     static bool SecondTabJoined() { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); }
 };
 
-// A second tab takes the role when the checker's tab closes; a third, within one pause, when the
-// browser ends the second's process in the middle of an exchange. A failed check deactivates the
-// browser, and nothing is checked after it.
+// The checker role passes on as tabs close or die mid-exchange; a failed check deactivates.
 TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverUntilACheckFails) {
     const std::wstring go = UniqueName(L"go"), gone = UniqueName(L"gone");
     unique_handle goEvent = NamedEvent(go);
@@ -43,9 +40,7 @@ TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverUntilACheckFa
     TestHost second(L"attach tab serve " + done_);
     ASSERT_TRUE(WaitUntil(SecondTabJoined));
 
-    // Answers take 250 ms. The checker sends the next check at once: twelve come well within
-    // five pauses, in which a checker that paused would send five. A second checker would send
-    // a check while another is being answered.
+    // Answers take 250 ms: twelve checks within five pauses means no pausing, no second checker.
     const size_t start = Checks().size();
     ASSERT_TRUE(WaitUntil([&] { return Checks().size() >= start + 12; }, 5 * kActivePauseMs));
     ::SetEvent(goEvent.get());
@@ -127,8 +122,7 @@ TEST_F(CheckLoopTest, ShakeThatReachesNoTabInFrontIsDroppedAndCheckingGoesOn) {
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
 }
 
-// The checker of this process, on the module's code linked in, polls a service that answers at
-// once. The benchmark program runs ten thousand passes.
+// This process's checker against a service answering at once; the benchmark runs 10,000 passes.
 class CheckLoopPassesTest : public InProcessTabTest {
   protected:
     int CheckDelayMs() const override { return 0; }
@@ -148,8 +142,7 @@ TEST_F(CheckLoopPassesTest, PassesLeaveTheHandleCountFlat) {
     SetActive(false);
 }
 
-// A tab stopped during its pause, and a tab that quits, each end their thread, which takes its
-// own stop mark back. A tab without a thread leaves the mark of another's.
+// Stopped or quit tabs end their thread and take their stop mark back; a threadless tab does not.
 TEST_F(CheckLoopPassesTest, StoppedThreadsEndAndClearTheirMark) {
     SetActive(true);
     AttachedTab checker;

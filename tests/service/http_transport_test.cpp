@@ -22,9 +22,7 @@ class HttpTransportTest : public ::testing::Test {
     }
 };
 
-// A success gives the whole body decoded from UTF-8 (an invalid byte becomes the replacement
-// character), even an empty one or one arriving in two deliveries; an error status or a body over
-// one mebibyte gives nothing. Each answer takes exactly one request.
+// A success gives the UTF-8-decoded body; an error or over one mebibyte, nothing; one request each.
 TEST_F(HttpTransportTest, ResultFollowsTheAnswer) {
     std::string pieces;
     for (int i = 0; i < 1500; ++i) pieces += static_cast<char>('a' + i % 26);
@@ -49,8 +47,7 @@ TEST_F(HttpTransportTest, ResultFollowsTheAnswer) {
     EXPECT_EQ(standin::RequestCount(), std::size(cases));
 }
 
-// A POST carries its body in the ANSI code page, with no content type. A closed port gives
-// nothing.
+// A POST carries its body in the ANSI code page, with no content type. A closed port gives nothing.
 TEST_F(HttpTransportTest, RequestsGoAsGivenAndPostsTheirBodyInTheAnsiCodePage) {
     ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";
     ASSERT_TRUE(Get(L"/shakecheck?uin=10001&sid=abc").has_value());
@@ -68,7 +65,6 @@ TEST_F(HttpTransportTest, RequestsGoAsGivenAndPostsTheirBodyInTheAnsiCodePage) {
     EXPECT_FALSE(PostData(L"127.0.0.2", L"/shakeupload", L"title=x").has_value());
 }
 
-// A tab's thread is back within the limit, however long the service holds the request.
 TEST_F(HttpTransportTest, ExchangeThatGetsNoAnswerFailsAtItsTimeOut) {
     constexpr DWORD kLimitMs = 1000;
     ASSERT_TRUE(standin::Script(R"([{"hang":true},{"hang":true}])"));
