@@ -638,8 +638,13 @@ class Demo:
             "its %s client area" % (self.module, opened.group(1)), at=opened.at)
         activations = len(self.standin.requests_to("action=active"))
         bind_page = "https://localhost:%d/bind" % self.port
-        logged_in = three.command("login %s %s" % (bind_page, json.dumps(
-            ACCOUNT, separators=(",", ":"))), r"login ")
+        login = "login %s %s" % (bind_page, json.dumps(ACCOUNT, separators=(",", ":")))
+
+        def try_login():  # the window comes before its control has loaded the login page
+            sent = three.command(login, r"login |error no panel shows the login")
+            return None if sent.group(0).startswith("error") else sent
+
+        logged_in = wait_for(try_login, 15, "the panel of rundll32 showed no login page")
         say("the user scans the QR code in that window: the bind page names the account",
             at=logged_in.at)
         wait_for(lambda: len(self.standin.requests_to("action=active")) > activations, 20,
