@@ -69,4 +69,8 @@ bool IsPanelWindow(HWND window);
 // did.
 bool ForgetPanel(HWND panel);
 
+// The machine's panel record becomes panel if it still names expected (a panel that has gone, or
+// none); one that another process has just taken is left to it. True when it did.
+bool ClaimPanel(HWND panel, HWND expected);
+
 }  // namespace kvshake

@@ -31,6 +31,12 @@ bool TokenStoredUnderLock() {
     return TokenStored();
 }
 
+// The machine's one panel record is changed by tabs and panels of every process at once.
+bool ExchangePanelRecord(HWND expected, HWND replacement) {
+    return ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd),
+                                               replacement, expected) == expected;
+}
+
 }  // namespace
 
 void ConnectPanel(const PanelLink* link) noexcept { g_panelLink = link; }
@@ -64,12 +70,14 @@ bool IsPanelWindow(HWND window) {
 }
 
 bool ForgetPanel(HWND panel) {
-    if (!panel ||
-        ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd),
-                                            nullptr, panel) != panel) {
-        return false;
-    }
+    if (!panel || !ExchangePanelRecord(panel, nullptr)) return false;
     shake_da.g_bWindowCreated = false;
+    return true;
+}
+
+bool ClaimPanel(HWND panel, HWND expected) {
+    if (!ExchangePanelRecord(expected, panel)) return false;
+    shake_da.g_bWindowCreated = true;
     return true;
 }
 

@@ -33,9 +33,6 @@ constexpr RECT kControlRect = {0, 0, 520, 360};
 constexpr UINT WM_ACTIVATE_AT_START = WM_APP + 1;
 constexpr UINT kOtherPanelReplyMs = 5000;
 
-// The machine's panel record, g_hwnd, for exchanges with other processes.
-PVOID volatile* PanelRecord() { return reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd); }
-
 // Another panel is open: it is brought back instead of a second one, as the toolbar does.
 void BringBack(HWND panel) {
     WriteLog("ShowPanel Show Window");
@@ -87,7 +84,6 @@ class StandalonePanel final : public PanelOwner {
   private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    bool TakePanelRecord(HWND expected);
 
     HWND window_ = nullptr;
     ShowBrowserPtr browser_;
@@ -121,7 +117,7 @@ bool StandalonePanel::Open(int show) {
                                 static_cast<int>(::GetLastError())));
         return false;
     }
-    if (!TakePanelRecord(existing)) {
+    if (!ClaimPanel(window_, existing)) {
         ::DestroyWindow(std::exchange(window_, nullptr));
         BringBack(shake_da.g_hwnd);
         return false;
@@ -134,16 +130,6 @@ bool StandalonePanel::Open(int show) {
     ::UpdateWindow(window_);
     ::SetForegroundWindow(window_);
     if (beganRun && bound) ::PostMessageW(window_, WM_ACTIVATE_AT_START, 0, 0);
-    return true;
-}
-
-// The record may name a panel of a process that has ended; one that another process has just
-// taken is left to it.
-bool StandalonePanel::TakePanelRecord(HWND expected) {
-    if (::InterlockedCompareExchangePointer(PanelRecord(), window_, expected) != expected) {
-        return false;
-    }
-    shake_da.g_bWindowCreated = true;
     return true;
 }
 
