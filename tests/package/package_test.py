@@ -174,6 +174,12 @@ class Fixture(unittest.TestCase):
     ctx = None
     maxDiff = None
 
+    def fresh_prefix(self, name):
+        """A prefix of its own for the case, closed at its end, and its state before any install."""
+        prefix = Prefix(self.ctx, name)
+        self.addCleanup(prefix.close)
+        return prefix, prefix.snapshot()
+
     def assertLoadsOnXp(self, path):
         checked = subprocess.run([os.path.join(ROOT, "tests", "check_module.sh"), "--program", path,
                                   "i686", os.path.join(ROOT, "tests", "package",
@@ -240,9 +246,7 @@ class BuildTest(Fixture):
 class PerUserTest(Fixture):
     def test_install_update_and_uninstall_while_loaded(self):
         ctx = self.ctx
-        prefix = Prefix(ctx, "per-user")
-        self.addCleanup(prefix.close)
-        before = prefix.snapshot()
+        prefix, before = self.fresh_prefix("per-user")
 
         self.assertEqual(prefix.wine(ctx.setup("old"), "/S", loader=WINE32).returncode, 0)
         folder = prefix.reg("HKCU\\" + ENTRY_KEY, "InstallLocation")
@@ -289,12 +293,11 @@ class PerUserTest(Fixture):
         prefix.wine("reg", "delete", "HKLM\\" + CLASS_KEY, "/f", "/reg:32")
         self.assertRestoredAfterRestart(prefix, before)
 
+
 class PerMachineTest(Fixture):
     def test_all_users_install_registers_each_view(self):
         ctx = self.ctx
-        prefix = Prefix(ctx, "per-machine")
-        self.addCleanup(prefix.close)
-        before = prefix.snapshot()
+        prefix, before = self.fresh_prefix("per-machine")
 
         self.assertEqual(prefix.wine(ctx.setup("new"), "/AllUsers", "/S",
                                      loader=WINE32).returncode, 0)
