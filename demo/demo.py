@@ -75,6 +75,12 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def runs_32bit():
+    """Whether 32-bit programs run here: the answer ./run hands on, or the same question asked."""
+    ask = os.path.join(ROOT, "tests", "support", "runs_32bit.sh")
+    return subprocess.run([ask], capture_output=True, text=True).stdout.strip() == "yes"
+
+
 def wait_for(condition, seconds, what):
     """Polls condition until it gives something true; DemoFailed after the bound."""
     deadline = time.monotonic() + seconds
@@ -264,9 +270,9 @@ class Demo:
         say = self.story.say
         module = os.path.join(self.build, "KVShake.dll")
         shipped = ("the shipped 32-bit module, run by wine32" if self.arch == "i686" else
-                   "run by wine64" if os.path.exists(LOADERS["i686"]) else
-                   "run by wine64: wine32 is not installed here, so the shipped i686 module "
-                   "is not the one shown")
+                   "run by wine64" if runs_32bit() else
+                   "run by wine64: 32-bit programs cannot run on this machine, so the shipped "
+                   "i686 module is not the one shown")
         say("KVShake demo: shaking the phone sends the pictures of the tab in front to the "
             "service", stamp=False)
         say("  module   %s (%s, %s)" % (rel(module), self.arch, shipped), stamp=False)

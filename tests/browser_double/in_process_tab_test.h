@@ -9,6 +9,7 @@
 #include "browser_double/attached_tab.h"
 
 #include "foundation/shared_state.h"
+#include "support/program_threads.h"
 #include "support/standin_client.h"
 
 namespace kvshake::testing {
@@ -31,6 +32,7 @@ class InProcessTabTest : public ::testing::Test {
     }
     void TearDown() override {
         tab_.reset();
+        EXPECT_TRUE(WaitForThreadsOfThisProgram(60000)) << "a thread of the case still runs";
         standin::Reset();
         shake_da = SharedBlock{};
         ::CoUninitialize();

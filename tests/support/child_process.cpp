@@ -37,6 +37,35 @@ std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
     return bytes;
 }
 
+// Every program that a test starts runs in this job, which ends them all when the test's
+// process ends, whether it returns or is killed at its time-out: nothing it started lives on to
+// hold the machine run, a port or a window for the next case.
+HANDLE TestJob() {
+    static const HANDLE job = [] {
+        HANDLE made = ::CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (made) {
+            ::SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits,
+                                      sizeof(limits));
+        }
+        return made;
+    }();
+    return job;
+}
+
+// Starts commandLine suspended, puts it in the test job, then lets it run.
+bool StartInTestJob(std::wstring commandLine, DWORD flags, STARTUPINFOW& startup, BOOL inherit,
+                    PROCESS_INFORMATION& info) {
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit,
+                          flags | CREATE_SUSPENDED, nullptr, nullptr, &startup, &info)) {
+        return false;
+    }
+    ::AssignProcessToJobObject(TestJob(), info.hProcess);
+    ::ResumeThread(info.hThread);
+    return true;
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(std::wstring commandLine) {
@@ -56,8 +85,7 @@ ChildProcess::ChildProcess(std::wstring commandLine) {
     startup.hStdOutput = output.get();
     startup.hStdError = output.get();
     PROCESS_INFORMATION info{};
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                         &startup, &info)) {
+    if (StartInTestJob(std::move(commandLine), 0, startup, TRUE, info)) {
         process_.reset(info.hProcess);
         unique_handle thread(info.hThread);
         processId_ = info.dwProcessId;
@@ -102,9 +130,8 @@ DebuggedRun RunTestHostUnderDebugger(const std::wstring& commands) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    std::wstring commandLine = TestHostCommandLine(commands);
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                          DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &startup, &info)) {
+    if (!StartInTestJob(TestHostCommandLine(commands), DEBUG_ONLY_THIS_PROCESS, startup, FALSE,
+                        info)) {
         return run;
     }
     unique_handle process(info.hProcess);

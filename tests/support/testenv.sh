@@ -8,6 +8,9 @@ set -euo pipefail
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
 CA_DIR=/var/lib/kvshake-test
+WEB_BROWSER_SERVER='HKLM\Software\Classes\CLSID\{8856F961-340A-11D0-A96B-00C04FD705A2}\InprocServer32'
+
+winepath_of() { echo "Z:${1//\//\\}"; }  # a Unix path as Wine's drive Z: names it
 
 start_xvfb() {  # prints the display number of a fresh Xvfb on a free display
     local n
@@ -52,13 +55,19 @@ start() {
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export DISPLAY=":$(start_xvfb)"
 
+    # The panel's tests register a double as the WebBrowser control while they run; Wine's own
+    # registration, saved when the prefix is made, comes back here even after a killed case.
+    local control="$WINEPREFIX/webbrowser-control.reg"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         "$WINE64" wineboot -i >"$RUN_DIR/wineboot.log" 2>&1 </dev/null
+        "$WINE64" reg export "$WEB_BROWSER_SERVER" "$(winepath_of "$control")" /y \
+            >/dev/null 2>&1 </dev/null
         "$WINESERVER" -w
     fi
     ln -sfn "$RUN_DIR/d" "$WINEPREFIX/dosdevices/d:"
     "$WINESERVER" -p </dev/null >/dev/null 2>&1
     "$WINE64" reg add 'HKCU\Software\AppDataLow' /f >/dev/null 2>&1 </dev/null
+    "$WINE64" reg import "$(winepath_of "$control")" >/dev/null 2>&1 </dev/null
     start_standin
 
     cat >"$ENV_DIR/env.sh" <<ENV
@@ -81,10 +90,28 @@ stop() {
     local name
     for name in standin xvfb; do
         if [ -f "$ENV_DIR/$name.pid" ]; then
-            kill "$(cat "$ENV_DIR/$name.pid")" 2>/dev/null || true
+            end_process "$(cat "$ENV_DIR/$name.pid")"
             rm -f "$ENV_DIR/$name.pid"
         fi
     done
+}
+
+# Whether the process still runs (an exited one that its parent has not reaped yet does not).
+running() {  # running PID
+    local state
+    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [ "$state" != Z ]
+}
+
+# Returns once the process has gone, so that the next start finds its port and display free.
+end_process() {  # end_process PID
+    kill "$1" 2>/dev/null || return 0
+    local i
+    for i in $(seq 200); do
+        running "$1" || return 0
+        [ "$i" = 100 ] && kill -9 "$1" 2>/dev/null
+        sleep 0.1
+    done
+    echo "process $1 did not end" >&2
 }
 
 ACTION=$1
