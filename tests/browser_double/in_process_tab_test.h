@@ -22,6 +22,10 @@ class InProcessTabTest : public ::testing::Test {
     virtual int CheckDelayMs() const { return 50; }
 
     void SetUp() override {
+        {
+            SCOPED_TRACE("");  // GoogleTest's watcher of this thread starts with its first trace
+        }
+        threads_.emplace();
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         ASSERT_TRUE(standin::Reset());
         standin::SetDefault(R"({"match":"shakecheck","delay_ms":)" +
@@ -32,7 +36,8 @@ class InProcessTabTest : public ::testing::Test {
     }
     void TearDown() override {
         tab_.reset();
-        EXPECT_TRUE(WaitForThreadsOfThisProgram(60000)) << "a thread of the case still runs";
+        EXPECT_TRUE(threads_ && threads_->WaitForThoseStartedSince(60000))
+            << "a thread of the case still runs";
         standin::Reset();
         shake_da = SharedBlock{};
         ::CoUninitialize();
@@ -46,6 +51,7 @@ class InProcessTabTest : public ::testing::Test {
 
   private:
     std::optional<AttachedTab> tab_;
+    std::optional<ProgramThreads> threads_;
 };
 
 }  // namespace kvshake::testing

@@ -3,6 +3,8 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "foundation/unique_resource.h"
@@ -22,9 +24,10 @@ bool StartsInThisProgram(HANDLE thread) {
     return start >= image && start < image + nt->OptionalHeader.SizeOfImage;
 }
 
-// The other threads of this process that started in this program's code.
-std::vector<unique_handle> ThreadsOfThisProgram() {
-    std::vector<unique_handle> threads;
+// The ids of the other threads of this process that started in this program's code, and handles
+// to them.
+std::vector<std::pair<DWORD, unique_handle>> ThreadsOfThisProgram() {
+    std::vector<std::pair<DWORD, unique_handle>> threads;
     unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
     THREADENTRY32 entry{};
     entry.dwSize = sizeof(entry);
@@ -36,21 +39,38 @@ std::vector<unique_handle> ThreadsOfThisProgram() {
         }
         unique_handle thread(
             ::OpenThread(SYNCHRONIZE | THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID));
-        if (thread && StartsInThisProgram(thread.get())) threads.push_back(std::move(thread));
+        if (thread && StartsInThisProgram(thread.get())) {
+            threads.emplace_back(entry.th32ThreadID, std::move(thread));
+        }
     } while (::Thread32Next(snapshot.get(), &entry));
     return threads;
 }
 
+// Waits for the thread while handling this thread's messages: it may be sending one to a window
+// of this thread.
+bool WaitHandlingMessages(HANDLE thread, DWORD deadline) {
+    for (;;) {
+        const DWORD now = ::GetTickCount();
+        const DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0) return true;
+        if (woken != WAIT_OBJECT_0 + 1) return false;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+    }
+}
+
 }  // namespace
 
-bool WaitForThreadsOfThisProgram(DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    for (const unique_handle& thread : ThreadsOfThisProgram()) {
-        const DWORD spent = ::GetTickCount() - start;
-        if (::WaitForSingleObject(thread.get(), spent < timeoutMs ? timeoutMs - spent : 0) !=
-            WAIT_OBJECT_0) {
-            return false;
-        }
+ProgramThreads::ProgramThreads() {
+    for (const auto& [id, thread] : ThreadsOfThisProgram()) before_.push_back(id);
+}
+
+bool ProgramThreads::WaitForThoseStartedSince(DWORD timeoutMs) const {
+    const DWORD deadline = ::GetTickCount() + timeoutMs;
+    for (const auto& [id, thread] : ThreadsOfThisProgram()) {
+        if (std::find(before_.begin(), before_.end(), id) != before_.end()) continue;
+        if (!WaitHandlingMessages(thread.get(), deadline)) return false;
     }
     return true;
 }
