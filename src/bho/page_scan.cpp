@@ -1,6 +1,7 @@
 #include "bho/page_scan.h"
 
 #include "bho/html_document.h"
+#include "foundation/text.h"
 
 namespace kvshake {
 
@@ -13,7 +14,7 @@ constexpr wchar_t kPictureField[] = L"&url=";
 
 void AppendPicture(std::wstring& pictures, const std::optional<std::wstring>& address) {
     pictures += kPictureField;
-    if (address) pictures += *address;
+    if (address) pictures += EncodeFieldValue(*address);
 }
 
 bool IsCandidate(IHTMLImgElement& image) {

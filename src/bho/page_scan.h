@@ -7,8 +7,8 @@
 namespace kvshake {
 
 // The scans that gather a page's pictures for an upload. Each appends "&url=" and the address,
-// unencoded, for every candidate in the order found: the document's own first, then each
-// frame's, depth first. Nothing is ranked or left out for being there twice. Each returns
+// encoded with EncodeFieldValue, for every candidate in the order found: the document's own first,
+// then each frame's, depth first. Nothing is ranked or left out for being there twice. Each returns
 // whether it appended anything, frames included.
 
 // Images strictly larger than 100 by 100 pixels as the browser reports them.

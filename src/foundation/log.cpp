@@ -90,12 +90,12 @@ void InitLogFile() noexcept {
     }
     try {
         const SYSTEMTIME now = Now();
-        // The year is always written as 2012.
-        WriteBytes(
-            file.get(),
-            StringPrintf("\r\n\r\n\r\n2012/%ld/%ld %ld:%ld:%ld\r\n", static_cast<long>(now.wMonth),
-                         static_cast<long>(now.wDay), static_cast<long>(now.wHour),
-                         static_cast<long>(now.wMinute), static_cast<long>(now.wSecond)));
+        // Support reads the logs by date: the header carries the whole local date.
+        WriteBytes(file.get(),
+                   StringPrintf("\r\n\r\n\r\n%ld/%ld/%ld %ld:%ld:%ld\r\n",
+                                static_cast<long>(now.wYear), static_cast<long>(now.wMonth),
+                                static_cast<long>(now.wDay), static_cast<long>(now.wHour),
+                                static_cast<long>(now.wMinute), static_cast<long>(now.wSecond)));
     } catch (...) {
     }
 }

@@ -49,10 +49,22 @@ bool IsCLocaleAlnum(unsigned char byte) {
 
 bool IsCLocaleSpace(unsigned char byte) { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
 
+template <typename Text>
+void AppendPercentEncoded(Text& encoded, unsigned char byte) {
+    static constexpr char kHexDigits[] = "0123456789ABCDEF";
+    encoded += '%';
+    encoded += kHexDigits[byte >> 4];
+    encoded += kHexDigits[byte & 0x0F];
+}
+
+bool BreaksAField(unsigned char byte) {
+    return byte < 0x20 || byte >= 0x7F || byte == '%' || byte == '&' || byte == '+' ||
+           byte == '=' || byte == '#' || byte == ' ';
+}
+
 }  // namespace
 
 std::string UrlEncode(std::string_view bytes) {
-    static constexpr char kHexDigits[] = "0123456789ABCDEF";
     std::string encoded;
     encoded.reserve(bytes.size() * 3);
     for (const char c : bytes) {
@@ -62,9 +74,20 @@ std::string UrlEncode(std::string_view bytes) {
         } else if (IsCLocaleSpace(byte)) {
             encoded += '+';
         } else {
-            encoded += '%';
-            encoded += kHexDigits[byte >> 4];
-            encoded += kHexDigits[byte & 0x0F];
+            AppendPercentEncoded(encoded, byte);
+        }
+    }
+    return encoded;
+}
+
+std::wstring EncodeFieldValue(const std::wstring& text) {
+    std::wstring encoded;
+    for (const char c : WideToUtf8(text.c_str()).value_or(std::string())) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (BreaksAField(byte)) {
+            AppendPercentEncoded(encoded, byte);
+        } else {
+            encoded += static_cast<wchar_t>(byte);
         }
     }
     return encoded;

@@ -24,6 +24,12 @@ std::optional<std::string> WideToUtf8(const wchar_t* text);
 // every other byte becomes %XX with upper-case hex digits.
 std::string UrlEncode(std::string_view bytes);
 
+// Percent-encodes what would break a form or query field, or change its meaning once decoded:
+// '%', '&', '+', '=', '#', space, control characters and every non-ASCII character (as %XX of
+// its UTF-8 bytes, upper-case hex). Every other character stays as it is, so an ordinary address
+// goes out unchanged. The text is read up to its first NUL.
+std::wstring EncodeFieldValue(const std::wstring& text);
+
 // printf-style formatting into a string of whatever length the result needs.
 std::string StringPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -31,7 +31,7 @@ bool ApplyActivationAnswer(const std::wstring& response, const std::wstring& mes
         SetActive(true);
         return true;
     }
-    if (ContainsCode201(response)) ClearAccount();
+    if (HasCode201(response)) ClearAccount();
     SetActive(false);
     return false;
 }
@@ -41,13 +41,13 @@ bool Inactivate() {
     WriteLog("unActive start");
     const std::optional<std::wstring> response = GetData(kServiceHost, InactivatePath().c_str());
     WriteWCharLog("unActive result: ", ResponseText(response));
-    if (!response) return false;
+    if (!IsAnswer(response, L"message")) return false;
     if (GetKeyValue(*response, L"message") == L"OK") {
         SetActive(false);
         DelReg(kSidValue);
         return true;
     }
-    if (ContainsCode201(*response)) {
+    if (HasCode201(*response)) {
         SetActive(false);
         ClearAccount();
         return true;
@@ -59,23 +59,21 @@ bool unbind(FrontTab& frontTab) {
     WriteLog("unbind start");
     const std::optional<std::wstring> response = GetData(kServiceHost, UnbindPath().c_str());
     WriteWCharLog("unbind result: ", ResponseText(response));
-    if (!response) {
+    if (!IsAnswer(response, L"message")) {
         WriteError("Unbind Fail No Response");
         return false;
     }
-    if (GetKeyValue(*response, L"message") == L"OK") {
-        SetActive(false);
-        ClearAccount();  // token, uin, sid, user, nickname, in this order
-        frontTab.ShowActivation(false);
-        return true;
+    // Either way the account is gone, and an activation without an account is over.
+    const bool unbound = GetKeyValue(*response, L"message") == L"OK";
+    if (!unbound && !HasCode201(*response)) {
+        WriteError("Unbind Fail From Response Other Case");
+        return false;
     }
-    if (ContainsCode201(*response)) {
-        ClearAccount();
-        WriteError("Unbind Fail From Response, Because Unbind Before");
-        return true;
-    }
-    WriteError("Unbind Fail From Response Other Case");
-    return false;
+    SetActive(false);
+    ClearAccount();  // token, uin, sid, user, nickname, in this order
+    if (!unbound) WriteError("Unbind Fail From Response, Because Unbind Before");
+    frontTab.ShowActivation(false);
+    return true;
 }
 
 }  // namespace kvshake

@@ -9,6 +9,7 @@
 #include "foundation/log.h"
 #include "foundation/named_mutex.h"
 #include "foundation/shared_state.h"
+#include "foundation/text.h"
 #include "service/active_state.h"
 #include "service/http_transport.h"
 #include "service/service_config.h"
@@ -19,6 +20,9 @@ namespace {
 
 constexpr DWORD kPauseActiveMs = 3000;
 constexpr DWORD kPauseInactiveMs = 5000;
+// The service answers a check at once; a connection that stays silent longer is half open (as
+// after a laptop resumes) and is given up.
+constexpr DWORD kCheckTimeoutMs = 60000;
 
 enum class Role { Decided, ThreadEnds };
 
@@ -64,16 +68,27 @@ Role DecideRole(CheckThreadState& state, DWORD self) {
     return role;
 }
 
-// The checker's pass. Once the tab is stopping, an answer that arrives is not acted on.
-void CheckAsOwner(const CheckThreadState& state, FrontTab& frontTab) {
+// The checker's pass. Once the tab is stopping, an answer that arrives is not acted on. Only an
+// answer of the service ends the activation: when none came, the checker keeps the activation and
+// asks again after a pause that doubles with each failure in a row, up to a limit. True when the
+// tab was stopped during that pause.
+bool CheckAsOwner(const CheckThreadState& state, FrontTab& frontTab, RetryPause& retry) {
     const CheckOutcome outcome = checkShake();
-    if (state.StopRequested()) return;
+    if (state.StopRequested()) return false;
+    if (outcome == CheckOutcome::NoAnswer) {
+        const DWORD pauseMs = retry.Next();
+        WriteError(StringPrintf("Check No Answer, check again in %lu ms",
+                                static_cast<unsigned long>(pauseMs)));
+        return state.PauseOrStop(pauseMs);
+    }
+    retry.Reset();
     if (outcome == CheckOutcome::Shake) {
         frontTab.Upload();
     } else if (outcome == CheckOutcome::Failed) {
         frontTab.ShowActivation(false);
         SetActive(false);
     }
+    return false;
 }
 
 // True when the stop was meant for this thread; the mark is then cleared, unless another tab has
@@ -88,11 +103,12 @@ bool TakeOwnDeathMark(DWORD self) {
 void checkShakeThread(CheckThreadState& state, FrontTab& frontTab) {
     const DWORD self = ::GetCurrentThreadId();
     if (MustEnd(state, self)) return;
+    RetryPause retry;
     for (;;) {
         if (DecideRole(state, self) == Role::ThreadEnds) return;
         bool stopped = false;
         if (state.m_bCheckOwner) {
-            CheckAsOwner(state, frontTab);
+            stopped = CheckAsOwner(state, frontTab, retry);
         } else {
             stopped = state.PauseOrStop(ReadActive() ? kPauseActiveMs : kPauseInactiveMs);
         }
@@ -127,10 +143,18 @@ bool CheckThreadState::PauseOrStop(DWORD ms) const noexcept {
 CheckOutcome checkShake() {
     WriteLog("check start");
     const std::optional<std::wstring> response =
-        GetData(kServiceHost, CheckPath().c_str(), kLibraryTimeouts);
+        GetData(kServiceHost, CheckPath().c_str(), kCheckTimeoutMs);
     WriteWCharLog("check result: ", ResponseText(response));
     return CheckOutcomeOf(response);
 }
+
+DWORD RetryPause::Next() noexcept {
+    const DWORD pauseMs = nextMs_;
+    nextMs_ = nextMs_ >= kLongestMs / 2 ? kLongestMs : nextMs_ * 2;
+    return pauseMs;
+}
+
+void RetryPause::Reset() noexcept { nextMs_ = kFirstMs; }
 
 HANDLE StartCheckThread(std::shared_ptr<CheckThreadState> state, FrontTab& frontTab,
                         DWORD* threadId) {

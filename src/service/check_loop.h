@@ -31,6 +31,22 @@ struct CheckThreadState {
     bool PauseOrStop(DWORD ms) const noexcept;
 };
 
+// The pauses before asking the service again after failures of the transport in a row: the pause
+// of a thread without the checker role at first, doubling, at most a minute.
+class RetryPause {
+  public:
+    static constexpr DWORD kFirstMs = 3000;
+    static constexpr DWORD kLongestMs = 60000;
+
+    // The pause before the next attempt; each call doubles the one after.
+    DWORD Next() noexcept;
+    // An answer came: the next failure starts over from the first pause.
+    void Reset() noexcept;
+
+  private:
+    DWORD nextMs_ = kFirstMs;
+};
+
 // Starts a check thread of the tab whose state is given. At any moment one check thread of the
 // machine holds the checker role and asks the service back to back; it reports shakes and lost
 // activations to frontTab. The others pause and take the role over when it is free, or when the
@@ -38,7 +54,7 @@ struct CheckThreadState {
 HANDLE StartCheckThread(std::shared_ptr<CheckThreadState> state, FrontTab& frontTab,
                         DWORD* threadId);
 
-// One check request and its outcome.
+// One check request and its outcome; the exchange may take a minute at most.
 CheckOutcome checkShake();
 
 }  // namespace kvshake

@@ -47,7 +47,6 @@ struct Exchange {
 
 // Set on the request itself, which makes the connection when it is sent.
 bool LimitWaits(HINTERNET request, DWORD timeoutMs) {
-    if (timeoutMs == kLibraryTimeouts) return true;
     for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                                INTERNET_OPTION_RECEIVE_TIMEOUT}) {
         if (!::InternetSetOptionW(request, option, &timeoutMs, sizeof(timeoutMs))) return false;
@@ -57,8 +56,10 @@ bool LimitWaits(HINTERNET request, DWORD timeoutMs) {
 
 bool Open(Exchange& exchange, const wchar_t* host, const wchar_t* method, const wchar_t* path,
           DWORD timeoutMs) {
+    // The user's own settings, as the browser's requests use them: where the internet is reached
+    // only through a proxy, a direct connection fails.
     exchange.root.reset(
-        ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+        ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!exchange.root) return false;
     exchange.connection.reset(::InternetConnectW(exchange.root.get(), host, kServicePort, L"", L"",
                                                  INTERNET_SERVICE_HTTP, 0, 0));

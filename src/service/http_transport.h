@@ -8,17 +8,16 @@
 
 namespace kvshake {
 
-// One complete HTTPS exchange with the service per call, over WinINet, on the service port.
+// One complete HTTPS exchange with the service per call, over WinINet, on the service port,
+// through the proxy of the user's Internet Settings when they name one.
 // The result is the response body decoded from UTF-8, or nothing when the exchange failed
 // (no connection, a failed send, an unreadable status, any status but 200, 401 and 407).
 // A 200 with an empty body gives an empty text. A body over 1 MiB is a failed exchange too;
 // that and a time-out are the failures that are logged.
 //
-// An exchange made on a tab's thread must not freeze the tab on a dead network: connecting,
-// sending and receiving may each take timeoutMs at most. kLibraryTimeouts keeps WinINet's own
-// limits, for the check request, which the service may hold.
+// An exchange must not hang on a dead network or a half-open connection: connecting, sending and
+// receiving may each take timeoutMs at most; a tab's thread must not freeze for longer than that.
 inline constexpr DWORD kTabThreadTimeoutMs = 30000;
-inline constexpr DWORD kLibraryTimeouts = 0;
 
 std::optional<std::wstring> GetData(const wchar_t* host, const wchar_t* path,
                                     DWORD timeoutMs = kTabThreadTimeoutMs);

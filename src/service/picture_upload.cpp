@@ -35,7 +35,7 @@ void ShakeUpload::SendWebPage(const std::optional<std::wstring>& title, const st
     const std::string encodedTitle = UrlEncode(Utf8Title(title.value_or(std::wstring())));
     // The encoded title is plain ASCII, which every code page reads the same.
     const std::wstring body = L"title=" + std::wstring(encodedTitle.begin(), encodedTitle.end()) +
-                              L"&pageurl=" + pageUrl + pictures;
+                              L"&pageurl=" + EncodeFieldValue(pageUrl) + pictures;
     Send(body);
 }
 

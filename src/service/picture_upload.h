@@ -16,7 +16,7 @@ class ShakeUpload {
     void SendNotAWebPage() const;
 
     // For a web page: the title (nullopt when the page has none), sent UTF-8 and form-encoded;
-    // the page's address and the picture list ("&url=" and an address per picture), unencoded.
+    // the page's address, encoded with EncodeFieldValue, and the picture list as the scans made it.
     void SendWebPage(const std::optional<std::wstring>& title, const std::wstring& pageUrl,
                      const std::wstring& pictures) const;
 

@@ -1,6 +1,5 @@
 #include "service/protocol.h"
 
-#include <algorithm>
 #include <initializer_list>
 
 #include "foundation/settings_store.h"
@@ -17,11 +16,12 @@ struct PathSegment {
     const wchar_t* storedValue;
 };
 
-// ReadReg leaves the value empty (and logs) when it is missing or unreadable.
+// ReadReg leaves the value empty (and logs) when it is missing or unreadable. A value that holds
+// '&' or '=' must not add a parameter of its own.
 void AppendStoredValue(std::wstring& path, const wchar_t* name) {
     std::wstring value;
     ReadReg(name, value);
-    path += value;
+    path += EncodeFieldValue(value);
 }
 
 // Segments are appended, and their values read, strictly in the order given.
@@ -34,25 +34,66 @@ std::wstring BuildPath(const wchar_t* request, std::initializer_list<PathSegment
     return path;
 }
 
-// A position at or past the end reads as NUL, as the terminator of a C string would: a colon
-// near the end of the text then simply decides nothing.
-char CharAt(const std::string& text, size_t position) {
-    return position < text.size() ? text[position] : '\0';
+bool IsQuote(wchar_t c) { return c == L'"' || c == L'\''; }
+
+// JSON's white space.
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+bool EndsBareWord(wchar_t c) {
+    return c == L',' || c == L'}' || c == L']' || c == L':' || IsQuote(c) || IsBlank(c);
 }
 
-// The position of the key's last character, or 0 when the key is not found. A mismatch starts
-// the match over at the next character without comparing the mismatching one again.
-size_t KeyEnd(const std::wstring& text, const std::wstring& key) {
-    if (key.empty()) return 0;
-    size_t matched = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != key[matched]) {
-            matched = 0;
-        } else if (++matched == key.size()) {
-            return i;
+size_t SkipBlanks(const std::wstring& text, size_t position) {
+    while (position < text.size() && IsBlank(text[position])) ++position;
+    return position;
+}
+
+// The quoted text that opens at position, without its quotes; position moves past the closing
+// quote (to the end when there is none, which leaves the text cut off).
+std::optional<std::wstring> ReadQuoted(const std::wstring& text, size_t& position) {
+    const wchar_t quote = text[position];
+    std::wstring value;
+    for (size_t i = position + 1; i < text.size(); ++i) {
+        if (text[i] == quote) {
+            position = i + 1;
+            return value;
         }
+        if (text[i] == L'\\' && i + 1 < text.size()) value += text[i++];
+        value += text[i];
     }
-    return 0;
+    position = text.size();
+    return std::nullopt;
+}
+
+// Calls visit(key, value) for each key of the text in order, until it returns true. A key's
+// value that opens an object or an array is empty; the keys inside follow as keys.
+template <typename Visit>
+void ForEachKey(const std::wstring& text, Visit visit) {
+    size_t position = 0;
+    while (position < text.size()) {
+        if (!IsQuote(text[position])) {
+            ++position;
+            continue;
+        }
+        const std::optional<std::wstring> quoted = ReadQuoted(text, position);
+        if (!quoted) return;
+        position = SkipBlanks(text, position);
+        if (position >= text.size() || text[position] != L':') continue;  // a value, not a key
+        position = SkipBlanks(text, position + 1);
+        std::wstring value;
+        if (position < text.size() && IsQuote(text[position])) {
+            const std::optional<std::wstring> quotedValue = ReadQuoted(text, position);
+            if (!quotedValue) return;  // cut off inside the value
+            value = *quotedValue;
+        } else {
+            const size_t start = position;
+            while (position < text.size() && !EndsBareWord(text[position])) ++position;
+            if (text.compare(start, 1, L"{") != 0 && text.compare(start, 1, L"[") != 0) {
+                value = text.substr(start, position - start);
+            }
+        }
+        if (visit(*quoted, value)) return;
+    }
 }
 
 }  // namespace
@@ -83,34 +124,36 @@ std::wstring UploadPath() {
                      {{L"?f=json&browser=3&uin=", kUinValue}, {L"&sid=", kSidValue}});
 }
 
-bool IsDoubleQuoted(const std::wstring& text) {
-    const std::string ansi = WideToAnsi(text.c_str()).value_or(std::string());
-    for (size_t colon = ansi.find(':'); colon != std::string::npos;
-         colon = ansi.find(':', colon + 1)) {
-        const char first = CharAt(ansi, colon + 1);
-        const char second = CharAt(ansi, colon + 2);
-        if (first == '\'') return false;
-        if (first == '"') return true;
-        if (second == '\'') return false;
-        if (second == '"') return true;
-    }
-    return true;
+std::optional<std::wstring> FindKeyValue(const std::wstring& text, const std::wstring& key) {
+    std::optional<std::wstring> found;
+    ForEachKey(text, [&](const std::wstring& name, const std::wstring& value) {
+        if (name != key) return false;
+        found = value.substr(0, kMaxKeyValueLength);
+        return true;
+    });
+    return found;
 }
 
 std::wstring GetKeyValue(const std::wstring& text, const std::wstring& key) {
-    const wchar_t quote = IsDoubleQuoted(text) ? L'"' : L'\'';
-    // find() with a start past the end simply finds nothing.
-    const size_t open = text.find(quote, KeyEnd(text, key) + 2);
-    if (open == std::wstring::npos) return std::wstring();
-    const size_t close = text.find(quote, open + 1);
-    if (close == std::wstring::npos) return std::wstring();
-    return text.substr(open + 1, std::min(close - open - 1, kMaxKeyValueLength));
+    return FindKeyValue(text, key).value_or(std::wstring());
 }
 
-bool ContainsCode201(const std::wstring& text) { return text.find(L"201") != std::wstring::npos; }
+bool HasCode201(const std::wstring& text) {
+    bool found = false;
+    ForEachKey(text, [&](const std::wstring&, const std::wstring& value) {
+        found = value == L"201" || value == L"-201";
+        return found;
+    });
+    return found;
+}
+
+bool IsAnswer(const std::optional<std::wstring>& response, const wchar_t* firstKey) {
+    return response && FindKeyValue(*response, firstKey);
+}
 
 CheckOutcome CheckOutcomeOf(const std::optional<std::wstring>& response) {
-    if (!response || GetKeyValue(*response, L"ret") != L"0") return CheckOutcome::Failed;
+    if (!IsAnswer(response, L"ret")) return CheckOutcome::NoAnswer;
+    if (GetKeyValue(*response, L"ret") != L"0") return CheckOutcome::Failed;
     return GetKeyValue(*response, L"shake_status") == L"1" ? CheckOutcome::Shake
                                                            : CheckOutcome::Nothing;
 }

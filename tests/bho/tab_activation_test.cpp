@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 
@@ -99,12 +100,13 @@ TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheChecke
     EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
 }
 
-// From the panel and at browser start: only a refusal that says 201 deletes the account.
+// From the panel and at browser start: only a refusal that says 201 deletes the account; a
+// gateway's page with a year in it is no answer.
 TEST_F(TabActivationTest, RefusalOrNoAnswerLeavesTheBrowserInactive) {
     for (const auto& [atStart, answer, accountKept] :
          {std::tuple{false, Answer(R"({"message":"invalid","ret":"1"})"), true},
           std::tuple{false, Answer(R"({"message":"invalid","ret":"201"})"), false},
-          std::tuple{true, std::string(R"({"match":"shakeactive","close":true})"), true},
+          std::tuple{false, Answer("<html><p>Blocked \xc2\xa9 2019</p></html>"), true},
           std::tuple{true, Answer(R"({"message":"invalid","ret":"201"})"), false}}) {
         SCOPED_TRACE(answer);
         WriteReg(kTokenValue, L"t-1");
@@ -118,6 +120,26 @@ TEST_F(TabActivationTest, RefusalOrNoAnswerLeavesTheBrowserInactive) {
         EXPECT_EQ(Stored(kTokenValue) == L"t-1", accountKept);
         EXPECT_EQ(CountOccurrences(ReadLogFile(), "startCheckShake start"), 1u);  // the attach's
     }
+}
+
+// A browser started before the network is up activates once it is, also after the tab that
+// started the activation has closed while another stays.
+TEST_F(TabActivationTest, InitActiveTriesAgainAfterTransportFailuresWhileTabsAreOpen) {
+    StartMachineRun();
+    standin::Script(R"([{"match":"shakeactive","close":true},)"
+                    R"({"match":"shakeactive","status":502,"body":"{\"message\":\"OK\"}"}])");
+    standin::SetDefault(Answer(R"({"message":"OK","sid":"s-9"})"));
+    std::optional<AttachedTab> starter(std::in_place);
+    AttachedTab other;
+    ASSERT_TRUE(WaitUntil([] { return LogHas("[Error]InitActive No Result"); }));
+    starter->Browser()->FireQuit();
+    starter.reset();
+    ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); }, 30000)) << ReadLogFile();
+    EXPECT_EQ(standin::RequestsTo("action=active").size(), 3u);
+    EXPECT_EQ(Stored(kSidValue), L"s-9");
+    EXPECT_TRUE(WaitUntil([&] {
+        return shake_da.g_bHasCheckThread && shake_da.g_nCheckTabNum == other.Bho().TabNumber();
+    }));
 }
 
 // A success after the tab went reaches no helper object and starts no check thread.

@@ -50,7 +50,7 @@ TEST_F(LogTest, HeaderAndLinesAreWrittenByteForByte) {
     WriteLog("a\tb\rc\nd");
     WriteWCharLog("title: ", L"caf\u00e9 \u4e2d");
     EXPECT_EQ(ReadLogFile(),
-              "\r\n\r\n\r\n2012/3/3 9:5:7\r\n"
+              "\r\n\r\n\r\n2026/3/3 9:5:7\r\n"
               "23:59:58 999\t[Error]ReadReg Fail, Error Code:2\r\n"
               "23:59:58 999\t[INFO]a\tb\rc\nd\r\n"
               "23:59:58 999\t[INFO]title: caf\xe9 ?\r\n");

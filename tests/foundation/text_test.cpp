@@ -18,6 +18,15 @@ TEST(UrlEncodeTest, KeepsOnlyLettersAndDigitsAndTurnsWhiteSpaceIntoPlus) {
     EXPECT_EQ(UrlEncode("a\0b\xFF\x80\xA0"s), "a%00b%FF%80%A0");
 }
 
+// What a form or query gives a meaning to, controls and non-ASCII characters are encoded; all else
+// of an address goes as it is.
+TEST(EncodeFieldValueTest, EncodesOnlyWhatBreaksAFieldAndNonAscii) {
+    const std::wstring ordinary = L"https://h.test:8/p/a-b_c.~!*'();:@$,/?[]|{}^`\\\"<>";
+    EXPECT_EQ(EncodeFieldValue(ordinary), ordinary);
+    EXPECT_EQ(EncodeFieldValue(L"a%20b&c=d+e#f g\t\x7f"), L"a%2520b%26c%3Dd%2Be%23f%20g%09%7F");
+    EXPECT_EQ(EncodeFieldValue(L"\u4e2d\u00e9\U0001F600"), L"%E4%B8%AD%C3%A9%F0%9F%98%80");
+}
+
 // UTF-8 keeps every character; the code page keeps what it has.
 TEST(CodePageTest, ConversionsGoThroughTheSystemCodePageOrStraightToUtf8) {
     ASSERT_EQ(::GetACP(), 1252u) << "run under a Western European locale";

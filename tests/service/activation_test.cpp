@@ -46,7 +46,12 @@ class ActivationTest : public ::testing::Test {
     }
 };
 
-// OK and 201 both count as done; 201 deletes the account. Only unbinding tells the tab in front.
+// A web gateway's page in place of the service's answer: status 200, HTML, a year in it.
+constexpr char kBlockPage[] =
+    "<html><body><p>Blocked by policy.</p><p>\xc2\xa9 2019 \"201\"</p></body></html>";
+
+// OK and 201 both count as done; 201 deletes the account and ends the activation. Only unbinding
+// tells the tab in front; a page that is not the service's answer changes nothing.
 TEST_F(ActivationTest, InactivateAndUnbindFollowTheAnswer) {
     // An inactive browser is not inactivated again: no request, nothing logged.
     EXPECT_FALSE(Inactivate());
@@ -65,8 +70,10 @@ TEST_F(ActivationTest, InactivateAndUnbindFollowTheAnswer) {
                   false},
              Case{inactivate, R"({"message":"busy","ret":"5"})", false, true, true, true, false},
              Case{unbind, R"({"message":"OK"})", true, false, false, false, true},
-             Case{unbind, R"({"message":"invalid","ret":"201"})", true, true, false, false, false},
+             Case{inactivate, kBlockPage, false, true, true, true, false},
+             Case{unbind, R"({"message":"invalid","ret":"201"})", true, false, false, false, true},
              Case{unbind, nullptr, false, true, true, true, false},
+             Case{unbind, kBlockPage, false, true, true, true, false},
          }) {
         SCOPED_TRACE(std::string(c.call == unbind ? "unbind " : "inactivate ") +
                      (c.answer ? c.answer : "no answer"));
@@ -82,22 +89,23 @@ TEST_F(ActivationTest, InactivateAndUnbindFollowTheAnswer) {
         EXPECT_EQ(Stored(kUinValue) == L"v", c.accountKept);
         EXPECT_EQ(front.shownInactive, c.toldFront ? 1 : 0);
     }
-    EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 3u);
-    EXPECT_EQ(standin::RequestsTo("action=unbind").size(), 3u);
+    EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 4u);
+    EXPECT_EQ(standin::RequestsTo("action=unbind").size(), 4u);
 }
 
-// A login stores each account value under its own name, unencoded, and keeps the session.
-TEST_F(ActivationTest, RequestPathsCarryTheStoredAccountAsItIs) {
+// A login stores each account value under its own name and keeps the session; the paths carry
+// the values encoded, so that none adds a parameter.
+TEST_F(ActivationTest, RequestPathsCarryTheStoredAccountEncoded) {
     ASSERT_TRUE(WriteReg(kSidValue, L"a&b c%"));
     SaveAccount(LR"({"token":"t1","uin":"10001","user":"someone","nickname":"Nick"})");
     EXPECT_EQ(Stored(kUserValue), L"someone");
     for (const std::wstring& path : {CheckPath(), InactivatePath(), UnbindPath()}) {
-        EXPECT_NE(path.find(L"uin=10001&sid=a&b c%"), std::wstring::npos) << path;
+        EXPECT_NE(path.find(L"uin=10001&sid=a%26b%20c%25"), std::wstring::npos) << path;
     }
     EXPECT_NE(ActivatePath().find(L"token=t1&uin=10001"), std::wstring::npos);
     // A value too long for the store to read back counts as empty; the others still come.
     ASSERT_TRUE(WriteReg(kUinValue, std::wstring(130, L'9')));
-    EXPECT_NE(UploadPath().find(L"uin=&sid=a&b c%"), std::wstring::npos);
+    EXPECT_NE(UploadPath().find(L"uin=&sid=a%26b%20c%25"), std::wstring::npos);
 }
 
 }  // namespace

@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "bho/hidden_window.h"
 #include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
+#include "foundation/log.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
+#include "service/check_loop.h"
 #include "support/child_process.h"
 #include "support/helper_process_test.h"
 #include "support/handle_count.h"
@@ -122,6 +125,15 @@ TEST_F(CheckLoopTest, ShakeThatReachesNoTabInFrontIsDroppedAndCheckingGoesOn) {
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
 }
 
+TEST(RetryPauseTest, DoublesFromThreeSecondsToAMinuteAndStartsOverAfterAnAnswer) {
+    RetryPause retry;
+    for (const DWORD expected : {3000u, 6000u, 12000u, 24000u, 48000u, 60000u, 60000u}) {
+        EXPECT_EQ(retry.Next(), expected);
+    }
+    retry.Reset();
+    EXPECT_EQ(retry.Next(), 3000u);
+}
+
 // This process's checker against a service answering at once; the benchmark runs 10,000 passes.
 class CheckLoopPassesTest : public InProcessTabTest {
   protected:
@@ -140,6 +152,40 @@ TEST_F(CheckLoopPassesTest, PassesLeaveTheHandleCountFlat) {
     ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 350; }, 60000));
     EXPECT_LE(HandleCountOfThisProcess().value_or(MAXDWORD), *before + kNetworkHandleSlack);
     SetActive(false);
+}
+
+// Dropped connections and a gateway's error keep the activation: checks go on after a pause, and
+// a shake answered with bare numbers uploads. Only the service's own failure ends it.
+TEST_F(CheckLoopPassesTest, TransportFailuresKeepTheActivationAndOnlyAnAnswerEndsIt) {
+    DeleteLogFile();
+    EnableLog(true);
+    AttachedTab tab;
+    MessageRecorder front;
+    shake_da.g_HideWindowHwnd = front.Window();
+    const std::string nothing = CheckAnswer(kNothing);
+    standin::Script("[" + std::string(R"({"match":"shakecheck","close":true})") + "," + nothing +
+                    "," + R"({"match":"shakecheck","status":503,"body":"{\"ret\":\"0\"}"})" + "," +
+                    nothing + "," + R"({"match":"shakecheck","close":true})" + "," +
+                    CheckAnswer(R"({"ret":0,"shake_status":1})") + "]");
+    SetActive(true);
+    tab.Bho().activate();
+    ASSERT_TRUE(WaitUntil([&] { return front.Count(WM_UP_UPLOAD) == 1; }, 30000)) << ReadLogFile();
+    EXPECT_TRUE(ReadActive());
+    EXPECT_EQ(front.Count(WM_ICON_INACTIVE), 0u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[Error]Check No Answer, check again in 3000 ms"),
+              3u);
+    standin::Script("[" + CheckAnswer(R"({"ret":"-1"})") + "]");
+    ASSERT_TRUE(WaitUntil([] { return !ReadActive(); }));
+    EXPECT_TRUE(WaitUntil([&] { return front.Count(WM_ICON_INACTIVE) == 1; }));
+    EnableLog(false);
+}
+
+// The service answers a check at once: a connection left half open is given up within a minute.
+TEST_F(CheckLoopPassesTest, CheckOnASilentConnectionEndsWithinAMinute) {
+    standin::Script(R"([{"match":"shakecheck","hang":true}])");
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(checkShake(), CheckOutcome::NoAnswer);
+    EXPECT_LT(::GetTickCount() - start, 60000u + 20000u);
 }
 
 // Stopped or quit tabs end their thread and take their stop mark back; a threadless tab does not.

@@ -5,12 +5,45 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "foundation/text.h"
+#include "service/activation.h"
+#include "service/check_loop.h"
+#include "service/protocol.h"
 #include "service/service_config.h"
+#include "support/connect_proxy.h"
 #include "support/standin_client.h"
 
 namespace kvshake::testing {
 namespace {
+
+// The user's Internet Settings name a proxy for the test's span; the values go again after it.
+class UsersProxy {
+  public:
+    explicit UsersProxy(const std::wstring& server) {
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_,
+                          nullptr);
+        const DWORD enable = 1;
+        ::RegSetValueExW(key_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
+                         sizeof(enable));
+        ::RegSetValueExW(key_, L"ProxyServer", 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(server.c_str()),
+                         static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+    }
+    ~UsersProxy() {
+        ::RegDeleteValueW(key_, L"ProxyEnable");
+        ::RegDeleteValueW(key_, L"ProxyServer");
+        ::RegCloseKey(key_);
+    }
+    UsersProxy(const UsersProxy&) = delete;
+    UsersProxy& operator=(const UsersProxy&) = delete;
+
+  private:
+    static constexpr wchar_t kKey[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    HKEY key_ = nullptr;
+};
 
 class HttpTransportTest : public ::testing::Test {
   protected:
@@ -73,6 +106,26 @@ TEST_F(HttpTransportTest, ExchangeThatGetsNoAnswerFailsAtItsTimeOut) {
     EXPECT_FALSE(PostData(kServiceHost, L"/shakeupload", L"title=x", kLimitMs).has_value());
     EXPECT_LT(::GetTickCount() - start, 2 * kLimitMs + 10000);
     EXPECT_EQ(standin::RequestCount(), 2u);
+}
+
+// The user's own proxy, set as host:port in the Internet Settings, carries the activation and the
+// checks to the service.
+TEST_F(HttpTransportTest, ExchangesGoThroughTheProxyOfTheUsersSettings) {
+    ConnectProxy proxy;
+    ASSERT_NE(proxy.Port(), 0);
+    UsersProxy users(L"127.0.0.1:" + std::to_wstring(proxy.Port()));
+    ASSERT_TRUE(standin::SetDefault(R"({"body":"{\"message\":\"OK\",\"ret\":\"0\"}"})"));
+    EXPECT_TRUE(IsAnswer(RequestActivation(), L"message"));
+    EXPECT_EQ(checkShake(), CheckOutcome::Nothing);
+    const std::string host = WideToUtf8(kServiceHost).value_or("");
+    const std::vector<std::string> lines = proxy.RequestLines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.rfind("CONNECT " + host + ":" + std::to_string(kServicePort) + " ", 0), 0u)
+            << line;
+    }
+    EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
+    EXPECT_EQ(standin::RequestsTo("shakecheck").size(), 1u);
 }
 
 int g_prompts = 0;

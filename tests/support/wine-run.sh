@@ -10,4 +10,6 @@ if [ ! -f "$ENV_DIR/env.sh" ]; then
 fi
 # shellcheck disable=SC1091
 . "$ENV_DIR/env.sh"
+# Wine's WinINet takes a proxy from these too; the tests name the user's proxy themselves.
+unset http_proxy https_proxy no_proxy HTTP_PROXY HTTPS_PROXY NO_PROXY
 exec "$LOADER" "$@"
