@@ -114,7 +114,20 @@ void CShakeBHO::InitHideWindow() {
     LetPrivateMessagesIn(m_hHideWnd);
     PutBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty,
                        ScopedVariant::Int32(HandleToLong(m_hHideWnd)));
-    shake_da.g_HideWindowHwnd = m_hHideWnd;  // the newest tab is taken to be in front
+    // Whether a new tab is in the background is not known yet: the newest takes the shakes only
+    // from a tab that the user has not seen, or that is gone. Where the browser reports no window
+    // state (version 6) no tab is ever seen, and the newest is in front.
+    const HWND front = shake_da.g_HideWindowHwnd;
+    if (!shake_da.g_bFrontTabSeen || !front || !::IsWindow(front)) {
+        shake_da.g_bFrontTabSeen = false;
+        shake_da.g_HideWindowHwnd = m_hHideWnd;
+    }
+}
+
+void BringTabToFront(HWND hiddenWindow) noexcept {
+    if (!hiddenWindow) return;
+    shake_da.g_HideWindowHwnd = hiddenWindow;
+    shake_da.g_bFrontTabSeen = true;
 }
 
 // The tab has quit: its hidden window and the window's class go, and the shared variables that

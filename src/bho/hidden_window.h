@@ -35,6 +35,10 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 // The tip's thread-timer callback: sends WM_RMTIP to the tab whose tip the timer was armed for.
 void CALLBACK sendMsgRMTip(HWND window, UINT message, UINT_PTR timerId, DWORD time);
 
+// The tab of hiddenWindow is the one the user sees: shakes go to it, and a tab opened behind it
+// does not take them.
+void BringTabToFront(HWND hiddenWindow) noexcept;
+
 // Sends WM_GOPAGE with url to the panel; only from the panel's own process.
 void SendGoPageMsg(const wchar_t* url);
 
