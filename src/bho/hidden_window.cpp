@@ -51,6 +51,9 @@ void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
         case WM_REFRESH_PAGE:
             bho->RefreshPanelPage();
             break;
+        case WM_SHOW_PANEL:
+            bho->ShowPanelHere(lParam);
+            break;
         case WM_KEEP_CHECK_THREAD:
             bho->startCheckShake();
             break;
@@ -77,7 +80,8 @@ std::wstring HiddenWindowClassName(LONG tabNumber) {
 
 void LetPrivateMessagesIn(HWND window) noexcept {
     if (!AllowMessagesFromLowerIntegrity(
-            window, {WM_UP_UPLOAD, WM_RMTIP, WM_ICON_ACTIVE, WM_ICON_INACTIVE, WM_REFRESH_PAGE})) {
+            window, {WM_UP_UPLOAD, WM_RMTIP, WM_ICON_ACTIVE, WM_ICON_INACTIVE, WM_REFRESH_PAGE,
+                     WM_SHOW_PANEL})) {
         WriteError(StringPrintf("Private messages not let in, Error Code:%d",
                                 static_cast<int>(::GetLastError())));
     }
@@ -172,6 +176,7 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_ICON_INACTIVE:
         case WM_GOPAGE:
         case WM_REFRESH_PAGE:
+        case WM_SHOW_PANEL:
         case WM_KEEP_CHECK_THREAD:
             try {
                 DispatchPrivateMessage(ObjectOf(window), message, lParam);

@@ -116,12 +116,13 @@ void ShowPanelAgain(HWND panel) {
     ::GetWindowRect(panel, &rect);
     const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
     const POINT corner = GetWindowLocate(width, height);
-    // The panel may belong to another tab's thread or process: it is moved and shown without
-    // waiting on that thread, which handles the move, the refresh and the showing in this order.
-    ::SetWindowPos(panel, nullptr, corner.x, corner.y, width, height,
-                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW | SWP_ASYNCWINDOWPOS);
-    SendBounded(panel, WM_REFRESH_PAGE, 0, 0);
-    ::ShowWindowAsync(panel, SW_SHOW);
+    // The panel may belong to another process, of a higher integrity than a Protected Mode tab,
+    // whose windows such a tab may neither move nor show: the panel's own thread does both, asked
+    // by a message it lets in, and this press hands it the right to come to the front.
+    DWORD panelProcess = 0;
+    ::GetWindowThreadProcessId(panel, &panelProcess);
+    ::AllowSetForegroundWindow(panelProcess);
+    SendBounded(panel, WM_SHOW_PANEL, 0, PanelCornerParam(corner));
 }
 
 }  // namespace

@@ -219,9 +219,11 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
         hidden = tab.Bho().HiddenWindow();
         windowClass += std::to_wstring(tab.Bho().TabNumber());
     }
-    EXPECT_NE(
-        std::find(g_filterCalls.begin(), g_filterCalls.end(), std::pair{hidden, WM_UP_UPLOAD}),
-        g_filterCalls.end());
+    for (const UINT message : {WM_UP_UPLOAD, WM_SHOW_PANEL}) {
+        EXPECT_NE(std::find(g_filterCalls.begin(), g_filterCalls.end(), std::pair{hidden, message}),
+                  g_filterCalls.end())
+            << message;
+    }
     const MessageFilterFunctions none =
         LookUpMessageFilterFunctions(::GetModuleHandleW(L"kernel32.dll"));
     EXPECT_FALSE(none.perWindow || none.perProcess);
