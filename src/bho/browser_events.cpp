@@ -2,6 +2,7 @@
 #include <exdispid.h>
 
 #include "bho/browser_properties.h"
+#include "bho/hidden_window.h"
 #include "bho/shake_bho.h"
 #include "foundation/log.h"
 #include "foundation/shared_state.h"
@@ -76,18 +77,20 @@ void CShakeBHO::OnQuit() {
     if (m_pShowBrowser && Panel()) Panel()->closeBrowserWindow(*m_pShowBrowser);
 }
 
-// A tab that the user can see becomes the target of shakes, while the browser is active.
+// A tab that the user can see becomes the target of shakes, also while the activation is still
+// pending: a shake right after it must not upload a tab opened behind it. Its address is logged
+// only while active.
 void CShakeBHO::OnWindowStateChanged(DWORD flags, DWORD validMask) {
     if (!(validMask & OLECMDIDF_WINDOWSTATE_USERVISIBLE) ||
-        !(flags & OLECMDIDF_WINDOWSTATE_USERVISIBLE) || !shake_da.g_bActive) {
+        !(flags & OLECMDIDF_WINDOWSTATE_USERVISIBLE)) {
         return;
     }
-    unique_bstr url;
-    if (m_spWebBrowser) m_spWebBrowser->get_LocationURL(url.put());
-    WriteWCharLog("Current Tab Url:", url.get());
-    if (const HWND window = HiddenWindowProperty(m_spWebBrowser.Get())) {
-        shake_da.g_HideWindowHwnd = window;
+    if (shake_da.g_bActive) {
+        unique_bstr url;
+        if (m_spWebBrowser) m_spWebBrowser->get_LocationURL(url.put());
+        WriteWCharLog("Current Tab Url:", url.get());
     }
+    BringTabToFront(HiddenWindowProperty(m_spWebBrowser.Get()));
 }
 
 }  // namespace kvshake

@@ -16,8 +16,21 @@ struct VersionMarker {
     const char* text;
     int version;
 };
+// The engine token first: in Compatibility View (the default for intranet pages) versions 8 to 11
+// report "MSIE 7.0" beside it, and version 11 in its own document mode names no "MSIE" at all.
+constexpr VersionMarker kEngineMarkers[] = {
+    {"Trident/4.", 8}, {"Trident/5.", 9}, {"Trident/6.", 10}, {"Trident/7.", 11}};
 constexpr VersionMarker kVersionMarkers[] = {{"MSIE 6.", 6}, {"MSIE 7.", 7},   {"MSIE 8.", 8},
                                              {"MSIE 9.", 9}, {"MSIE 10.", 10}, {"MSIE 11.", 11}};
+
+// The version of the first marker in order that the text contains; 0 for none.
+template <size_t N>
+int FirstMarkerIn(std::string_view text, const VersionMarker (&markers)[N]) {
+    for (const VersionMarker& marker : markers) {
+        if (text.find(marker.text) != std::string_view::npos) return marker.version;
+    }
+    return 0;
+}
 
 constexpr wchar_t kPageWindowClass[] = L"Internet Explorer_Server";
 constexpr wchar_t kTabWindowClass[] = L"TabWindowClass";
@@ -92,10 +105,8 @@ std::optional<std::wstring> AppVersionOf(IWebBrowser2* browser) {
 }  // namespace
 
 int IEVersionOf(std::string_view appVersion) {
-    for (const VersionMarker& marker : kVersionMarkers) {
-        if (appVersion.find(marker.text) != std::string_view::npos) return marker.version;
-    }
-    return appVersion.find("Trident/7.") != std::string_view::npos ? 11 : 0;
+    const int engine = FirstMarkerIn(appVersion, kEngineMarkers);
+    return engine ? engine : FirstMarkerIn(appVersion, kVersionMarkers);
 }
 
 // Once known, the version is kept for the whole machine run; until then every call asks again.

@@ -51,6 +51,9 @@ void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
         case WM_REFRESH_PAGE:
             bho->RefreshPanelPage();
             break;
+        case WM_SHOW_PANEL:
+            bho->ShowPanelHere(lParam);
+            break;
         case WM_KEEP_CHECK_THREAD:
             bho->startCheckShake();
             break;
@@ -77,7 +80,8 @@ std::wstring HiddenWindowClassName(LONG tabNumber) {
 
 void LetPrivateMessagesIn(HWND window) noexcept {
     if (!AllowMessagesFromLowerIntegrity(
-            window, {WM_UP_UPLOAD, WM_RMTIP, WM_ICON_ACTIVE, WM_ICON_INACTIVE, WM_REFRESH_PAGE})) {
+            window, {WM_UP_UPLOAD, WM_RMTIP, WM_ICON_ACTIVE, WM_ICON_INACTIVE, WM_REFRESH_PAGE,
+                     WM_SHOW_PANEL})) {
         WriteError(StringPrintf("Private messages not let in, Error Code:%d",
                                 static_cast<int>(::GetLastError())));
     }
@@ -114,7 +118,20 @@ void CShakeBHO::InitHideWindow() {
     LetPrivateMessagesIn(m_hHideWnd);
     PutBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty,
                        ScopedVariant::Int32(HandleToLong(m_hHideWnd)));
-    shake_da.g_HideWindowHwnd = m_hHideWnd;  // the newest tab is taken to be in front
+    // Whether a new tab is in the background is not known yet: the newest takes the shakes only
+    // from a tab that the user has not seen, or that is gone. Where the browser reports no window
+    // state (version 6) no tab is ever seen, and the newest is in front.
+    const HWND front = shake_da.g_HideWindowHwnd;
+    if (!shake_da.g_bFrontTabSeen || !front || !::IsWindow(front)) {
+        shake_da.g_bFrontTabSeen = false;
+        shake_da.g_HideWindowHwnd = m_hHideWnd;
+    }
+}
+
+void BringTabToFront(HWND hiddenWindow) noexcept {
+    if (!hiddenWindow) return;
+    shake_da.g_HideWindowHwnd = hiddenWindow;
+    shake_da.g_bFrontTabSeen = true;
 }
 
 // The tab has quit: its hidden window and the window's class go, and the shared variables that
@@ -159,6 +176,7 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_ICON_INACTIVE:
         case WM_GOPAGE:
         case WM_REFRESH_PAGE:
+        case WM_SHOW_PANEL:
         case WM_KEEP_CHECK_THREAD:
             try {
                 DispatchPrivateMessage(ObjectOf(window), message, lParam);

@@ -14,6 +14,10 @@ inline constexpr UINT WM_ICON_ACTIVE = WM_USER + 10;    // the button shows the 
 inline constexpr UINT WM_ICON_INACTIVE = WM_USER + 11;  // the button shows the inactive look
 inline constexpr UINT WM_GOPAGE = WM_USER + 12;         // lParam: the URL the panel goes to
 inline constexpr UINT WM_REFRESH_PAGE = WM_USER + 13;   // the panel's page follows the state
+// A toolbar press in any tab, of any process: the panel moves its top left corner to the point
+// that lParam carries (PanelCornerParam), keeps its size, follows the state, shows and comes
+// forward, all on its own thread.
+inline constexpr UINT WM_SHOW_PANEL = WM_USER + 15;
 // From the activation thread to its own tab: its check thread takes the checker role at once
 // (startCheckShake). Only the tab's thread may use the tab's browser.
 inline constexpr UINT WM_KEEP_CHECK_THREAD = WM_USER + 14;
@@ -34,6 +38,10 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 // The tip's thread-timer callback: sends WM_RMTIP to the tab whose tip the timer was armed for.
 void CALLBACK sendMsgRMTip(HWND window, UINT message, UINT_PTR timerId, DWORD time);
+
+// The tab of hiddenWindow is the one the user sees: shakes go to it, and a tab opened behind it
+// does not take them.
+void BringTabToFront(HWND hiddenWindow) noexcept;
 
 // Sends WM_GOPAGE with url to the panel; only from the panel's own process.
 void SendGoPageMsg(const wchar_t* url);

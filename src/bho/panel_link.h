@@ -65,6 +65,18 @@ inline constexpr wchar_t kStandalonePanelClass[] = L"shakepanel";
 // process; a handle of a panel that has gone may have been given to another window since.
 bool IsPanelWindow(HWND window);
 
+// The panel's top left corner as WM_SHOW_PANEL carries it: screen coordinates, each in a signed
+// 16-bit half.
+LPARAM PanelCornerParam(POINT corner) noexcept;
+
+// On the panel's own thread, for a press in any tab: a Protected Mode tab may neither move nor
+// show a window of a process of higher integrity. Moves panel to the corner that lParam carries,
+// keeping its size, without repainting.
+void MovePanelTo(HWND panel, LPARAM corner) noexcept;
+// Then shows it (restored, if minimised) and brings it to the front, which the pressing tab
+// allowed.
+void BringPanelForward(HWND panel) noexcept;
+
 // The panel window is going: the machine's panel record forgets it if it names it. True when it
 // did.
 bool ForgetPanel(HWND panel);

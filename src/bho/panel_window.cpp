@@ -1,5 +1,7 @@
 // The panel window of the tab whose toolbar command made it, and what the helper object asks of
 // the panel's browser, which the panel layer provides.
+#include <windowsx.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -81,6 +83,20 @@ bool ClaimPanel(HWND panel, HWND expected) {
     return true;
 }
 
+LPARAM PanelCornerParam(POINT corner) noexcept {
+    return MAKELPARAM(static_cast<WORD>(corner.x), static_cast<WORD>(corner.y));
+}
+
+void MovePanelTo(HWND panel, LPARAM corner) noexcept {
+    ::SetWindowPos(panel, nullptr, GET_X_LPARAM(corner), GET_Y_LPARAM(corner), 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
+}
+
+void BringPanelForward(HWND panel) noexcept {
+    ::ShowWindow(panel, ::IsIconic(panel) ? SW_RESTORE : SW_SHOW);
+    ::SetForegroundWindow(panel);
+}
+
 void CShakeBHO::CreatePanel() {
     ClosePanel();  // a panel of this tab that was closed from outside leaves its class behind
     shake_da.g_bWindowCreated = true;
@@ -151,6 +167,13 @@ void CShakeBHO::GoPage(const wchar_t* url) {
 
 void CShakeBHO::RefreshPanelPage() {
     if (m_pShowBrowser && g_panelLink) g_panelLink->refreshPage(*m_pShowBrowser);
+}
+
+void CShakeBHO::ShowPanelHere(LPARAM corner) {
+    if (!IsPanelWindow(m_hShowWnd)) return;
+    MovePanelTo(m_hShowWnd, corner);
+    RefreshPanelPage();
+    BringPanelForward(m_hShowWnd);
 }
 
 }  // namespace kvshake

@@ -57,6 +57,9 @@ class CShakeBHO final : public IObjectWithSite,
     bool SetToolBarIcon(bool active);
     void GoPage(const wchar_t* url);
     void RefreshPanelPage();
+    // A press in any tab: this tab's panel moves to the corner in lParam, follows the state,
+    // shows and comes forward (WM_SHOW_PANEL).
+    void ShowPanelHere(LPARAM corner);
 
     // The page: the browser's version, the tab's page window and the tip shown after a shake.
     void GetIEVersion();

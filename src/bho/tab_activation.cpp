@@ -40,7 +40,11 @@ bool PauseBeforeAnotherActivation(DWORD ms) {
 
 }  // namespace
 
-void CShakeBHO::activate() { ActivateFromPanel(this); }
+// A login or a switch in this tab's panel: the user is looking at this tab.
+void CShakeBHO::activate() {
+    BringTabToFront(m_hHideWnd);
+    ActivateFromPanel(this);
+}
 
 void ActivateFromPanel(CShakeBHO* tab) {
     WriteLog("activate Start");

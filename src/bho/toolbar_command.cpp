@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <optional>
 
 #include "bho/hidden_window.h"
 #include "bho/remote_memory.h"
@@ -31,12 +32,13 @@ void LogError(const char* format, DWORD error) {
     WriteError(StringPrintf(format, static_cast<int>(error)));
 }
 
-// Sends a message to a window that may belong to another, possibly hung, process.
-LRESULT SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Sends a message to a window that may belong to another, possibly hung, process; no answer when
+// it timed out or its thread is hung, which an answer of 0 is not.
+std::optional<LRESULT> SendBounded(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
     if (!::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
                                kToolbarReplyMs, &result)) {
-        return 0;
+        return std::nullopt;
     }
     return static_cast<LRESULT>(result);
 }
@@ -51,8 +53,10 @@ void FindButton(HWND toolbar, HANDLE process, POINT point) {
     }
     WriteLog("VirtualAllocEx Point suc");
     remotePoint.Write(&point, sizeof(point));
-    const int index = static_cast<int>(SendBounded(toolbar, TB_HITTEST, 0, remotePoint.Address()));
-    if (index <= 0) {
+    // The index of the button under the point, the first being 0; below 0 for none.
+    const std::optional<LRESULT> hit = SendBounded(toolbar, TB_HITTEST, 0, remotePoint.Address());
+    const int index = hit ? static_cast<int>(*hit) : -1;
+    if (index < 0) {
         WriteLog("Find Button Fail");
         shake_da.g_bFindButton = false;
         return;
@@ -64,7 +68,7 @@ void FindButton(HWND toolbar, HANDLE process, POINT point) {
         return;
     }
     BYTE button[kButtonRecordBytes] = {};
-    if (!SendBounded(toolbar, TB_GETBUTTON, index, remoteButton.Address()) ||
+    if (!SendBounded(toolbar, TB_GETBUTTON, index, remoteButton.Address()).value_or(0) ||
         !remoteButton.Read(button, sizeof(button))) {
         return;
     }
@@ -77,7 +81,7 @@ void FindButton(HWND toolbar, HANDLE process, POINT point) {
         return;
     }
     RECT buttonRect{};
-    if (!SendBounded(toolbar, TB_GETRECT, commandId, remoteRect.Address())) return;
+    if (!SendBounded(toolbar, TB_GETRECT, commandId, remoteRect.Address()).value_or(0)) return;
     shake_da.g_bFindButton = true;
     remoteRect.Read(&buttonRect, sizeof(buttonRect));
     POINT rightBottom = {buttonRect.right, buttonRect.bottom};
@@ -112,12 +116,13 @@ void ShowPanelAgain(HWND panel) {
     ::GetWindowRect(panel, &rect);
     const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
     const POINT corner = GetWindowLocate(width, height);
-    // The panel may belong to another tab's thread or process: it is moved and shown without
-    // waiting on that thread, which handles the move, the refresh and the showing in this order.
-    ::SetWindowPos(panel, nullptr, corner.x, corner.y, width, height,
-                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW | SWP_ASYNCWINDOWPOS);
-    SendBounded(panel, WM_REFRESH_PAGE, 0, 0);
-    ::ShowWindowAsync(panel, SW_SHOW);
+    // The panel may belong to another process, of a higher integrity than a Protected Mode tab,
+    // whose windows such a tab may neither move nor show: the panel's own thread does both, asked
+    // by a message it lets in, and this press hands it the right to come to the front.
+    DWORD panelProcess = 0;
+    ::GetWindowThreadProcessId(panel, &panelProcess);
+    ::AllowSetForegroundWindow(panelProcess);
+    SendBounded(panel, WM_SHOW_PANEL, 0, PanelCornerParam(corner));
 }
 
 }  // namespace

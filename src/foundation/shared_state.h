@@ -11,6 +11,7 @@ namespace kvshake {
 struct SharedBlock {
     HWND g_hwnd;                 // the panel window, one for the machine
     HWND g_HideWindowHwnd;       // hidden message window of the tab in front
+    bool g_bFrontTabSeen;        // that tab was seen by the user, not merely the newest
     HWND g_NeedRemoveTipHwnd;    // hidden message window of the tab showing the tip
     HANDLE g_hMutexForChecking;  // current holder's handle of "mutexForChecking"
     HANDLE g_hMutexForActive;    // current holder's handle of "mutexForActive"

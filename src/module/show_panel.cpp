@@ -162,6 +162,11 @@ LRESULT StandalonePanel::Handle(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_REFRESH_PAGE:
             if (browser_) RefreshPanelPage(*browser_);
             return 0;
+        case WM_SHOW_PANEL:
+            MovePanelTo(window, lParam);
+            if (browser_) RefreshPanelPage(*browser_);
+            BringPanelForward(window);
+            return 0;
         case WM_ACTIVATE_AT_START:
             activate();
             if (browser_) RefreshPanelPage(*browser_);

@@ -2,6 +2,8 @@
 // login page's frame, and the state that the status and settings pages show.
 #include "panel/page_routing.h"
 
+#include <string_view>
+
 #include "bho/hidden_window.h"
 #include "bho/html_document.h"
 #include "bho/panel_link.h"
@@ -38,6 +40,15 @@ std::wstring WindowNameOf(IHTMLDocument2& document) {
     ComPtr<IHTMLWindow2> window;
     if (FAILED(document.get_parentWindow(&window)) || !window) return std::wstring();
     return ReadText(window.Get(), &IHTMLWindow2::get_name).value_or(L"");
+}
+
+// The pages through which a QR login reaches the bind page: the login host's and the service's,
+// over TLS. Pages of the browser's own (about:, res:) carry nothing from anywhere else.
+bool OnTheLoginsWay(const std::wstring& protocol, const std::wstring& hostname) {
+    if (protocol == L"about:" || protocol == L"res:") return true;
+    const std::wstring_view loginHost(kLoginHost);
+    return protocol == L"https:" &&
+           (hostname == kServiceHost || hostname == loginHost.substr(0, loginHost.find(L':')));
 }
 
 bool HasTitleBar(HWND window) {
@@ -95,11 +106,21 @@ void CWebBrowser::OnDocumentComplete(IDispatch* frame) {
     const std::wstring href = ReadText(location.Get(), &IHTMLLocation::get_href).value_or(L"");
     WriteWCharLog("Load Href:", href.c_str());
 
-    // Only the service's own page, over TLS, hands over an account.
+    // Only the service's own page, over TLS, hands over an account, and only when the login's
+    // frame came there through the login's own pages: a window name survives going across sites.
     const std::wstring protocol =
         ReadText(location.Get(), &IHTMLLocation::get_protocol).value_or(L"");
+    if (href == kLoginUrl) {
+        m_loginLeftFor.clear();
+    } else if (m_loginLeftFor.empty() && !OnTheLoginsWay(protocol, hostname)) {
+        m_loginLeftFor = href;
+    }
     const std::wstring account = WindowNameOf(*document.Get());
-    if (hostname == kServiceHost && protocol == L"https:" && !account.empty()) {
+    const bool bindPage = hostname == kServiceHost && protocol == L"https:" && !account.empty();
+    if (bindPage && !m_loginLeftFor.empty()) {
+        WriteWCharLog("Login ignored, the login's frame has been elsewhere since: ",
+                      m_loginLeftFor.c_str());
+    } else if (bindPage) {
         WriteLog("Login Suc");
         SaveAccount(account);
         ShowPanelPage(kStatusPage, kStatusUrl);  // the status page loads after the activation

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <string>
+
 #include "com/dispatch_event_sink.h"
 #include "panel/ax_host_window.h"
 
@@ -101,6 +103,10 @@ class CWebBrowser final : public IDocHostUIHandler, public IDispatch, private Ax
     Microsoft::WRL::ComPtr<IWebBrowser2> m_spHostedBrowser;
     PanelOwner* m_pOwner = nullptr;  // not counted: the owner outlives this object
     Microsoft::WRL::ComPtr<IDispatch> m_spExternal;
+    // The first page outside the login's own pages that a frame of the login page has shown
+    // since the login page loaded; empty while there is none. A window name set there would
+    // survive to the bind page.
+    std::wstring m_loginLeftFor;
 };
 
 }  // namespace kvshake

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <tuple>
+#include <utility>
 
 #include "browser_double/in_process_tab_test.h"
 #include "com/module.h"
@@ -21,8 +22,21 @@ TEST(IEVersionOfTest, FirstMarkerInOrderWinsAsAPlainCaseSensitiveSearch) {
     EXPECT_EQ(IEVersionOf("xMSIE 6.x"), 6);
     EXPECT_EQ(IEVersionOf("msie 9.0"), 0);
     EXPECT_EQ(IEVersionOf("5.0 (Windows NT 6.3; Trident/7.0; rv:11.0) like Gecko"), 11);
-    EXPECT_EQ(IEVersionOf("5.0 (compatible; MSIE 9.0; Trident/7.0)"), 9);
-    EXPECT_EQ(IEVersionOf("5.0 (Windows NT 6.1; Trident/6.0)"), 0);
+    EXPECT_EQ(IEVersionOf("5.0 (Windows NT 6.1; Trident/3.0)"), 0);
+}
+
+// Compatibility View reports "MSIE 7.0" beside the engine, which names the real version.
+TEST(IEVersionOfTest, TheEngineTokenDecidesBeforeTheMarkers) {
+    for (const auto& [appVersion, version] : {
+             std::pair{"4.0 (compatible; MSIE 7.0; Windows NT 6.1; Trident/4.0)", 8},
+             std::pair{"5.0 (compatible; MSIE 7.0; Windows NT 6.1; Trident/5.0)", 9},
+             std::pair{"5.0 (compatible; MSIE 7.0; Windows NT 6.2; Trident/6.0)", 10},
+             std::pair{"5.0 (compatible; MSIE 7.0; Windows NT 6.3; Trident/7.0)", 11},
+             std::pair{"5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/7.0)", 11},
+             std::pair{"4.0 (compatible; MSIE 7.0; Windows NT 5.1)", 7},
+         }) {
+        EXPECT_EQ(IEVersionOf(appVersion), version) << appVersion;
+    }
 }
 
 class BrowserVersionTest : public InProcessTabTest {

@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "bho/front_tab.h"
 #include "bho/hidden_window.h"
 #include "bho/tip_timer.h"
 #include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
 #include "com/module.h"
+#include "foundation/log.h"
 #include "foundation/message_filter.h"
 #include "panel/registered_control_double.h"
 #include "service/active_state.h"
@@ -165,13 +167,12 @@ TEST_F(ShakeBhoTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
 
 using ShakeBhoInProcessTest = InProcessTabTest;
 
-// Only while active and for the visible flag in the mask; any integer form of the DWORDs is read.
-TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
+// Only the visible flag of the mask counts; any integer form of the DWORDs is read.
+TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTarget) {
     AttachedTab t0, t1;
     const HWND h0 = t0.Bho().HiddenWindow(), h1 = t1.Bho().HiddenWindow();
-    ASSERT_EQ(shake_da.g_HideWindowHwnd, h1);  // the newest tab is taken to be in front
-    t0.Browser()->FireWindowStateChanged(1, 1);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "inactive";
+    ASSERT_EQ(shake_da.g_HideWindowHwnd,
+              h1);  // no tab seen yet: the newest is taken to be in front
     SetActive(true);
     t0.Browser()->FireWindowStateChanged(3, 2);
     EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "mask without the visible flag";
@@ -218,9 +219,11 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
         hidden = tab.Bho().HiddenWindow();
         windowClass += std::to_wstring(tab.Bho().TabNumber());
     }
-    EXPECT_NE(
-        std::find(g_filterCalls.begin(), g_filterCalls.end(), std::pair{hidden, WM_UP_UPLOAD}),
-        g_filterCalls.end());
+    for (const UINT message : {WM_UP_UPLOAD, WM_SHOW_PANEL}) {
+        EXPECT_NE(std::find(g_filterCalls.begin(), g_filterCalls.end(), std::pair{hidden, message}),
+                  g_filterCalls.end())
+            << message;
+    }
     const MessageFilterFunctions none =
         LookUpMessageFilterFunctions(::GetModuleHandleW(L"kernel32.dll"));
     EXPECT_FALSE(none.perWindow || none.perProcess);
@@ -237,6 +240,40 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
     WNDCLASSW info;
     EXPECT_FALSE(::GetClassInfoW(Module().Instance(), windowClass.c_str(), &info));
     EXPECT_EQ(shake_da.g_HideWindowHwnd, nullptr);
+}
+
+// A tab opened behind the one the user sees, while the activation is pending, takes no shakes;
+// a login in a tab's panel brings that tab to the front.
+TEST_F(ShakeBhoInProcessTest, ATabOpenedInTheBackgroundNeverTakesTheShakesOfTheTabInSight) {
+    WriteReg(kUinValue, L"10001");
+    WriteReg(kSidValue, L"s-1");
+    DeleteLogFile();
+    EnableLog(true);
+    AttachedTab a, b;
+    for (auto [tab, name] : {std::pair{&a, L"A"}, std::pair{&b, L"B"}}) {
+        PageDescription page;
+        page.title = name;
+        page.url = std::wstring(L"http://") + name + L".test/";
+        page.elements = {PageElement{L"img", {}, {}, {}, page.url + L"p.png", 300, 300}};
+        tab->Browser()->ShowPage(PageDouble::Create(page));
+    }
+    a.Browser()->FireWindowStateChanged(1, 1);
+    EXPECT_FALSE(LogHas("Current Tab Url:")) << "only while active";
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, a.Bho().HiddenWindow());
+    {
+        AttachedTab behind;
+        EXPECT_EQ(shake_da.g_HideWindowHwnd, a.Bho().HiddenWindow());
+    }
+    SetActive(true);
+    TheFrontTab().Upload();
+    EnableLog(false);
+    const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
+    ASSERT_EQ(uploads.size(), 1u) << ReadLogFile();
+    EXPECT_EQ(uploads[0].Body(), "title=A&pageurl=http://A.test/&url=http://A.test/p.png");
+
+    b.Bho().activate();  // bound or switched on in B's panel
+    EXPECT_EQ(shake_da.g_HideWindowHwnd, b.Bho().HiddenWindow());
+    ClearAccount();
 }
 
 TEST_F(ShakeBhoInProcessTest, DetachWaitsForTheCheckThreadUpToTheActiveLimit) {

@@ -60,7 +60,10 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
         EXPECT_EQ(standin::RequestsTo("action=active").size(), 1u);
         EXPECT_EQ(Stored(kSidValue), L"s-42");
         EXPECT_TRUE(ReadActive());
-        EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
+        // The tab whose panel activated is the one in front, and its button shows the look.
+        EXPECT_EQ(shake_da.g_HideWindowHwnd, second.Bho().HiddenWindow());
+        EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 0u);
+        EXPECT_TRUE(LogHas("SetToolBarIcon")) << ReadLogFile();
         ASSERT_TRUE(WaitUntil([&] {
             return shake_da.g_bHasCheckThread &&
                    shake_da.g_nCheckTabNum == second.Bho().TabNumber();

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "browser_double/in_process_tab_test.h"
+#include "foundation/log.h"
 #include "support/handle_count.h"
 #include "support/helper_process_test.h"
 
@@ -25,11 +26,13 @@ class ToolbarCommandTest : public InProcessTabTest {
         InProcessTabTest::TearDown();
     }
 
-    // A 600 x 30 toolbar of five 100-pixel buttons at (x, 50); the buttons' screen rectangles.
-    std::vector<RECT> Toolbar(int x, const std::wstring& program = TestHostPath()) {
+    // A 600 x 30 toolbar of five 100-pixel buttons at (x, 50), whose thread then serves or hangs;
+    // the buttons' screen rectangles.
+    std::vector<RECT> Toolbar(int x, const std::wstring& program = TestHostPath(),
+                              const std::wstring& then = L"") {
         const std::wstring ready = UniqueName(L"ready");
         host_.emplace(L'"' + program + L"\" toolbar " + std::to_wstring(x) + L" 50 600 30 signal " +
-                      ready + L" serve " + done_);
+                      ready + (then.empty() ? L" serve " + done_ : L" " + then));
         if (!host_->Started()) return {};
         EXPECT_TRUE(WaitForNamedEvent(ready));
         std::vector<RECT> buttons;
@@ -68,12 +71,11 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     EXPECT_EQ(panel.top, 80);
     EXPECT_EQ(Press(Inside(buttons[1])).left, 0);  // its right edge, less the width, is below 0
 
-    // The first button is never found: the panel opens at the cursor, under the toolbar.
-    const POINT onFirst = {10, 60};
-    panel = Press(onFirst);
+    // The first button, index 0, is a button too.
+    panel = Press({10, 60});
     EXPECT_EQ(shake_da.g_hwnd, first);
-    EXPECT_FALSE(shake_da.g_bFindButton);
-    EXPECT_EQ(panel.left, onFirst.x);
+    EXPECT_TRUE(shake_da.g_bFindButton);
+    EXPECT_EQ(panel.left, 0);
     EXPECT_EQ(panel.top, 80);
     const int right = ::GetSystemMetrics(SM_CXSCREEN), bottom = ::GetSystemMetrics(SM_CYSCREEN);
     panel = Press({right - 5, bottom - 5});
@@ -101,6 +103,21 @@ TEST_F(ToolbarCommandTest, AToolbarOfTheOtherWidthIsSearchedToo) {
     const std::vector<RECT> buttons = Toolbar(100, L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST);
     ASSERT_EQ(buttons.size(), 5u) << "the other width's helper program did not start";
     EXPECT_EQ(Press(Inside(buttons[2])).left, buttons[2].right - 253);
+}
+
+// A toolbar that does not answer finds no button: its silence is not the first button.
+TEST_F(ToolbarCommandTest, AHungToolbarFindsNoButton) {
+    const std::vector<RECT> buttons = Toolbar(100, TestHostPath(), L"hang");
+    ASSERT_EQ(buttons.size(), 5u);
+    DeleteLogFile();
+    EnableLog(true);
+    const POINT onFirst = Inside(buttons[0]);
+    const RECT panel = Press(onFirst);
+    EnableLog(false);
+    EXPECT_FALSE(shake_da.g_bFindButton);
+    EXPECT_TRUE(LogHas("[INFO]Find Button Fail\r\n")) << ReadLogFile();
+    EXPECT_FALSE(LogHas("Find Button Suc"));
+    EXPECT_EQ(panel.left, onFirst.x);
 }
 
 // Panel placement, toolbar-only messages; a panel closed or a stale record makes a new panel.
@@ -137,28 +154,35 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
     EXPECT_EQ(panel.left, 100);
 }
 
-// Another process's panel is moved, refreshed, shown; a hung panel thread costs a bounded wait.
-TEST_F(ToolbarCommandTest, PressInAnotherProcessShowsThePanelThatExistsAndDoesNotHangOnIt) {
+// A press in another process (a Protected Mode tab, say, which may neither move nor show the
+// panel) has the panel's own thread move it, show it and bring it forward; a hung panel thread
+// costs the press a bounded wait.
+TEST_F(ToolbarCommandTest, PressInAnotherProcessHasThePanelsOwnThreadMoveAndShowIt) {
     const std::wstring made = UniqueName(L"made");
-    TestHost owner(L"attach a make-panel signal " + made + L" serve " + done_ + L" signal " + made +
-                   L"-hung hang");
+    ::SetCursorPos(200, 200);
+    TestHost owner(L"attach a exec a watch-panel signal " + made + L" serve " + done_ +
+                   L" signal " + made + L"-hung hang");
     ASSERT_TRUE(WaitForNamedEvent(made)) << owner.Output();
-    const HWND panel = ::FindWindowW(L"shakewindow990", L"panel");
+    const HWND panel = ::FindWindowW(nullptr, L"Win32 API");
     ASSERT_TRUE(panel);
+    RECT before{};
+    ::GetWindowRect(panel, &before);
     ::ShowWindow(panel, SW_HIDE);
 
     ::SetCursorPos(600, 500);
     ASSERT_EQ(RunProgram(TestHostPath() + L" attach b exec b").exitCode, 0u);
-    EXPECT_FALSE(::FindWindowW(nullptr, L"Win32 API"));
     RECT moved{};
     EXPECT_TRUE(WaitUntil([&] {
         ::GetWindowRect(panel, &moved);
-        return (moved.left || moved.top) && ::IsWindowVisible(panel);
+        return moved.left != before.left && ::IsWindowVisible(panel);
     }));
-    EXPECT_EQ(moved.right - moved.left, 200);  // its size is kept
+    EXPECT_EQ(moved.right - moved.left, before.right - before.left);  // its size is kept
     ::SetEvent(doneEvent_.get());
     ASSERT_TRUE(WaitForNamedEvent(made + L"-hung"));
-    EXPECT_EQ(CountOccurrences(owner.Output(), "panel refreshed"), 1u);
+    const std::string output = owner.Output();
+    EXPECT_GE(CountOccurrences(output, "panel moved inside WM_SHOW_PANEL"), 1u) << output;
+    EXPECT_GE(CountOccurrences(output, "panel shown inside WM_SHOW_PANEL"), 1u) << output;
+    EXPECT_EQ(CountOccurrences(output, "outside WM_SHOW_PANEL"), 0u) << output;
     EXPECT_EQ(RunProgram(TestHostPath() + L" attach b exec b", 30000).exitCode, 0u);
 }
 

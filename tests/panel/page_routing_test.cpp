@@ -97,7 +97,7 @@ class PageRoutingTest : public InProcessTabTest {
     RegisteredControlDouble double_;
 };
 
-// Login from the service's frame only, status and settings pages, unbinding, in one panel life.
+// Login only from the service's frame reached through the login's pages; status, settings, unbind.
 TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     standin::Script(R"([{"match":"shakeactive","body":"{\"message\":\"busy\"}"}])");
     ASSERT_TRUE(Press(kLoginUrl));
@@ -113,8 +113,16 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
         fire(url.c_str(), name);
         EXPECT_EQ(Stored(kTokenValue), L"");
     }
+    // A window name survives going across sites: one set elsewhere is not the service's.
+    fire(kBindUrl.c_str(), kAccount);
+    EXPECT_EQ(Stored(kTokenValue), L"");
+    EXPECT_TRUE(
+        LogHas("Login ignored, the login's frame has been elsewhere since: "
+               "https://other.test/bind\r\n"));
     EXPECT_TRUE(standin::RequestsTo("shakeactive").empty());
 
+    ASSERT_TRUE(Press(kLoginUrl));  // loaded anew: its frame starts on the login host again
+    fire((std::wstring(L"https://") + kLoginHost + L"/qrlogin").c_str(), L"");
     fire(kBindUrl.c_str(), kAccount);
     EXPECT_EQ(Stored(kTokenValue), L"t");
     EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);

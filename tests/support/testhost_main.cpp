@@ -35,8 +35,11 @@
 //   exec TAB                            presses the toolbar button: Exec on TAB's newest helper
 //   make-panel                          a visible window of a panel's class ("shakewindow"
 //                                       and a number) that becomes the module's panel (g_hwnd,
-//                                       g_bWindowCreated); prints "panel refreshed" for each
-//                                       WM_REFRESH_PAGE it receives
+//                                       g_bWindowCreated)
+//   watch-panel                         prints "panel moved|shown inside|outside WM_SHOW_PANEL"
+//                                       whenever the module's panel (g_hwnd, of this thread) is
+//                                       moved or shown, inside its handling of that message or
+//                                       not; exits 10 when there is no panel to watch
 #include <windows.h>
 
 #include <commctrl.h>
@@ -265,14 +268,9 @@ void MakeToolbar(int x, int y, int width, int height) {
     }
 }
 
-LRESULT CALLBACK PanelProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_REFRESH_PAGE) std::printf("panel refreshed\n");
-    return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
 void MakePanel() {
     WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = PanelProcedure;
+    windowClass.lpfnWndProc = ::DefWindowProcW;
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"shakewindow990";
     ::RegisterClassW(&windowClass);
@@ -281,6 +279,26 @@ void MakePanel() {
     SharedBlock& shared = *reinterpret_cast<SharedBlock*>(BlockAt(0));
     shared.g_hwnd = g_panel;
     shared.g_bWindowCreated = true;
+}
+
+WNDPROC g_panelProcedure = nullptr;
+bool g_inShowPanel = false;
+
+// Between the module's panel procedure and its messages: where the moves and showings come from.
+LRESULT CALLBACK WatchedPanelProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const char* where = g_inShowPanel ? "inside" : "outside";
+    if (message == WM_WINDOWPOSCHANGED &&
+        !(reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_NOMOVE)) {
+        std::printf("panel moved %s WM_SHOW_PANEL\n", where);
+    }
+    if (message == WM_SHOWWINDOW && wParam) std::printf("panel shown %s WM_SHOW_PANEL\n", where);
+    if (message != WM_SHOW_PANEL) {
+        return ::CallWindowProcW(g_panelProcedure, window, message, wParam, lParam);
+    }
+    g_inShowPanel = true;
+    const LRESULT result = ::CallWindowProcW(g_panelProcedure, window, message, wParam, lParam);
+    g_inShowPanel = false;
+    return result;
 }
 
 // A command returns kContinue, or the exit code that ends the run.
@@ -448,6 +466,13 @@ const std::map<std::wstring, Command>& Commands() {
          [](Words&) {
              MakePanel();
              return kContinue;
+         }},
+        {L"watch-panel",
+         [](Words&) {
+             const HWND panel = reinterpret_cast<SharedBlock*>(BlockAt(0))->g_hwnd;
+             g_panelProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+                 panel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedPanelProcedure)));
+             return g_panelProcedure ? kContinue : 10;
          }},
     };
     return commands;
