@@ -65,9 +65,13 @@ void CShakeBHO::OnQuit() {
     tabQuit_ = true;
     MarkCheckThreadToStop();
     WriteLog(StringPrintf("IN  DISPID_ONQUIT Before g_nTabNum Value:%d, g_dwDeadThreadId:%ld",
-                          static_cast<int>(shake_da.g_nTabNum),
+                          static_cast<int>(SharedState().g_nTabNum),
                           static_cast<long>(m_dwCheckThreadId)));
-    const LONG openTabs = ::InterlockedDecrement(&shake_da.g_nTabNum);
+    // Every helper object of the browser object hears its quit; the tab leaves the count once.
+    IWebBrowser2* browser = m_spWebBrowser.Get();
+    const bool counted = BrowserFlagIsSet(browser, kTabCountedProperty);
+    if (counted) PutBrowserProperty(browser, kTabCountedProperty, ScopedVariant::BoolValue(0));
+    const LONG openTabs = counted ? ::InterlockedDecrement(&SharedState().g_nTabNum) : -1;
     if (openTabs == 0) {
         WriteLog(StringPrintf("Before UnActive g_nTabNum Value:%d", static_cast<int>(openTabs)));
         unActive();
@@ -79,14 +83,14 @@ void CShakeBHO::OnQuit() {
 // A tab that the user can see becomes the target of shakes, while the browser is active.
 void CShakeBHO::OnWindowStateChanged(DWORD flags, DWORD validMask) {
     if (!(validMask & OLECMDIDF_WINDOWSTATE_USERVISIBLE) ||
-        !(flags & OLECMDIDF_WINDOWSTATE_USERVISIBLE) || !shake_da.g_bActive) {
+        !(flags & OLECMDIDF_WINDOWSTATE_USERVISIBLE) || !SharedState().g_bActive) {
         return;
     }
     unique_bstr url;
     if (m_spWebBrowser) m_spWebBrowser->get_LocationURL(url.put());
     WriteWCharLog("Current Tab Url:", url.get());
     if (const HWND window = HiddenWindowProperty(m_spWebBrowser.Get())) {
-        shake_da.g_HideWindowHwnd = window;
+        SharedState().g_HideWindowHwnd = window;
     }
 }
 

@@ -169,33 +169,33 @@ using ShakeBhoInProcessTest = InProcessTabTest;
 TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
     AttachedTab t0, t1;
     const HWND h0 = t0.Bho().HiddenWindow(), h1 = t1.Bho().HiddenWindow();
-    ASSERT_EQ(shake_da.g_HideWindowHwnd, h1);  // the newest tab is taken to be in front
+    ASSERT_EQ(SharedState().g_HideWindowHwnd, h1);  // the newest tab is taken to be in front
     t0.Browser()->FireWindowStateChanged(1, 1);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "inactive";
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h1) << "inactive";
     SetActive(true);
     t0.Browser()->FireWindowStateChanged(3, 2);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "mask without the visible flag";
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h1) << "mask without the visible flag";
     t0.Browser()->FireWindowStateChanged(1, 1, VT_UI4);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h0);
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
     t1.Browser()->FireWindowStateChanged(1, 1);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1);
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h1);
     // A second object on a browser object counts as a tab but takes no number nor window.
-    const int next = shake_da.g_nNextTabNum;
+    const int next = SharedState().g_nNextTabNum;
     AttachedTab second(t0.Browser());
     EXPECT_EQ(second.Bho().TabNumber(), t0.Bho().TabNumber());
     EXPECT_EQ(second.Bho().HiddenWindow(), h0);
-    EXPECT_EQ(shake_da.g_nNextTabNum, next);
-    EXPECT_EQ(shake_da.g_nTabNum, 3);
+    EXPECT_EQ(SharedState().g_nNextTabNum, next);
+    EXPECT_EQ(SharedState().g_nTabNum, 3);
     EXPECT_EQ(t0.Browser()->Property(L"ClickBtn").get().boolVal, 1);
     // The browser's window going inactive hides the panel.
     const MessageRecorder panel;
     ::ShowWindow(panel.Window(), SW_SHOW);
-    shake_da.g_hwnd = panel.Window();
+    SharedState().g_hwnd = panel.Window();
     ::SendMessageW(h0, WM_ACTIVATE, WA_ACTIVE, 0);
     EXPECT_TRUE(::IsWindowVisible(panel.Window()));
     ::SendMessageW(h0, WM_ACTIVATE, WA_INACTIVE, 0);
     EXPECT_FALSE(::IsWindowVisible(panel.Window()));
-    shake_da.g_hwnd = nullptr;
+    SharedState().g_hwnd = nullptr;
 }
 
 std::vector<std::pair<HWND, UINT>> g_filterCalls;
@@ -236,7 +236,7 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
     EXPECT_EQ(Module().GetLockCount(), locks);
     WNDCLASSW info;
     EXPECT_FALSE(::GetClassInfoW(Module().Instance(), windowClass.c_str(), &info));
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, nullptr);
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, nullptr);
 }
 
 TEST_F(ShakeBhoInProcessTest, DetachWaitsForTheCheckThreadUpToTheActiveLimit) {

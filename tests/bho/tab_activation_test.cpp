@@ -44,7 +44,7 @@ class TabActivationTest : public InProcessTabTest {
     }
 
     // The first attach of a machine run, which activates on a thread of its own.
-    static void StartMachineRun() { shake_da.g_bInited = false; }
+    static void StartMachineRun() { SharedState().g_bInited = false; }
 };
 
 // Bound from a second tab that closes: the inactive first tab checks and takes the checker role.
@@ -54,15 +54,15 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
     MessageRecorder front;
     {
         AttachedTab second;
-        shake_da.g_HideWindowHwnd = front.Window();
+        SharedState().g_HideWindowHwnd = front.Window();
         second.Bho().activate();
         EXPECT_EQ(standin::RequestsTo("action=active").size(), 1u);
         EXPECT_EQ(Stored(kSidValue), L"s-42");
         EXPECT_TRUE(ReadActive());
         EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 1u);
         ASSERT_TRUE(WaitUntil([&] {
-            return shake_da.g_bHasCheckThread &&
-                   shake_da.g_nCheckTabNum == second.Bho().TabNumber();
+            return SharedState().g_bHasCheckThread &&
+                   SharedState().g_nCheckTabNum == second.Bho().TabNumber();
         }));
         second.Browser()->FireQuit();
     }
@@ -94,7 +94,7 @@ TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheChecke
     const std::string log = ReadLogFile();
     EXPECT_LT(log.find("InitHideWindow, CreateWindow Suc"), log.find("In ActiveSuc, Send Msg End"))
         << log;
-    EXPECT_TRUE(WaitUntil([] { return shake_da.g_bHasCheckThread; }));
+    EXPECT_TRUE(WaitUntil([] { return SharedState().g_bHasCheckThread; }));
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
     EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
 }

@@ -26,13 +26,13 @@ class InProcessTabTest : public ::testing::Test {
         standin::SetDefault(R"({"match":"shakecheck","delay_ms":)" +
                             std::to_string(CheckDelayMs()) +
                             R"(,"body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
-        shake_da = SharedBlock{};
-        shake_da.g_bInited = true;
+        SharedState() = SharedBlock{};
+        SharedState().g_bInited = true;
     }
     void TearDown() override {
         tab_.reset();
         standin::Reset();
-        shake_da = SharedBlock{};
+        SharedState() = SharedBlock{};
         ::CoUninitialize();
     }
 

@@ -23,7 +23,7 @@ std::string StateSeenFromAnotherProcess(const std::wstring& name) {
 // Every integrity level may wait and release, no more (Wine keeps no label: read the descriptor).
 TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
     const std::wstring name = UniqueName(L"label");
-    HANDLE mutex = LockNamedMutex(name.c_str());
+    HANDLE mutex = LockNamedMutex(name.c_str(), kCheckLockWaitMs);
     ASSERT_NE(mutex, nullptr);
     unique_hlocal read;
     ASSERT_EQ(::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
