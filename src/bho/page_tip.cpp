@@ -84,7 +84,8 @@ void AppendToBody(IHTMLElement& body, IHTMLElement& element) {
 
 void LogTimerArmed(bool armed, DWORD error) {
     const int currentThread = static_cast<int>(::GetCurrentThreadId());
-    const int windowThread = static_cast<int>(::GetWindowThreadProcessId(SharedState().g_hwnd, nullptr));
+    const int windowThread =
+        static_cast<int>(::GetWindowThreadProcessId(SharedState().g_hwnd, nullptr));
     if (armed) {
         WriteLog(StringPrintf("SetTime SendMsgRMTip Suc, Current ThreadId:%d, Window ThreadId:%d",
                               currentThread, windowThread));

@@ -242,7 +242,8 @@ void CShakeBHO::MarkCheckThreadToStop() {
 void CShakeBHO::StopCheckThread() {
     const bool canStop = checkState_ && checkState_->m_hStopEvent;
     MarkCheckThreadToStop();
-    const DWORD limit = SharedState().g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;
+    const DWORD limit =
+        SharedState().g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;
     if (::WaitForSingleObject(m_hCheckThread.get(), limit) == WAIT_OBJECT_0) {
         WriteLog("SetSite WaitForSingleObject Suc");
     } else if (m_hCheckThread && canStop) {

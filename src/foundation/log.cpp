@@ -25,10 +25,9 @@ SYSTEMTIME Now() noexcept {
 // Opens the log file to append to it. The file is one for the machine, while "mutexForWrite" is
 // one per session: processes of other sessions append at the same time, and every write of an
 // append-only handle lands whole at the end of the file.
-unique_file OpenLogFile(DWORD disposition) noexcept {
-    return unique_file(::CreateFileW(kLogPath, FILE_APPEND_DATA | SYNCHRONIZE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+unique_file OpenLogFile(DWORD disposition, DWORD access = FILE_APPEND_DATA | SYNCHRONIZE) noexcept {
+    return unique_file(::CreateFileW(kLogPath, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void WriteBytes(HANDLE file, std::string_view bytes) noexcept {
@@ -50,8 +49,8 @@ template <typename LineWriter>
 void WriteUnderLock(bool reportOpenFailure, LineWriter writeLine) noexcept {
     if (!g_bLogOn) return;
     try {
-        ScopedNamedMutex lock(kMutexForWrite, mutex_holders.g_hMutexForWrite,
-                              kInterfaceLockWaitMs, OnLockFailure::StayQuiet);
+        ScopedNamedMutex lock(kMutexForWrite, mutex_holders.g_hMutexForWrite, kInterfaceLockWaitMs,
+                              OnLockFailure::StayQuiet);
         unique_file file = OpenLogFile(OPEN_ALWAYS);
         if (!file) {
             if (reportOpenFailure) ::OutputDebugStringW(kCreateFailMessage);
@@ -84,7 +83,7 @@ void EnableLog(bool on) noexcept { g_bLogOn = on; }
 
 void InitLogFile() noexcept {
     if (!g_bLogOn) return;
-    unique_file file = OpenLogFile(CREATE_ALWAYS);
+    unique_file file = OpenLogFile(CREATE_ALWAYS, GENERIC_WRITE);
     if (!file) {
         ::OutputDebugStringW(kCreateFailMessage);
         return;
@@ -110,8 +109,9 @@ void WriteWCharLog(std::string_view prefix, const wchar_t* text) noexcept {
     try {
         const std::string narrowText = WideToAnsi(text).value_or(std::string());
         WriteUnderLock(true, [&](HANDLE file) {
-            WriteBytes(file,
-                       TimeStamp().append("[INFO]").append(prefix).append(narrowText).append("\r\n"));
+            WriteBytes(
+                file,
+                TimeStamp().append("[INFO]").append(prefix).append(narrowText).append("\r\n"));
         });
     } catch (...) {
     }

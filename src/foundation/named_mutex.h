@@ -44,8 +44,7 @@ enum class OnLockFailure { WriteToLog, StayQuiet };
 // this very lock.
 class ScopedNamedMutex {
   public:
-    ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle,
-                     DWORD waitMs = kInterfaceLockWaitMs,
+    ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle, DWORD waitMs = kInterfaceLockWaitMs,
                      OnLockFailure onFailure = OnLockFailure::WriteToLog) noexcept;
     ~ScopedNamedMutex();
     ScopedNamedMutex(const ScopedNamedMutex&) = delete;

@@ -141,12 +141,14 @@ std::wstring SharedBlockName(const std::wstring& userSid, HMODULE image) {
     return name;
 }
 
+// The user is granted every right of a section (SECTION_ALL_ACCESS), spelt out: a generic right
+// is kept unmapped by some systems and read back as such.
 unique_hlocal SharedBlockSecurity(const std::wstring& userSid) noexcept {
     unique_hlocal descriptor;
     try {
         for (const wchar_t* label : kLabelForms) {
             const std::wstring form =
-                L"O:" + userSid + L"D:P(A;;GA;;;" + userSid + L")" + label;
+                L"O:" + userSid + L"D:P(A;;0xf001f;;;" + userSid + L")" + label;
             if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(
                     form.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr)) {
                 break;

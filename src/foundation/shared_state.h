@@ -36,11 +36,11 @@ class SharedWindow {
 // layout is the same for every width and build; nothing in it means something in one process
 // only (no kernel handles, no pointers). Process and thread ids are 32-bit everywhere.
 struct SharedBlock {
-    SharedWindow g_hwnd;              // the panel window, one for the machine run
-    SharedWindow g_HideWindowHwnd;    // hidden message window of the tab in front
+    SharedWindow g_hwnd;               // the panel window, one for the machine run
+    SharedWindow g_HideWindowHwnd;     // hidden message window of the tab in front
     SharedWindow g_NeedRemoveTipHwnd;  // hidden message window of the tab showing the tip
-    bool g_bInited;  // the first attach of this machine run has done its one-time work
-    bool g_bActive;  // activated with the service; only under "mutexForActive"
+    bool g_bInited;          // the first attach of this machine run has done its one-time work
+    bool g_bActive;          // activated with the service; only under "mutexForActive"
     bool g_bHasCheckThread;  // some check thread holds the checker role; under "mutexForChecking"
     bool g_bWindowCreated;   // a panel was made and has not been destroyed since
     bool g_bLogEnabled;      // the diagnostic log is on for this machine run

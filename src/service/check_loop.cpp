@@ -119,7 +119,8 @@ void checkShakeThread(CheckThreadState& state, FrontTab& frontTab) {
         if (state.m_bCheckOwner) {
             CheckAsOwner(state, frontTab);
         } else {
-            stopped = state.PauseOrStop(ReadActive(kCheckLockWaitMs) ? kPauseActiveMs : kPauseInactiveMs);
+            stopped =
+                state.PauseOrStop(ReadActive(kCheckLockWaitMs) ? kPauseActiveMs : kPauseInactiveMs);
         }
         if (stopped || state.StopRequested()) return;
     }

@@ -502,7 +502,8 @@ void SoakLockCycles() {
     for (int i = 0; i < 50000; ++i) {
         ScopedNamedMutex lock(name.c_str(), sharedHandle);
     }
-    for (int i = 0; i < 50000; ++i) UnlockNamedMutex(LockNamedMutex(name.c_str(), kCheckLockWaitMs));
+    for (int i = 0; i < 50000; ++i)
+        UnlockNamedMutex(LockNamedMutex(name.c_str(), kCheckLockWaitMs));
     soak.Report("100000 lock cycles", 0, 1024 * 1024);
 }
 

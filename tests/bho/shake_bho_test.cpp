@@ -179,23 +179,35 @@ TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetOnlyWhileActive) {
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
     t1.Browser()->FireWindowStateChanged(1, 1);
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h1);
-    // A second object on a browser object counts as a tab but takes no number nor window.
+    // A second object on a browser object takes no number nor window, and the tab counts once.
     const int next = SharedState().g_nNextTabNum;
     AttachedTab second(t0.Browser());
     EXPECT_EQ(second.Bho().TabNumber(), t0.Bho().TabNumber());
     EXPECT_EQ(second.Bho().HiddenWindow(), h0);
     EXPECT_EQ(SharedState().g_nNextTabNum, next);
-    EXPECT_EQ(SharedState().g_nTabNum, 3);
+    EXPECT_EQ(SharedState().g_nTabNum, 2);
     EXPECT_EQ(t0.Browser()->Property(L"ClickBtn").get().boolVal, 1);
-    // The browser's window going inactive hides the panel.
-    const MessageRecorder panel;
-    ::ShowWindow(panel.Window(), SW_SHOW);
-    SharedState().g_hwnd = panel.Window();
-    ::SendMessageW(h0, WM_ACTIVATE, WA_ACTIVE, 0);
-    EXPECT_TRUE(::IsWindowVisible(panel.Window()));
+    // The browser's window going inactive hides the panel, and only a window of a panel's class.
+    WNDCLASSW panelClass{};
+    panelClass.lpfnWndProc = ::DefWindowProcW;
+    panelClass.lpszClassName = L"shakewindow991";
+    ::RegisterClassW(&panelClass);
+    unique_window panel(::CreateWindowExW(0, panelClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE,
+                                          0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr));
+    const MessageRecorder other;
+    ::ShowWindow(other.Window(), SW_SHOW);
+    SharedState().g_hwnd = other.Window();
     ::SendMessageW(h0, WM_ACTIVATE, WA_INACTIVE, 0);
-    EXPECT_FALSE(::IsWindowVisible(panel.Window()));
+    EXPECT_TRUE(::IsWindowVisible(other.Window()));
+    SharedState().g_hwnd = panel.get();
+    ::SendMessageW(h0, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_TRUE(::IsWindowVisible(panel.get()));
+    ::SendMessageW(h0, WM_ACTIVATE, WA_INACTIVE, 0);
+    EXPECT_FALSE(::IsWindowVisible(panel.get()));
     SharedState().g_hwnd = nullptr;
+    // Both objects of the tab hear its quit; it leaves the count once.
+    t0.Browser()->FireQuit();
+    EXPECT_EQ(SharedState().g_nTabNum, 1);
 }
 
 std::vector<std::pair<HWND, UINT>> g_filterCalls;

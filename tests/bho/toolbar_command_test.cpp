@@ -132,6 +132,25 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
     EXPECT_EQ(panel.left, 100);
 }
 
+// The record was found stale, but a panel was made meanwhile: this press's panel goes again, and
+// the record keeps naming the first.
+TEST_F(ToolbarCommandTest, ASecondPanelMadeWhileOneIsLiveIsGoneAgain) {
+    WNDCLASSW panelClass{};
+    panelClass.lpfnWndProc = ::DefWindowProcW;
+    panelClass.lpszClassName = L"shakewindow990";
+    ::RegisterClassW(&panelClass);
+    unique_window first(::CreateWindowExW(0, panelClass.lpszClassName, L"", WS_POPUP, 0, 0, 100,
+                                          100, nullptr, nullptr, nullptr, nullptr));
+    SharedState().g_hwnd = first.get();
+    SharedState().g_bWindowCreated = false;
+    Press({150, 350});
+    EXPECT_EQ(SharedState().g_hwnd, first.get());
+    const std::wstring second = L"shakewindow" + std::to_wstring(Tab().Bho().TabNumber());
+    EXPECT_EQ(::FindWindowW(second.c_str(), nullptr), nullptr);
+    EXPECT_TRUE(::IsWindowVisible(first.get()));
+    SharedState().g_hwnd = nullptr;
+}
+
 // Another process's panel is moved, refreshed, shown; a hung panel thread costs a bounded wait.
 TEST_F(ToolbarCommandTest, PressInAnotherProcessShowsThePanelThatExistsAndDoesNotHangOnIt) {
     const std::wstring made = UniqueName(L"made");

@@ -72,6 +72,18 @@ TEST(NamedMutexTest, ScopedLockTakesAnAbandonedMutexAndPublishesItsHandleUntilIt
     EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
 }
 
+// Any process of the session may hold a mutex for good: the wait ends and the work is skipped.
+TEST(NamedMutexTest, AMutexHeldForGoodIsGivenUpOnAfterTheBound) {
+    const std::wstring name = UniqueName(L"held"), locked = UniqueName(L"locked");
+    TestHost owner(L"lock " + name + L" signal " + locked + L" hang");
+    ASSERT_TRUE(WaitForNamedEvent(locked));
+    HANDLE sharedHandle = nullptr;
+    ScopedNamedMutex lock(name.c_str(), sharedHandle, 200, OnLockFailure::StayQuiet);
+    EXPECT_FALSE(lock.Held());
+    EXPECT_EQ(lock.Error(), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(sharedHandle, nullptr);
+}
+
 TEST(NamedMutexTest, TwoProcessesRacingToCreateNeverBothOwnIt) {
     const std::wstring prefix = UniqueName(L"race");
     TestHost a(L"race " + prefix + L" 100 a");

@@ -1,11 +1,16 @@
 #include "foundation/shared_state.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 
+#include "foundation/log.h"
 #include "support/child_process.h"
+#include "support/log_file.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -30,6 +35,96 @@ TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload
     TestHost later(L"load block-zero peek" + tabNum);
     ASSERT_EQ(later.Wait(), 0u);
     EXPECT_EQ(later.Output(), "zero\n0\n");
+}
+
+// A helper of the other width, from the test build beside this one, shares the machine run with
+// one of this width. Skipped where that width cannot run, unless KVSHAKE_RUNS_32BIT says it can.
+TEST(SharedBlockTest, ProcessesOfBothWidthsShareOneBlock) {
+    const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
+    const std::wstring written = UniqueName(L"written"), read = UniqueName(L"read");
+    ChildProcess other(L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST L" poke" + tabNum + L"5 signal " +
+                       written + L" wait " + read);
+    const char* runs = std::getenv("KVSHAKE_RUNS_32BIT");
+    const bool mustRun = runs && std::string(runs) == "yes";
+    if (!other.Started() || !WaitForNamedEvent(written, 20000)) {
+        if (!mustRun) GTEST_SKIP() << "the helper of the other width does not run here";
+        FAIL() << "the helper of the other width did not start: " << other.Output();
+    }
+    TestHost mine(L"peek" + tabNum + L"signal " + read);
+    ASSERT_EQ(mine.Wait(), 0u);
+    EXPECT_EQ(mine.Output(), "5\n");
+    EXPECT_EQ(other.Wait(), 0u);
+}
+
+// The block's name is the session's and the user's, with its layout; only the user may use it,
+// at either integrity level (Wine keeps no label: that is read from the descriptor made).
+TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
+    const std::wstring sid = CurrentUserSid();
+    ASSERT_EQ(sid.rfind(L"S-1-5-", 0), 0u) << sid.c_str();
+    const std::wstring name = SharedBlockName(sid, nullptr);
+    EXPECT_EQ(name, L"Local\\KVShakeMachineRun." + std::to_wstring(kSharedBlockLayout) + L"." +
+                        sid + L".test-kvshake_tests");
+
+    const std::wstring own = name + UniqueName(L".case");
+    const SharedBlockMapping mapping = SharedBlockMapping::Open(own, sid);
+    ASSERT_NE(mapping.Block(), nullptr);
+    unique_handle opened(::OpenFileMappingW(READ_CONTROL, FALSE, own.c_str()));
+    ASSERT_TRUE(opened);
+    unique_hlocal read;
+    ASSERT_EQ(::GetSecurityInfo(opened.get(), SE_KERNEL_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, read.put()),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    unique_hlocal text;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        read.get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        reinterpret_cast<wchar_t**>(text.put()), nullptr));
+    const std::wstring readBack = static_cast<wchar_t*>(text.get());
+    EXPECT_EQ(readBack, L"O:" + sid + L"D:P(A;;0xf001f;;;" + sid + L")");
+    EXPECT_EQ(readBack.find(L";WD)"), std::wstring::npos);
+
+    const unique_hlocal made = SharedBlockSecurity(sid);
+    BOOL present = FALSE, defaulted = FALSE;
+    ACL* sacl = nullptr;
+    void* ace = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorSacl(made.get(), &present, &sacl, &defaulted) && sacl);
+    ASSERT_EQ(sacl->AceCount, 1);
+    ASSERT_TRUE(::GetAce(sacl, 0, &ace));
+    const auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
+    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
+    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
+    unique_hlocal labelSid;
+    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<DWORD*>(&label->SidStart),
+                                         reinterpret_cast<wchar_t**>(labelSid.put())));
+    EXPECT_EQ(std::wstring(static_cast<wchar_t*>(labelSid.get())), L"S-1-16-4096");  // low
+}
+
+// Someone of the session made the block first, under another owner or open to others.
+TEST(SharedBlockSecurityTest, ABlockMadeFirstByAnotherOwnerOrOpenToOthersIsRefused) {
+    const std::wstring sid = CurrentUserSid();
+    DeleteLogFile();
+    EnableLog(true);
+    const struct {
+        std::wstring form;
+        const char* why;
+    } cases[] = {
+        {L"O:BAD:(A;;GA;;;" + sid + L")", "another owner"},
+        {L"O:" + sid + L"D:(A;;GA;;;" + sid + L")(A;;GR;;;WD)", "access granted to others"},
+    };
+    for (const auto& made : cases) {
+        const std::wstring name = UniqueName(L"Local\\refused");
+        unique_hlocal descriptor;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            made.form.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr));
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+        unique_handle first(::CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE,
+                                                 0, 4096, name.c_str()));
+        ASSERT_TRUE(first) << made.why;
+        EXPECT_EQ(SharedBlockMapping::Open(name, sid).Block(), nullptr) << made.why;
+        EXPECT_TRUE(LogHas(std::string("[Error]Shared block refused, ") + made.why + "\r\n"))
+            << ReadLogFile();
+    }
+    EnableLog(false);
 }
 
 }  // namespace
