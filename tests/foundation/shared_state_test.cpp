@@ -70,23 +70,34 @@ TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
     ASSERT_NE(mapping.Block(), nullptr);
     unique_handle opened(::OpenFileMappingW(READ_CONTROL, FALSE, own.c_str()));
     ASSERT_TRUE(opened);
+    PSID owner = nullptr;
+    ACL* access = nullptr;
     unique_hlocal read;
     ASSERT_EQ(::GetSecurityInfo(opened.get(), SE_KERNEL_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                                nullptr, nullptr, nullptr, read.put()),
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &access, nullptr, read.put()),
               static_cast<DWORD>(ERROR_SUCCESS));
-    unique_hlocal text;
-    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-        read.get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-        reinterpret_cast<wchar_t**>(text.put()), nullptr));
-    const std::wstring readBack = static_cast<wchar_t*>(text.get());
-    EXPECT_EQ(readBack, L"O:" + sid + L"D:P(A;;0xf001f;;;" + sid + L")");
-    EXPECT_EQ(readBack.find(L";WD)"), std::wstring::npos);
+    const auto textOf = [](const void* sidRead) {
+        unique_hlocal text;
+        if (!::ConvertSidToStringSidW(const_cast<void*>(sidRead),
+                                      reinterpret_cast<wchar_t**>(text.put()))) {
+            return std::wstring();
+        }
+        return std::wstring(static_cast<wchar_t*>(text.get()));
+    };
+    EXPECT_EQ(textOf(owner), sid);
+    ASSERT_TRUE(access);
+    ASSERT_EQ(access->AceCount, 1);  // the user's, and no Everyone
+    void* ace = nullptr;
+    ASSERT_TRUE(::GetAce(access, 0, &ace));
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(allowed->Mask, static_cast<DWORD>(SECTION_ALL_ACCESS));
+    EXPECT_EQ(textOf(&allowed->SidStart), sid);
 
     const unique_hlocal made = SharedBlockSecurity(sid);
     BOOL present = FALSE, defaulted = FALSE;
     ACL* sacl = nullptr;
-    void* ace = nullptr;
     ASSERT_TRUE(::GetSecurityDescriptorSacl(made.get(), &present, &sacl, &defaulted) && sacl);
     ASSERT_EQ(sacl->AceCount, 1);
     ASSERT_TRUE(::GetAce(sacl, 0, &ace));
