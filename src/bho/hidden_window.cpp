@@ -1,5 +1,7 @@
 #include "bho/hidden_window.h"
 
+#include <string_view>
+
 #include "bho/browser_properties.h"
 #include "bho/panel_link.h"
 #include "bho/shake_bho.h"

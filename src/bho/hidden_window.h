@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <string>
-#include <string_view>
 
 namespace kvshake {
 

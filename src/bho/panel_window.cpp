@@ -1,7 +1,6 @@
 // The panel window of the tab whose toolbar command made it, and what the helper object asks of
 // the panel's browser, which the panel layer provides.
 #include <cstring>
-#include <string_view>
 
 #include "bho/browser_properties.h"
 #include "bho/hidden_window.h"
@@ -76,8 +75,10 @@ bool ClaimPanel(HWND panel, HWND expected) {
     return true;
 }
 
-bool CShakeBHO::CreatePanel(HWND previous) {
+bool CShakeBHO::CreatePanel() {
     ClosePanel();  // a panel of this tab that was closed from outside leaves its class behind
+    // What the record names now: a window that is gone is replaced, a live panel is not.
+    const HWND previous = SharedState().g_hwnd;
     SharedState().g_bWindowCreated = true;
     SHANDLE_PTR top = 0;
     if (m_spWebBrowser) m_spWebBrowser->get_HWND(&top);

@@ -92,7 +92,7 @@ class CShakeBHO final : public IObjectWithSite,
     // The toolbar command: where the button is, then the panel shown again or created.
     void LocateButton();
     // False when no panel of this tab is left: it could not be made, or another was made first.
-    bool CreatePanel(HWND previous);
+    bool CreatePanel();
     void ClosePanel();
     void GiveUpCheckerRole();
     void InitHideWindow();

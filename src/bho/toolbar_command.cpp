@@ -129,7 +129,7 @@ STDMETHODIMP CShakeBHO::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
         const HWND panel = SharedState().g_hwnd;
         if (SharedState().g_bWindowCreated && IsPanelWindow(panel)) {
             ShowPanelAgain(panel);
-        } else if (!CreatePanel(panel)) {
+        } else if (!CreatePanel()) {
             if (const HWND live = SharedState().g_hwnd; IsPanelWindow(live)) ShowPanelAgain(live);
         }
     } catch (...) {

@@ -49,7 +49,10 @@ bool OnlyTheUserHasIt(HANDLE mapping, PSID user, std::string& why) noexcept {
     }
     for (DWORD i = 0; i < access->AceCount; ++i) {
         ACE_HEADER* header = nullptr;
-        if (!::GetAce(access, i, reinterpret_cast<void**>(&header))) return false;
+        if (!::GetAce(access, i, reinterpret_cast<void**>(&header))) {
+            why = "unreadable access list";
+            return false;
+        }
         if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
         const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE ||

@@ -14,16 +14,16 @@ namespace kvshake {
 class SharedWindow {
   public:
     SharedWindow& operator=(HWND window) noexcept {
-        value_ = ::HandleToLong(window);
+        value_ = HandleToLong(window);
         return *this;
     }
-    operator HWND() const noexcept { return static_cast<HWND>(::LongToHandle(value_)); }
+    operator HWND() const noexcept { return static_cast<HWND>(LongToHandle(value_)); }
 
     // Puts replacement in place of expected; false, with nothing changed, when another window
     // is there.
     bool Exchange(HWND expected, HWND replacement) noexcept {
-        return ::InterlockedCompareExchange(&value_, ::HandleToLong(replacement),
-                                            ::HandleToLong(expected)) == ::HandleToLong(expected);
+        return ::InterlockedCompareExchange(&value_, HandleToLong(replacement),
+                                            HandleToLong(expected)) == HandleToLong(expected);
     }
 
   private:

@@ -8,6 +8,7 @@
 
 #include "foundation/unique_resource.h"
 #include "support/child_process.h"
+#include "support/security_label.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -36,20 +37,7 @@ TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
         reinterpret_cast<wchar_t**>(text.put()), nullptr));
     EXPECT_EQ(std::wstring(static_cast<wchar_t*>(text.get())), L"D:(A;;0x100001;;;WD)");
 
-    const unique_hlocal made = NamedMutexSecurity();
-    BOOL present = FALSE, defaulted = FALSE;
-    ACL* sacl = nullptr;
-    void* ace = nullptr;
-    ASSERT_TRUE(::GetSecurityDescriptorSacl(made.get(), &present, &sacl, &defaulted) && sacl);
-    ASSERT_EQ(sacl->AceCount, 1);
-    ASSERT_TRUE(::GetAce(sacl, 0, &ace));
-    const auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
-    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
-    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
-    unique_hlocal sid;
-    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<DWORD*>(&label->SidStart),
-                                         reinterpret_cast<wchar_t**>(sid.put())));
-    EXPECT_EQ(std::wstring(static_cast<wchar_t*>(sid.get())), L"S-1-16-4096");  // low
+    EXPECT_TRUE(HasLowNoWriteUpLabel(NamedMutexSecurity().get()));
 }
 
 // An abandoned mutex goes to the next lock; a kept handle holds the mutex for the probe.

@@ -10,6 +10,7 @@
 
 #include "foundation/log.h"
 #include "support/child_process.h"
+#include "support/security_label.h"
 #include "support/log_file.h"
 #include "support/test_paths.h"
 
@@ -95,19 +96,7 @@ TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
     EXPECT_EQ(allowed->Mask, static_cast<DWORD>(SECTION_ALL_ACCESS));
     EXPECT_EQ(textOf(&allowed->SidStart), sid);
 
-    const unique_hlocal made = SharedBlockSecurity(sid);
-    BOOL present = FALSE, defaulted = FALSE;
-    ACL* sacl = nullptr;
-    ASSERT_TRUE(::GetSecurityDescriptorSacl(made.get(), &present, &sacl, &defaulted) && sacl);
-    ASSERT_EQ(sacl->AceCount, 1);
-    ASSERT_TRUE(::GetAce(sacl, 0, &ace));
-    const auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
-    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
-    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
-    unique_hlocal labelSid;
-    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<DWORD*>(&label->SidStart),
-                                         reinterpret_cast<wchar_t**>(labelSid.put())));
-    EXPECT_EQ(std::wstring(static_cast<wchar_t*>(labelSid.get())), L"S-1-16-4096");  // low
+    EXPECT_TRUE(HasLowNoWriteUpLabel(SharedBlockSecurity(sid).get()));
 }
 
 // Someone of the session made the block first, under another owner or open to others.

@@ -4,8 +4,10 @@
 
 namespace kvshake::testing {
 namespace {
-constexpr wchar_t kClassName[] = L"KVShakeTestMessageRecorder";
-}
+// A hidden window's class, of a tab number that no test reaches: the module sends to a window
+// named in the machine run only when its class is one of the module's.
+constexpr wchar_t kClassName[] = L"HideWindow9999";
+}  // namespace
 
 MessageRecorder::MessageRecorder() {
     WNDCLASSW windowClass{};
