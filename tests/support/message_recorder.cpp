@@ -9,14 +9,14 @@ namespace {
 constexpr wchar_t kClassName[] = L"HideWindow9999";
 }  // namespace
 
-MessageRecorder::MessageRecorder() {
+MessageRecorder::MessageRecorder(const wchar_t* className) {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = Procedure;
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = className ? className : kClassName;
     ::RegisterClassW(&windowClass);  // fails harmlessly when already registered
-    window_ = ::CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                windowClass.hInstance, this);
+    window_ = ::CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                nullptr, windowClass.hInstance, this);
 }
 
 MessageRecorder::~MessageRecorder() { ::DestroyWindow(window_); }
