@@ -408,16 +408,18 @@ class Browser {
         Say("closed %s", name.c_str());
     }
 
-    // The module's machine-wide block, as this process maps it.
+    // The module's machine run, as the module in this process names it.
     static void Checker() {
         const HMODULE module = ::GetModuleHandleW(L"KVShake.dll");
-        const testing::LoadedSection block =
-            module ? testing::FindLoadedSection(module, "shake_da") : testing::LoadedSection{};
-        if (block.size < sizeof(SharedBlock)) {
+        const std::wstring sid = CurrentUserSid();
+        const SharedBlockMapping mapping =
+            module ? SharedBlockMapping::Open(SharedBlockName(sid, module), sid)
+                   : SharedBlockMapping{};
+        if (!mapping.Block()) {
             Say("error the module is not loaded here");
             return;
         }
-        const auto* shared = reinterpret_cast<const SharedBlock*>(block.address);
+        const SharedBlock* shared = mapping.Block();
         if (!shared->g_bHasCheckThread) {
             Say("checker none");
             return;

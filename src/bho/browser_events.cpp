@@ -66,9 +66,13 @@ void CShakeBHO::OnQuit() {
     tabQuit_ = true;
     MarkCheckThreadToStop();
     WriteLog(StringPrintf("IN  DISPID_ONQUIT Before g_nTabNum Value:%d, g_dwDeadThreadId:%ld",
-                          static_cast<int>(shake_da.g_nTabNum),
+                          static_cast<int>(SharedState().g_nTabNum),
                           static_cast<long>(m_dwCheckThreadId)));
-    const LONG openTabs = ::InterlockedDecrement(&shake_da.g_nTabNum);
+    // Every helper object of the browser object hears its quit; the tab leaves the count once.
+    IWebBrowser2* browser = m_spWebBrowser.Get();
+    const bool counted = BrowserFlagIsSet(browser, kTabCountedProperty);
+    if (counted) PutBrowserProperty(browser, kTabCountedProperty, ScopedVariant::BoolValue(0));
+    const LONG openTabs = counted ? ::InterlockedDecrement(&SharedState().g_nTabNum) : -1;
     if (openTabs == 0) {
         WriteLog(StringPrintf("Before UnActive g_nTabNum Value:%d", static_cast<int>(openTabs)));
         unActive();
@@ -85,7 +89,7 @@ void CShakeBHO::OnWindowStateChanged(DWORD flags, DWORD validMask) {
         !(flags & OLECMDIDF_WINDOWSTATE_USERVISIBLE)) {
         return;
     }
-    if (shake_da.g_bActive) {
+    if (SharedState().g_bActive) {
         unique_bstr url;
         if (m_spWebBrowser) m_spWebBrowser->get_LocationURL(url.put());
         WriteWCharLog("Current Tab Url:", url.get());

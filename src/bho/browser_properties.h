@@ -13,6 +13,8 @@ inline constexpr wchar_t kHideWindowProperty[] = L"HideWindow";  // VT_I4: hidde
 inline constexpr wchar_t kCreateShowWindowProperty[] = L"CreateShowWindow";  // VT_BOOL
 inline constexpr wchar_t kHasThreadCheckProperty[] = L"HasThreadCheck";      // VT_BOOL
 inline constexpr wchar_t kTabNumberProperty[] = L"TabNumber";  // VT_I4: the first object's number
+// VT_BOOL: the tab is in the machine run's tab count, from its first attach to its quit event.
+inline constexpr wchar_t kTabCountedProperty[] = L"TabCounted";
 
 ScopedVariant GetBrowserProperty(IWebBrowser2* browser, const wchar_t* name);
 HRESULT PutBrowserProperty(IWebBrowser2* browser, const wchar_t* name, const ScopedVariant& value);

@@ -112,7 +112,7 @@ int IEVersionOf(std::string_view appVersion) {
 // Once known, the version is kept for the whole machine run; until then every call asks again.
 void CShakeBHO::GetIEVersion() {
     WriteLog("GetIEVersion Start");
-    if (shake_da.g_nIEVersion != 0) {
+    if (SharedState().g_nIEVersion != 0) {
         WriteLog("GetIEVersion before, so return");
         return;
     }
@@ -120,12 +120,12 @@ void CShakeBHO::GetIEVersion() {
     if (!appVersion) return;
     const std::string text = WideToAnsi(appVersion->c_str()).value_or(std::string());
     WriteLog(text);
-    if (const int version = IEVersionOf(text)) shake_da.g_nIEVersion = version;
+    if (const int version = IEVersionOf(text)) SharedState().g_nIEVersion = version;
 }
 
 HWND CShakeBHO::FindIES() {
     GetIEVersion();
-    const int version = shake_da.g_nIEVersion;
+    const int version = SharedState().g_nIEVersion;
     WriteLog(StringPrintf("In FindIES, IE Version:%d", version));
     SHANDLE_PTR top = 0;
     if (!m_spWebBrowser || FAILED(m_spWebBrowser->get_HWND(&top))) return nullptr;

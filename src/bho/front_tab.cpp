@@ -18,7 +18,8 @@ constexpr UINT kFrontTabReplyLimitMs = 60000;
 // another process, and waits until that tab's thread has handled it, or until the tab is found
 // hung or the limit is up (logged). A message to no window is lost.
 void SendToFrontTab(UINT message) noexcept {
-    const HWND front = shake_da.g_HideWindowHwnd;
+    const HWND front = SharedState().g_HideWindowHwnd;
+    if (!IsHiddenWindow(front)) return;
     DWORD_PTR result = 0;
     if (::SendMessageTimeoutW(front, message, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
                               kFrontTabReplyLimitMs, &result)) {
@@ -39,7 +40,7 @@ void SendToFrontTab(UINT message) noexcept {
 
 void FrontTabMessenger::Upload() noexcept {
     WriteLog("Send Msg:WM_UP_UPLOAD");
-    if (!shake_da.g_HideWindowHwnd) {
+    if (!SharedState().g_HideWindowHwnd) {
         WriteError("g_HideWindowHwnd NULL");
         return;
     }

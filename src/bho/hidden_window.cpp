@@ -1,6 +1,9 @@
 #include "bho/hidden_window.h"
 
+#include <string_view>
+
 #include "bho/browser_properties.h"
+#include "bho/panel_link.h"
 #include "bho/shake_bho.h"
 #include "bho/tip_timer.h"
 #include "com/module.h"
@@ -26,7 +29,7 @@ void LogLastError(const char* format) {
 }
 
 // Runs one private message for the object kept in the window's user data.
-void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
+void DispatchPrivateMessage(CShakeBHO* bho, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_UP_UPLOAD) {
         WriteLog("Receive Msg:WM_UP_UPLOAD");
         if (!bho) WriteError("WM_UP_UPLOAD: the window has no helper object, nothing uploaded");
@@ -46,7 +49,7 @@ void DispatchPrivateMessage(CShakeBHO* bho, UINT message, LPARAM lParam) {
             bho->SetToolBarIcon(false);
             break;
         case WM_GOPAGE:
-            bho->GoPage(reinterpret_cast<const wchar_t*>(lParam));
+            if (wParam == GoPageKey()) bho->GoPage(reinterpret_cast<const wchar_t*>(lParam));
             break;
         case WM_REFRESH_PAGE:
             bho->RefreshPanelPage();
@@ -67,12 +70,34 @@ void PaintNothing(HWND window) {
 }
 
 // Clears a shared window variable that names window; one that names another tab's stays.
-void ForgetSharedWindow(HWND& shared, HWND window) {
-    ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&shared), nullptr,
-                                        window);
+void ForgetSharedWindow(SharedWindow& shared, HWND window) { shared.Exchange(window, nullptr); }
+
+WPARAM MakeGoPageKey() noexcept {
+    LARGE_INTEGER counter{};
+    ::QueryPerformanceCounter(&counter);
+    ULONGLONG key = static_cast<ULONGLONG>(counter.QuadPart) * 0x9E3779B97F4A7C15ull;
+    key ^= (static_cast<ULONGLONG>(::GetCurrentProcessId()) << 32) ^ ::GetTickCount();
+    key ^= reinterpret_cast<ULONG_PTR>(&counter) * 0xC2B2AE3D27D4EB4Full;
+    return static_cast<WPARAM>(key ^ (key >> 29)) | 1;
 }
 
+const WPARAM g_goPageKey = MakeGoPageKey();
+
 }  // namespace
+
+bool IsNumberedShakeWindow(HWND window, const wchar_t* prefix) {
+    wchar_t className[64] = {};
+    if (!window || !::IsWindow(window) ||
+        !::GetClassNameW(window, className, ARRAYSIZE(className))) {
+        return false;
+    }
+    const std::wstring_view name(className);
+    const std::wstring_view start(prefix);
+    return name.size() > start.size() && name.substr(0, start.size()) == start &&
+           name.find_first_not_of(L"0123456789", start.size()) == std::wstring_view::npos;
+}
+
+bool IsHiddenWindow(HWND window) { return IsNumberedShakeWindow(window, kHideWindowClassPrefix); }
 
 std::wstring HiddenWindowClassName(LONG tabNumber) {
     return kHideWindowClassPrefix + std::to_wstring(tabNumber);
@@ -121,17 +146,17 @@ void CShakeBHO::InitHideWindow() {
     // Whether a new tab is in the background is not known yet: the newest takes the shakes only
     // from a tab that the user has not seen, or that is gone. Where the browser reports no window
     // state (version 6) no tab is ever seen, and the newest is in front.
-    const HWND front = shake_da.g_HideWindowHwnd;
-    if (!shake_da.g_bFrontTabSeen || !front || !::IsWindow(front)) {
-        shake_da.g_bFrontTabSeen = false;
-        shake_da.g_HideWindowHwnd = m_hHideWnd;
+    const HWND front = SharedState().g_HideWindowHwnd;
+    if (!SharedState().g_bFrontTabSeen || !front || !::IsWindow(front)) {
+        SharedState().g_bFrontTabSeen = false;
+        SharedState().g_HideWindowHwnd = m_hHideWnd;
     }
 }
 
 void BringTabToFront(HWND hiddenWindow) noexcept {
     if (!hiddenWindow) return;
-    shake_da.g_HideWindowHwnd = hiddenWindow;
-    shake_da.g_bFrontTabSeen = true;
+    SharedState().g_HideWindowHwnd = hiddenWindow;
+    SharedState().g_bFrontTabSeen = true;
 }
 
 // The tab has quit: its hidden window and the window's class go, and the shared variables that
@@ -139,8 +164,8 @@ void BringTabToFront(HWND hiddenWindow) noexcept {
 void CShakeBHO::CloseHideWindow() {
     if (!m_hHideWnd) return;
     const HWND window = std::exchange(m_hHideWnd, nullptr);
-    ForgetSharedWindow(shake_da.g_HideWindowHwnd, window);
-    ForgetSharedWindow(shake_da.g_NeedRemoveTipHwnd, window);
+    ForgetSharedWindow(SharedState().g_HideWindowHwnd, window);
+    ForgetSharedWindow(SharedState().g_NeedRemoveTipHwnd, window);
     DisarmTipTimer(window);
     ::DestroyWindow(window);
     ::UnregisterClassW(HiddenWindowClassName(m_nTabNumber).c_str(), Module().Instance());
@@ -165,7 +190,10 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
             ForgetPanel(window);  // however the panel goes, the next press makes a new one
             return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wParam) == WA_INACTIVE) ::ShowWindow(shake_da.g_hwnd, SW_HIDE);
+            if (const HWND panel = SharedState().g_hwnd;
+                LOWORD(wParam) == WA_INACTIVE && IsPanelWindow(panel)) {
+                ::ShowWindow(panel, SW_HIDE);
+            }
             return 0;
         case WM_PAINT:
             PaintNothing(window);
@@ -179,7 +207,7 @@ LRESULT CALLBACK ShakeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case WM_SHOW_PANEL:
         case WM_KEEP_CHECK_THREAD:
             try {
-                DispatchPrivateMessage(ObjectOf(window), message, lParam);
+                DispatchPrivateMessage(ObjectOf(window), message, wParam, lParam);
             } catch (...) {
                 WriteError("A private message ended on an exception");
             }
@@ -201,8 +229,15 @@ void CALLBACK sendMsgRMTip(HWND, UINT, UINT_PTR timerId, DWORD) {
 
 void SendGoPageMsg(const wchar_t* url) {
     WriteLog("SendGoPageMsg Start");
-    ::SendMessageW(shake_da.g_hwnd, WM_GOPAGE, 0, reinterpret_cast<LPARAM>(url));
+    const HWND panel = SharedState().g_hwnd;
+    DWORD processId = 0;
+    if (IsPanelWindow(panel) && ::GetWindowThreadProcessId(panel, &processId) &&
+        processId == ::GetCurrentProcessId()) {
+        ::SendMessageW(panel, WM_GOPAGE, GoPageKey(), reinterpret_cast<LPARAM>(url));
+    }
     WriteLog("SendGoPageMsg End");
 }
+
+WPARAM GoPageKey() noexcept { return g_goPageKey; }
 
 }  // namespace kvshake

@@ -25,6 +25,13 @@ inline constexpr UINT WM_KEEP_CHECK_THREAD = WM_USER + 14;
 // The name of a tab's hidden window class: "HideWindow" and the tab number.
 std::wstring HiddenWindowClassName(LONG tabNumber);
 
+// True when window is one of the module's windows of a class named prefix and a tab number,
+// such as a tab's hidden window. A window named by the shared block is acted on only then:
+// any process of the user may write the block.
+bool IsNumberedShakeWindow(HWND window, const wchar_t* prefix);
+// A tab's hidden window ("HideWindow" and a tab number).
+bool IsHiddenWindow(HWND window);
+
 // Registers a class of the hidden and panel windows, with ShakeWindowProc, in the module.
 bool RegisterShakeWindowClass(const wchar_t* className);
 
@@ -45,5 +52,9 @@ void BringTabToFront(HWND hiddenWindow) noexcept;
 
 // Sends WM_GOPAGE with url to the panel; only from the panel's own process.
 void SendGoPageMsg(const wchar_t* url);
+
+// The wParam of every WM_GOPAGE: a value of this process that no other process knows. The
+// message carries a pointer of its sender's process, so one without this key is dropped.
+WPARAM GoPageKey() noexcept;
 
 }  // namespace kvshake

@@ -46,7 +46,7 @@ long DocumentElementScrollTop(IHTMLDocument2& document) {
 
 // Before version 9 the tip sits in document coordinates, below the part scrolled away.
 std::wstring PositionStyle(long scrollOffset) {
-    if (shake_da.g_nIEVersion >= 9) return L"position:fixed;top:30px;";
+    if (SharedState().g_nIEVersion >= 9) return L"position:fixed;top:30px;";
     const std::string position =
         StringPrintf("position:absolute;top:%ldpx;", scrollOffset + kTipTopPixels);
     return std::wstring(position.begin(), position.end());
@@ -84,7 +84,8 @@ void AppendToBody(IHTMLElement& body, IHTMLElement& element) {
 
 void LogTimerArmed(bool armed, DWORD error) {
     const int currentThread = static_cast<int>(::GetCurrentThreadId());
-    const int windowThread = static_cast<int>(::GetWindowThreadProcessId(shake_da.g_hwnd, nullptr));
+    const int windowThread =
+        static_cast<int>(::GetWindowThreadProcessId(SharedState().g_hwnd, nullptr));
     if (armed) {
         WriteLog(StringPrintf("SetTime SendMsgRMTip Suc, Current ThreadId:%d, Window ThreadId:%d",
                               currentThread, windowThread));
@@ -121,7 +122,7 @@ void CShakeBHO::InsertTip(IHTMLDocument2* document, bool found) {
 
     const bool armed = ArmTipTimer(m_hHideWnd, kTipShownMs);
     LogTimerArmed(armed, ::GetLastError());
-    shake_da.g_NeedRemoveTipHwnd = m_hHideWnd;
+    SharedState().g_NeedRemoveTipHwnd = m_hHideWnd;
     WriteWCharLog("Url:", ReadText(document, &IHTMLDocument2::get_URL).value_or(L"").c_str());
     WriteLog(oldTip ? "g_NeedRemoveTipHwnd = End & InsertTip End, Type : Modify Old"
                     : "g_NeedRemoveTipHwnd = End & InsertTip End, Type : New Insert");

@@ -3,7 +3,6 @@
 #include <windowsx.h>
 
 #include <cstring>
-#include <string_view>
 
 #include "bho/browser_properties.h"
 #include "bho/hidden_window.h"
@@ -29,14 +28,13 @@ constexpr LONG kStatusControlRight = 520, kStatusControlBottom = 360;
 const PanelLink* g_panelLink = nullptr;
 
 bool TokenStoredUnderLock() {
-    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
-    return TokenStored();
+    ScopedNamedMutex lock(kMutexForActive, mutex_holders.g_hMutexForActive);
+    return lock.Held() && TokenStored();
 }
 
 // The machine's one panel record is changed by tabs and panels of every process at once.
 bool ExchangePanelRecord(HWND expected, HWND replacement) {
-    return ::InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&shake_da.g_hwnd),
-                                               replacement, expected) == expected;
+    return SharedState().g_hwnd.Exchange(expected, replacement);
 }
 
 }  // namespace
@@ -60,26 +58,22 @@ std::wstring PanelClassName(LONG tabNumber) {
 
 bool IsPanelWindow(HWND window) {
     wchar_t className[64] = {};
-    if (!window || !::IsWindow(window) ||
-        !::GetClassNameW(window, className, ARRAYSIZE(className))) {
-        return false;
+    if (window && ::GetClassNameW(window, className, ARRAYSIZE(className)) &&
+        std::wcscmp(className, kStandalonePanelClass) == 0) {
+        return true;
     }
-    const std::wstring_view name(className);
-    const std::wstring_view prefix(kPanelClassPrefix);
-    if (name == kStandalonePanelClass) return true;
-    return name.size() > prefix.size() && name.substr(0, prefix.size()) == prefix &&
-           name.find_first_not_of(L"0123456789", prefix.size()) == std::wstring_view::npos;
+    return IsNumberedShakeWindow(window, kPanelClassPrefix);
 }
 
 bool ForgetPanel(HWND panel) {
     if (!panel || !ExchangePanelRecord(panel, nullptr)) return false;
-    shake_da.g_bWindowCreated = false;
+    SharedState().g_bWindowCreated = false;
     return true;
 }
 
 bool ClaimPanel(HWND panel, HWND expected) {
-    if (!ExchangePanelRecord(expected, panel)) return false;
-    shake_da.g_bWindowCreated = true;
+    if (IsPanelWindow(expected) || !ExchangePanelRecord(expected, panel)) return false;
+    SharedState().g_bWindowCreated = true;
     return true;
 }
 
@@ -97,9 +91,11 @@ void BringPanelForward(HWND panel) noexcept {
     ::SetForegroundWindow(panel);
 }
 
-void CShakeBHO::CreatePanel() {
+bool CShakeBHO::CreatePanel() {
     ClosePanel();  // a panel of this tab that was closed from outside leaves its class behind
-    shake_da.g_bWindowCreated = true;
+    // What the record names now: a window that is gone is replaced, a live panel is not.
+    const HWND previous = SharedState().g_hwnd;
+    SharedState().g_bWindowCreated = true;
     SHANDLE_PTR top = 0;
     if (m_spWebBrowser) m_spWebBrowser->get_HWND(&top);
     WriteLog("Begin Create Window");
@@ -108,7 +104,7 @@ void CShakeBHO::CreatePanel() {
     if (!RegisterShakeWindowClass(className.c_str())) {
         WriteError(StringPrintf("Exec RegisterClass Error, ErrorCode:%d",
                                 static_cast<int>(::GetLastError())));
-        return;
+        return false;
     }
     const bool bound = TokenStoredUnderLock();
     const SIZE size = PanelSizeOf(bound ? kStatusPage : kLoginPage);
@@ -126,11 +122,16 @@ void CShakeBHO::CreatePanel() {
         WriteError(StringPrintf("Exec,Create Window Fail, ErrorCode:%d", static_cast<int>(error)));
         if (!top) WriteError("hWndBrowser Null");
         ::UnregisterClassW(className.c_str(), instance);
-        return;
+        return false;
     }
     WriteLog("Create Window Suc");
+    // Another process may have made the machine's panel meanwhile: that one stays, this one goes.
+    if (!ClaimPanel(m_hShowWnd, previous)) {
+        WriteLog("Another panel is open, this one is closed");
+        ClosePanel();
+        return false;
+    }
     LetPrivateMessagesIn(m_hShowWnd);
-    shake_da.g_hwnd = m_hShowWnd;
     RECT client{};
     ::GetClientRect(m_hShowWnd, &client);
     PutBrowserProperty(m_spWebBrowser.Get(), kCreateShowWindowProperty,
@@ -145,6 +146,7 @@ void CShakeBHO::CreatePanel() {
     }
     ::ShowWindow(m_hShowWnd, SW_SHOWDEFAULT);
     ::UpdateWindow(m_hShowWnd);
+    return true;
 }
 
 // The panel goes with the tab that made it: its browser is this object's, and a panel window

@@ -87,7 +87,7 @@ void CShakeBHO::Attach(IUnknown* site) {
     const bool newTab = TakeTabNumber();
     if (!newTab) AdoptHiddenWindow();
     checkState_ = std::make_shared<CheckThreadState>(m_nTabNumber);
-    ::InterlockedIncrement(&shake_da.g_nTabNum);
+    CountTab();
     if (StartMachineRun()) {
         StartInitialActivation(newTab);
     } else if (newTab) {
@@ -119,9 +119,17 @@ bool CShakeBHO::TakeTabNumber() {
         return false;
     }
     PutBrowserProperty(browser, kClickBtnProperty, ScopedVariant::BoolValue(1));
-    m_nTabNumber = ::InterlockedIncrement(&shake_da.g_nNextTabNum) - 1;
+    m_nTabNumber = ::InterlockedIncrement(&SharedState().g_nNextTabNum) - 1;
     PutBrowserProperty(browser, kTabNumberProperty, ScopedVariant::Int32(m_nTabNumber));
     return true;
+}
+
+// A tab counts once, however many helper objects are attached to its browser object in turn.
+void CShakeBHO::CountTab() {
+    IWebBrowser2* browser = m_spWebBrowser.Get();
+    if (BrowserFlagIsSet(browser, kTabCountedProperty)) return;
+    PutBrowserProperty(browser, kTabCountedProperty, ScopedVariant::BoolValue(1));
+    ::InterlockedIncrement(&SharedState().g_nTabNum);
 }
 
 // The first attach since the shared block was created (or the first panel opened without the
@@ -130,16 +138,16 @@ bool CShakeBHO::TakeTabNumber() {
 // of processes attaching at the same moment exactly one is first, and every other finds the log
 // switch already set. False for every later attach.
 bool StartMachineRun() {
-    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
-    if (shake_da.g_bInited) return false;
+    ScopedNamedMutex lock(kMutexForActive, mutex_holders.g_hMutexForActive);
+    if (!lock.Held() || SharedState().g_bInited) return false;
     std::wstring debug;
     if (ReadReg(kDebugValue, debug) && debug == L"1") {
-        shake_da.g_bLogEnabled = true;
+        SharedState().g_bLogEnabled = true;
         EnableLog(true);
     }
     InitLogFile();
     WriteLog("Explorer Init");
-    shake_da.g_bInited = true;
+    SharedState().g_bInited = true;
     return true;
 }
 
@@ -163,7 +171,7 @@ void CShakeBHO::StartInitialActivation(bool newTab) {
 }
 
 void CShakeBHO::OpenNewTab() {
-    if (shake_da.g_bLogEnabled) EnableLog(true);
+    if (SharedState().g_bLogEnabled) EnableLog(true);
     WriteLog(StringPrintf("New Tab, Tab Num:%d", static_cast<int>(m_nTabNumber)));
     InitHideWindow();
 }
@@ -220,9 +228,10 @@ bool CShakeBHO::CheckThreadRuns() const noexcept {
     return m_hCheckThread && ::WaitForSingleObject(m_hCheckThread.get(), 0) == WAIT_TIMEOUT;
 }
 
-// The stop mark is one for the machine: a tab without a running thread leaves another tab's.
+// Through the tab's own stop event: a thread id could name another tab's later thread once
+// Windows has reused it.
 void CShakeBHO::MarkCheckThreadToStop() {
-    if (CheckThreadRuns()) shake_da.g_dwDeadThreadId = m_dwCheckThreadId;
+    if (checkState_) checkState_->RequestStop();
 }
 
 // The tab's check thread is told to stop and waited for. A thread that is still inside an
@@ -231,10 +240,10 @@ void CShakeBHO::MarkCheckThreadToStop() {
 // library state of the whole browser process half changed, so that is done only for a thread
 // that could not be given a stop signal.
 void CShakeBHO::StopCheckThread() {
-    MarkCheckThreadToStop();
     const bool canStop = checkState_ && checkState_->m_hStopEvent;
-    if (checkState_) checkState_->RequestStop();
-    const DWORD limit = shake_da.g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;
+    MarkCheckThreadToStop();
+    const DWORD limit =
+        SharedState().g_bActive ? kCheckThreadWaitActiveMs : kCheckThreadWaitInactiveMs;
     if (::WaitForSingleObject(m_hCheckThread.get(), limit) == WAIT_OBJECT_0) {
         WriteLog("SetSite WaitForSingleObject Suc");
     } else if (m_hCheckThread && canStop) {
@@ -256,8 +265,9 @@ void CShakeBHO::ForgetPanelIfCreatedHere() {
 }
 
 void CShakeBHO::GiveUpCheckerRole() {
-    ScopedNamedMutex lock(kMutexForChecking, shake_da.g_hMutexForChecking);
-    shake_da.g_bHasCheckThread = false;
+    ScopedNamedMutex lock(kMutexForChecking, mutex_holders.g_hMutexForChecking);
+    if (!lock.Held()) return;
+    SharedState().g_bHasCheckThread = false;
     checkState_->m_bCheckOwner = false;
 }
 

@@ -84,6 +84,7 @@ class CShakeBHO final : public IObjectWithSite,
     void Detach();
     bool ConnectToBrowser(IUnknown* site);
     bool TakeTabNumber();
+    void CountTab();
     void AdoptHiddenWindow();
     void StartInitialActivation(bool newTab);
     void OpenNewTab();
@@ -93,7 +94,8 @@ class CShakeBHO final : public IObjectWithSite,
     void ForgetPanelIfCreatedHere();
     // The toolbar command: where the button is, then the panel shown again or created.
     void LocateButton();
-    void CreatePanel();
+    // False when no panel of this tab is left: it could not be made, or another was made first.
+    bool CreatePanel();
     void ClosePanel();
     void GiveUpCheckerRole();
     void InitHideWindow();

@@ -31,7 +31,7 @@ bool PauseBeforeAnotherActivation(DWORD ms) {
     constexpr DWORD kTabsLookMs = 250;
     std::wstring token;
     if (!ReadReg(kTokenValue, token)) return false;
-    for (DWORD waited = 0; shake_da.g_nTabNum > 0; waited += kTabsLookMs) {
+    for (DWORD waited = 0; SharedState().g_nTabNum > 0; waited += kTabsLookMs) {
         if (waited >= ms) return true;
         ::Sleep(kTabsLookMs);
     }

@@ -58,7 +58,7 @@ void FindButton(HWND toolbar, HANDLE process, POINT point) {
     const int index = hit ? static_cast<int>(*hit) : -1;
     if (index < 0) {
         WriteLog("Find Button Fail");
-        shake_da.g_bFindButton = false;
+        SharedState().g_bFindButton = false;
         return;
     }
     WriteLog("Find Button Suc");
@@ -82,11 +82,11 @@ void FindButton(HWND toolbar, HANDLE process, POINT point) {
     }
     RECT buttonRect{};
     if (!SendBounded(toolbar, TB_GETRECT, commandId, remoteRect.Address()).value_or(0)) return;
-    shake_da.g_bFindButton = true;
+    SharedState().g_bFindButton = true;
     remoteRect.Read(&buttonRect, sizeof(buttonRect));
     POINT rightBottom = {buttonRect.right, buttonRect.bottom};
     ::ClientToScreen(toolbar, &rightBottom);
-    shake_da.g_ptLocate.x = rightBottom.x;
+    SharedState().g_ptLocate.x = rightBottom.x;
 }
 
 // Only what the toolbar messages need of the other process.
@@ -131,11 +131,11 @@ STDMETHODIMP CShakeBHO::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
     try {
         LocateButton();
         // A panel closed from outside, or whose process has ended, is forgotten and made anew.
-        if (const HWND panel = shake_da.g_hwnd; shake_da.g_bWindowCreated && IsPanelWindow(panel)) {
+        const HWND panel = SharedState().g_hwnd;
+        if (SharedState().g_bWindowCreated && IsPanelWindow(panel)) {
             ShowPanelAgain(panel);
-        } else {
-            shake_da.g_hwnd = nullptr;
-            CreatePanel();
+        } else if (!CreatePanel()) {
+            if (const HWND live = SharedState().g_hwnd; IsPanelWindow(live)) ShowPanelAgain(live);
         }
     } catch (...) {
         WriteError("Exec ended on an exception");
@@ -144,30 +144,30 @@ STDMETHODIMP CShakeBHO::Exec(const GUID*, DWORD, DWORD, VARIANT*, VARIANT*) {
 }
 
 void CShakeBHO::LocateButton() {
-    shake_da.g_bFindButton = false;
+    SharedState().g_bFindButton = false;
     POINT cursor{};
     ::GetCursorPos(&cursor);
-    shake_da.g_ptLocate = cursor;
+    SharedState().g_ptLocate = cursor;
     const HWND window = ::WindowFromPoint(cursor);
     if (!window) return;
-    ::GetWindowRect(window, &shake_da.g_rcLocate);
+    ::GetWindowRect(window, &SharedState().g_rcLocate);
     wchar_t className[260] = {};
     ::GetClassNameW(window, className, ARRAYSIZE(className));
     WriteWCharLog("Toolbar ClassName: ", className);
     if (std::wcscmp(className, L"ToolbarWindow32") == 0) {
-        shake_da.g_ptLocate.y = shake_da.g_rcLocate.bottom;
-        shake_da.ButtonLocateType = kToolbar;
+        SharedState().g_ptLocate.y = SharedState().g_rcLocate.bottom;
+        SharedState().ButtonLocateType = kToolbar;
         // The toolbar messages mean something else to a window of any other class.
         POINT clientPoint = cursor;
         ::ScreenToClient(window, &clientPoint);
         FindButtonInItsProcess(window, clientPoint);
     } else if (std::wcscmp(className, L"Internet Explorer_Server") == 0) {
-        shake_da.ButtonLocateType = kPageArea;
+        SharedState().ButtonLocateType = kPageArea;
     } else if (const HWND page = FindIES()) {
-        ::GetWindowRect(page, &shake_da.g_rcLocate);
-        shake_da.ButtonLocateType = kPageArea;
+        ::GetWindowRect(page, &SharedState().g_rcLocate);
+        SharedState().ButtonLocateType = kPageArea;
     } else {
-        shake_da.ButtonLocateType = kOther;
+        SharedState().ButtonLocateType = kOther;
     }
 }
 

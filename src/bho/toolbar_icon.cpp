@@ -61,7 +61,7 @@ std::optional<TBBUTTON> ShakeButton(HWND toolbar) {
 bool CShakeBHO::SetToolBarIcon(bool active) {
     if (!m_spWebBrowser) return false;
     GetIEVersion();
-    if (shake_da.g_nIEVersion >= 8) {
+    if (SharedState().g_nIEVersion >= 8) {
         WriteLog("Can not SetToolBarIcon because >=ie8");
         return false;
     }

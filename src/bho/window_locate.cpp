@@ -30,7 +30,7 @@ RECT WorkAreaAround(POINT anchor) {
 }  // namespace
 
 POINT GetWindowLocate(int width, int height) {
-    const SharedBlock& shared = shake_da;
+    const SharedBlock& shared = SharedState();
     POINT anchor;
     POINT corner;
     if (shared.g_bFindButton) {

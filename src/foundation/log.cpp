@@ -22,12 +22,12 @@ SYSTEMTIME Now() noexcept {
     return now;
 }
 
-// Opens the log file for read and write without sharing, positioned at its end.
-unique_file OpenLogFile(DWORD disposition) noexcept {
-    unique_file file(::CreateFileW(kLogPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
-    return file;
+// Opens the log file to append to it. The file is one for the machine, while "mutexForWrite" is
+// one per session: processes of other sessions append at the same time, and every write of an
+// append-only handle lands whole at the end of the file.
+unique_file OpenLogFile(DWORD disposition, DWORD access = FILE_APPEND_DATA | SYNCHRONIZE) noexcept {
+    return unique_file(::CreateFileW(kLogPath, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void WriteBytes(HANDLE file, std::string_view bytes) noexcept {
@@ -49,14 +49,14 @@ template <typename LineWriter>
 void WriteUnderLock(bool reportOpenFailure, LineWriter writeLine) noexcept {
     if (!g_bLogOn) return;
     try {
-        ScopedNamedMutex lock(kMutexForWrite, shake_da_write.g_hMutexForWrite,
+        ScopedNamedMutex lock(kMutexForWrite, mutex_holders.g_hMutexForWrite, kInterfaceLockWaitMs,
                               OnLockFailure::StayQuiet);
         unique_file file = OpenLogFile(OPEN_ALWAYS);
         if (!file) {
             if (reportOpenFailure) ::OutputDebugStringW(kCreateFailMessage);
             return;
         }
-        // The file is opened without sharing, so an unlocked line is at worst lost, never torn.
+        // Every line is one append, so an unlocked line is never torn.
         if (!lock.Held()) {
             WriteBytes(file.get(), TimeStamp()
                                        .append("[Error]")
@@ -83,7 +83,7 @@ void EnableLog(bool on) noexcept { g_bLogOn = on; }
 
 void InitLogFile() noexcept {
     if (!g_bLogOn) return;
-    unique_file file = OpenLogFile(CREATE_ALWAYS);
+    unique_file file = OpenLogFile(CREATE_ALWAYS, GENERIC_WRITE);
     if (!file) {
         ::OutputDebugStringW(kCreateFailMessage);
         return;
@@ -109,9 +109,9 @@ void WriteWCharLog(std::string_view prefix, const wchar_t* text) noexcept {
     try {
         const std::string narrowText = WideToAnsi(text).value_or(std::string());
         WriteUnderLock(true, [&](HANDLE file) {
-            WriteBytes(file, TimeStamp().append("[INFO]").append(prefix));
-            WriteBytes(file, narrowText);
-            WriteBytes(file, "\r\n");
+            WriteBytes(
+                file,
+                TimeStamp().append("[INFO]").append(prefix).append(narrowText).append("\r\n"));
         });
     } catch (...) {
     }

@@ -54,11 +54,15 @@ unique_hlocal NamedMutexSecurity() noexcept {
     return descriptor;
 }
 
-HANDLE LockNamedMutex(const wchar_t* name) noexcept {
+HANDLE LockNamedMutex(const wchar_t* name, DWORD waitMs) noexcept {
     bool owned = false;
     HANDLE mutex = OpenOrCreate(name, owned);
-    if (mutex && !owned) ::WaitForSingleObject(mutex, INFINITE);  // WAIT_ABANDONED also owns it
-    return mutex;
+    if (!mutex || owned) return mutex;
+    const DWORD wait = ::WaitForSingleObject(mutex, waitMs);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) return mutex;
+    unique_handle closer(mutex);
+    ::SetLastError(wait == WAIT_TIMEOUT ? WAIT_TIMEOUT : ::GetLastError());
+    return nullptr;
 }
 
 void UnlockNamedMutex(HANDLE mutex) noexcept {
@@ -72,9 +76,9 @@ std::string LockFailureText(const wchar_t* name, DWORD error) {
                         static_cast<int>(error));
 }
 
-ScopedNamedMutex::ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle,
+ScopedNamedMutex::ScopedNamedMutex(const wchar_t* name, HANDLE& sharedHandle, DWORD waitMs,
                                    OnLockFailure onFailure) noexcept
-    : sharedHandle_(sharedHandle), mutex_(LockNamedMutex(name)) {
+    : sharedHandle_(sharedHandle), mutex_(LockNamedMutex(name, waitMs)) {
     error_ = mutex_ ? ERROR_SUCCESS : ::GetLastError();
     sharedHandle_ = mutex_;
     if (mutex_ || onFailure == OnLockFailure::StayQuiet) return;

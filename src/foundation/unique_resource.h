@@ -75,9 +75,17 @@ struct hlocal_traits {
     static void close(type value) noexcept { ::LocalFree(value); }
 };
 
+// A view of a file mapping, unmapped when it goes.
+struct view_traits {
+    using type = void*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::UnmapViewOfFile(value); }
+};
+
 using unique_handle = unique_any<handle_traits>;
 using unique_file = unique_any<file_handle_traits>;
 using unique_hkey = unique_any<hkey_traits>;
 using unique_hlocal = unique_any<hlocal_traits>;
+using unique_view = unique_any<view_traits>;
 
 }  // namespace kvshake

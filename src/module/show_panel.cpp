@@ -35,6 +35,7 @@ constexpr UINT kOtherPanelReplyMs = 5000;
 
 // Another panel is open: it is brought back instead of a second one, as the toolbar does.
 void BringBack(HWND panel) {
+    if (!IsPanelWindow(panel)) return;
     WriteLog("ShowPanel Show Window");
     ::SendMessageTimeoutW(panel, WM_REFRESH_PAGE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
                           kOtherPanelReplyMs, nullptr);
@@ -91,9 +92,9 @@ class StandalonePanel final : public PanelOwner {
 
 bool StandalonePanel::Open(int show) {
     const bool beganRun = StartMachineRun();
-    if (!beganRun && shake_da.g_bLogEnabled) EnableLog(true);
+    if (!beganRun && SharedState().g_bLogEnabled) EnableLog(true);
     WriteLog("ShowPanel Start");
-    const HWND existing = shake_da.g_hwnd;
+    const HWND existing = SharedState().g_hwnd;
     if (IsPanelWindow(existing)) {
         BringBack(existing);
         return false;
@@ -106,8 +107,8 @@ bool StandalonePanel::Open(int show) {
     }
     bool bound = false;
     {
-        ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
-        bound = TokenStored();
+        ScopedNamedMutex lock(kMutexForActive, mutex_holders.g_hMutexForActive);
+        bound = lock.Held() && TokenStored();
     }
     window_ = ::CreateWindowExW(WS_EX_APPWINDOW, kStandalonePanelClass, kTitle, kStyle,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
@@ -119,7 +120,7 @@ bool StandalonePanel::Open(int show) {
     }
     if (!ClaimPanel(window_, existing)) {
         ::DestroyWindow(std::exchange(window_, nullptr));
-        BringBack(shake_da.g_hwnd);
+        BringBack(SharedState().g_hwnd);
         return false;
     }
     LetPrivateMessagesIn(window_);  // a Protected Mode tab's press refreshes this panel
@@ -154,6 +155,7 @@ LRESULT CALLBACK StandalonePanel::Procedure(HWND window, UINT message, WPARAM wP
 LRESULT StandalonePanel::Handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_GOPAGE: {
+            if (wParam != GoPageKey()) return 0;
             const auto* url = reinterpret_cast<const wchar_t*>(lParam);
             WriteWCharLog("GoPage: ", url);
             if (browser_) ThePanelLink().navigate(*browser_, url);

@@ -64,8 +64,8 @@ void ShowPanelPage(const char* pageName, const wchar_t* url) {
 
 void ResizePanel(const char* pageName) {
     WriteLog(std::string("SetWindowPos : ") + pageName);
-    const HWND panel = shake_da.g_hwnd;
-    if (!panel) return;
+    const HWND panel = SharedState().g_hwnd;
+    if (!IsPanelWindow(panel)) return;
     const SIZE size = PanelSizeOf(pageName);
     if (HasTitleBar(panel)) {
         // A panel opened without the toolbar is a window of the user's: it stays where it is,
@@ -90,8 +90,8 @@ void RefreshPanelPage(CWebBrowser& browser) {
         return;
     }
     if (HrefOf(*document.Get()) != kStatusUrl) return;
-    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
-    browser.ShowActiveState(shake_da.g_bActive);
+    ScopedNamedMutex lock(kMutexForActive, mutex_holders.g_hMutexForActive);
+    if (lock.Held()) browser.ShowActiveState(SharedState().g_bActive);
 }
 
 void CWebBrowser::OnDocumentComplete(IDispatch* frame) {
@@ -126,7 +126,7 @@ void CWebBrowser::OnDocumentComplete(IDispatch* frame) {
         ShowPanelPage(kStatusPage, kStatusUrl);  // the status page loads after the activation
         if (m_pOwner) m_pOwner->activate();
     }
-    if (href == kStatusUrl) ShowActiveState(shake_da.g_bActive);
+    if (href == kStatusUrl) ShowActiveState(SharedState().g_bActive);
     if (href != kSettingsUrl && href != kStatusUrl) return;
     if (href == kSettingsUrl) ShowUserName();
 

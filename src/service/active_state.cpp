@@ -5,14 +5,14 @@
 
 namespace kvshake {
 
-bool ReadActive() noexcept {
-    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
-    return shake_da.g_bActive;
+bool ReadActive(DWORD waitMs) noexcept {
+    ScopedNamedMutex lock(kMutexForActive, mutex_holders.g_hMutexForActive, waitMs);
+    return lock.Held() && SharedState().g_bActive;
 }
 
-void SetActive(bool active) noexcept {
-    ScopedNamedMutex lock(kMutexForActive, shake_da.g_hMutexForActive);
-    shake_da.g_bActive = active;
+void SetActive(bool active, DWORD waitMs) noexcept {
+    ScopedNamedMutex lock(kMutexForActive, mutex_holders.g_hMutexForActive, waitMs);
+    if (lock.Held()) SharedState().g_bActive = active;
 }
 
 }  // namespace kvshake

@@ -26,44 +26,79 @@ constexpr DWORD kCheckTimeoutMs = 60000;
 
 enum class Role { Decided, ThreadEnds };
 
-bool MustEnd(const CheckThreadState& state, DWORD self) {
-    return shake_da.g_dwDeadThreadId == self || state.StopRequested();
+// The creation time of a process, or 0 where it cannot be read (Windows XP without the right to
+// query, a low-integrity tab asking about a medium process).
+ULONGLONG CreationTimeOf(HANDLE process) noexcept {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
-// A process that has ended leaves the role taken with nobody to use it. A process that cannot be
-// opened for lack of rights still runs.
-bool ProcessHasEnded(DWORD processId) {
-    if (processId == 0 || processId == ::GetCurrentProcessId()) return false;
-    unique_handle process(::OpenProcess(SYNCHRONIZE, FALSE, processId));
+ULONGLONG RecordedCreationTime(const SharedBlock& shared) noexcept {
+    return (static_cast<ULONGLONG>(shared.g_dwCheckProcessCreatedHigh) << 32) |
+           shared.g_dwCheckProcessCreatedLow;
+}
+
+// A process that has ended leaves the role taken with nobody to use it; so does one whose id a
+// later process carries, told apart by its creation time where both times can be read. A
+// process that cannot be opened for lack of rights still runs.
+bool CheckerHasEnded(const SharedBlock& shared) {
+    const DWORD processId = shared.g_dwCheckProcessId;
+    if (processId == 0) return false;
+    const ULONGLONG recorded = RecordedCreationTime(shared);
+    if (processId == ::GetCurrentProcessId()) {
+        const ULONGLONG mine = CreationTimeOf(::GetCurrentProcess());
+        return recorded != 0 && mine != 0 && recorded != mine;
+    }
+    constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION, Vista on
+    unique_handle process;
+    const DWORD tries[] = {SYNCHRONIZE | kQueryLimited, SYNCHRONIZE | PROCESS_QUERY_INFORMATION,
+                           SYNCHRONIZE};
+    for (const DWORD rights : tries) {
+        process.reset(::OpenProcess(rights, FALSE, processId));
+        if (process || ::GetLastError() != ERROR_ACCESS_DENIED) break;
+    }
     if (!process) return ::GetLastError() != ERROR_ACCESS_DENIED;
-    return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+    if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return true;
+    const ULONGLONG created = CreationTimeOf(process.get());
+    return recorded != 0 && created != 0 && recorded != created;
 }
 
-Role DecideRoleLocked(CheckThreadState& state, DWORD self) {
-    if (shake_da.g_bActive &&
-        (!shake_da.g_bHasCheckThread || ProcessHasEnded(shake_da.g_dwCheckProcessId))) {
-        if (MustEnd(state, self)) return Role::ThreadEnds;
-        shake_da.g_bHasCheckThread = true;
+void RecordChecker(SharedBlock& shared) noexcept {
+    const ULONGLONG created = CreationTimeOf(::GetCurrentProcess());
+    shared.g_dwCheckProcessId = ::GetCurrentProcessId();
+    shared.g_dwCheckProcessCreatedLow = static_cast<DWORD>(created);
+    shared.g_dwCheckProcessCreatedHigh = static_cast<DWORD>(created >> 32);
+}
+
+Role DecideRoleLocked(CheckThreadState& state) {
+    SharedBlock& shared = SharedState();
+    if (shared.g_bActive && (!shared.g_bHasCheckThread || CheckerHasEnded(shared))) {
+        if (state.StopRequested()) return Role::ThreadEnds;
+        shared.g_bHasCheckThread = true;
         state.m_bCheckOwner = true;
-        shake_da.g_nCheckTabNum = state.m_nTabNumber;
-        shake_da.g_dwCheckProcessId = ::GetCurrentProcessId();
-    } else if (shake_da.g_bActive) {
-        if (state.m_bCheckOwner && shake_da.g_nCheckTabNum != state.m_nTabNumber) {
+        shared.g_nCheckTabNum = state.m_nTabNumber;
+        RecordChecker(shared);
+    } else if (shared.g_bActive) {
+        if (state.m_bCheckOwner && shared.g_nCheckTabNum != state.m_nTabNumber) {
             state.m_bCheckOwner = false;
         }
     } else if (state.m_bCheckOwner) {
         state.m_bCheckOwner = false;
-        shake_da.g_bHasCheckThread = false;
+        shared.g_bHasCheckThread = false;
     }
     return Role::Decided;
 }
 
 // Takes, keeps or gives up the checker role, under both locks: "mutexForActive" is taken first
 // and given back first.
-Role DecideRole(CheckThreadState& state, DWORD self) {
-    ScopedNamedMutex active(kMutexForActive, shake_da.g_hMutexForActive);
-    ScopedNamedMutex checking(kMutexForChecking, shake_da.g_hMutexForChecking);
-    const Role role = DecideRoleLocked(state, self);
+Role DecideRole(CheckThreadState& state) {
+    ScopedNamedMutex active(kMutexForActive, mutex_holders.g_hMutexForActive, kCheckLockWaitMs);
+    if (!active.Held()) return Role::Decided;
+    ScopedNamedMutex checking(kMutexForChecking, mutex_holders.g_hMutexForChecking,
+                              kCheckLockWaitMs);
+    if (!checking.Held()) return Role::Decided;
+    const Role role = DecideRoleLocked(state);
     active.Unlock();
     return role;
 }
@@ -86,33 +121,24 @@ bool CheckAsOwner(const CheckThreadState& state, FrontTab& frontTab, RetryPause&
         frontTab.Upload();
     } else if (outcome == CheckOutcome::Failed) {
         frontTab.ShowActivation(false);
-        SetActive(false);
+        SetActive(false, kCheckLockWaitMs);
     }
     return false;
 }
 
-// True when the stop was meant for this thread; the mark is then cleared, unless another tab has
-// meanwhile named its own thread.
-bool TakeOwnDeathMark(DWORD self) {
-    static_assert(sizeof(shake_da.g_dwDeadThreadId) == sizeof(LONG));
-    return ::InterlockedCompareExchange(
-               reinterpret_cast<volatile LONG*>(&shake_da.g_dwDeadThreadId), 0,
-               static_cast<LONG>(self)) == static_cast<LONG>(self);
-}
-
 void checkShakeThread(CheckThreadState& state, FrontTab& frontTab) {
-    const DWORD self = ::GetCurrentThreadId();
-    if (MustEnd(state, self)) return;
+    if (state.StopRequested()) return;
     RetryPause retry;
     for (;;) {
-        if (DecideRole(state, self) == Role::ThreadEnds) return;
+        if (DecideRole(state) == Role::ThreadEnds) return;
         bool stopped = false;
         if (state.m_bCheckOwner) {
             stopped = CheckAsOwner(state, frontTab, retry);
         } else {
-            stopped = state.PauseOrStop(ReadActive() ? kPauseActiveMs : kPauseInactiveMs);
+            stopped =
+                state.PauseOrStop(ReadActive(kCheckLockWaitMs) ? kPauseActiveMs : kPauseInactiveMs);
         }
-        if (TakeOwnDeathMark(self) || stopped || state.StopRequested()) return;
+        if (stopped || state.StopRequested()) return;
     }
 }
 

@@ -300,12 +300,12 @@ class TabEnvironment {
     TabEnvironment() {
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         standin::Reset();
-        shake_da = SharedBlock{};
-        shake_da.g_bInited = true;
+        SharedState() = SharedBlock{};
+        SharedState().g_bInited = true;
     }
     ~TabEnvironment() {
         standin::Reset();
-        shake_da = SharedBlock{};
+        SharedState() = SharedBlock{};
         ::CoUninitialize();
     }
     TabEnvironment(const TabEnvironment&) = delete;
@@ -358,7 +358,7 @@ void BenchCheckLoop() {
             R"({"match":"shakecheck","body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
         ClosingTab tab;
         MessageRecorder front;
-        shake_da.g_HideWindowHwnd = front.Window();
+        SharedState().g_HideWindowHwnd = front.Window();
         SetActive(true);
         tab.Bho().activate();
         WaitUntil([] { return standin::RequestCount() >= 1000; }, 120000);
@@ -470,7 +470,7 @@ void BenchUpload() {
     ClearAccount();
     WriteReg(kUinValue, L"10001");
     WriteReg(kSidValue, L"s-1");
-    shake_da.g_nIEVersion = 9;
+    SharedState().g_nIEVersion = 9;
     ClosingTab tab;
     const ULONG browserReferences = tab.Browser()->References();
     const std::shared_ptr<PageDouble> full = PageDouble::Create(UploadPage(true));
@@ -502,7 +502,8 @@ void SoakLockCycles() {
     for (int i = 0; i < 50000; ++i) {
         ScopedNamedMutex lock(name.c_str(), sharedHandle);
     }
-    for (int i = 0; i < 50000; ++i) UnlockNamedMutex(LockNamedMutex(name.c_str()));
+    for (int i = 0; i < 50000; ++i)
+        UnlockNamedMutex(LockNamedMutex(name.c_str(), kCheckLockWaitMs));
     soak.Report("100000 lock cycles", 0, 1024 * 1024);
 }
 

@@ -52,16 +52,16 @@ class BrowserVersionTest : public InProcessTabTest {
 TEST_F(BrowserVersionTest, VersionIsKeptOnceKnownAndThePageWindowIsFoundOnItsPath) {
     Show(L"Mozilla/5.0 (Windows NT 6.1; rv:11.0)");
     Tab().Bho().GetIEVersion();
-    EXPECT_EQ(shake_da.g_nIEVersion, 0);
+    EXPECT_EQ(SharedState().g_nIEVersion, 0);
     Show(L"4.0 (compatible; MSIE 8.0; Windows NT 6.1)");
     Tab().Bho().GetIEVersion();
     Show(L"4.0 (compatible; MSIE 6.0)");
     Tab().Bho().GetIEVersion();
-    EXPECT_EQ(shake_da.g_nIEVersion, 8);
+    EXPECT_EQ(SharedState().g_nIEVersion, 8);
     Tab().Browser()->ShowPage(nullptr);
-    shake_da.g_nIEVersion = 0;
+    SharedState().g_nIEVersion = 0;
     Tab().Bho().GetIEVersion();  // without a document
-    EXPECT_EQ(shake_da.g_nIEVersion, 0);
+    EXPECT_EQ(SharedState().g_nIEVersion, 0);
     Tab().Browser()->BuildWindowTree(8);
     EXPECT_EQ(Tab().Bho().FindIES(), nullptr);  // no version, no path
 
@@ -71,7 +71,7 @@ TEST_F(BrowserVersionTest, VersionIsKeptOnceKnownAndThePageWindowIsFoundOnItsPat
         AttachedTab another;
         another.Browser()->BuildWindowTree(version);
         const HWND page = tab.Browser()->BuildWindowTree(version, true);
-        shake_da.g_nIEVersion = version;
+        SharedState().g_nIEVersion = version;
         EXPECT_EQ(tab.Bho().FindIES(), page) << version;
     }
 }
@@ -132,7 +132,7 @@ TEST_F(ToolbarIconTest, BeforeVersion8OnlyTheButtonFoundByItsTextTakesTheLook) {
          {std::tuple{7, true, true, kActiveText}, std::tuple{7, false, true, kInactiveText},
           std::tuple{9, true, false, kInactiveText}}) {
         SCOPED_TRACE(std::to_string(version) + (active ? " active" : " inactive"));
-        shake_da.g_nIEVersion = version;
+        SharedState().g_nIEVersion = version;
         EXPECT_EQ(Tab().Bho().SetToolBarIcon(active), changed);
         EXPECT_EQ(::ImageList_GetImageCount(images_), 2) << "the button's image is replaced";
         EXPECT_EQ(Text(101), text);

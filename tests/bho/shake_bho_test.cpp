@@ -171,32 +171,44 @@ using ShakeBhoInProcessTest = InProcessTabTest;
 TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTarget) {
     AttachedTab t0, t1;
     const HWND h0 = t0.Bho().HiddenWindow(), h1 = t1.Bho().HiddenWindow();
-    ASSERT_EQ(shake_da.g_HideWindowHwnd,
+    ASSERT_EQ(SharedState().g_HideWindowHwnd,
               h1);  // no tab seen yet: the newest is taken to be in front
     SetActive(true);
     t0.Browser()->FireWindowStateChanged(3, 2);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1) << "mask without the visible flag";
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h1) << "mask without the visible flag";
     t0.Browser()->FireWindowStateChanged(1, 1, VT_UI4);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h0);
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
     t1.Browser()->FireWindowStateChanged(1, 1);
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, h1);
-    // A second object on a browser object counts as a tab but takes no number nor window.
-    const int next = shake_da.g_nNextTabNum;
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h1);
+    // A second object on a browser object takes no number nor window, and the tab counts once.
+    const int next = SharedState().g_nNextTabNum;
     AttachedTab second(t0.Browser());
     EXPECT_EQ(second.Bho().TabNumber(), t0.Bho().TabNumber());
     EXPECT_EQ(second.Bho().HiddenWindow(), h0);
-    EXPECT_EQ(shake_da.g_nNextTabNum, next);
-    EXPECT_EQ(shake_da.g_nTabNum, 3);
+    EXPECT_EQ(SharedState().g_nNextTabNum, next);
+    EXPECT_EQ(SharedState().g_nTabNum, 2);
     EXPECT_EQ(t0.Browser()->Property(L"ClickBtn").get().boolVal, 1);
-    // The browser's window going inactive hides the panel.
-    const MessageRecorder panel;
-    ::ShowWindow(panel.Window(), SW_SHOW);
-    shake_da.g_hwnd = panel.Window();
-    ::SendMessageW(h0, WM_ACTIVATE, WA_ACTIVE, 0);
-    EXPECT_TRUE(::IsWindowVisible(panel.Window()));
+    // The browser's window going inactive hides the panel, and only a window of a panel's class.
+    WNDCLASSW panelClass{};
+    panelClass.lpfnWndProc = ::DefWindowProcW;
+    panelClass.lpszClassName = L"shakewindow991";
+    ::RegisterClassW(&panelClass);
+    unique_window panel(::CreateWindowExW(0, panelClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE,
+                                          0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr));
+    const MessageRecorder other;
+    ::ShowWindow(other.Window(), SW_SHOW);
+    SharedState().g_hwnd = other.Window();
     ::SendMessageW(h0, WM_ACTIVATE, WA_INACTIVE, 0);
-    EXPECT_FALSE(::IsWindowVisible(panel.Window()));
-    shake_da.g_hwnd = nullptr;
+    EXPECT_TRUE(::IsWindowVisible(other.Window()));
+    SharedState().g_hwnd = panel.get();
+    ::SendMessageW(h0, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_TRUE(::IsWindowVisible(panel.get()));
+    ::SendMessageW(h0, WM_ACTIVATE, WA_INACTIVE, 0);
+    EXPECT_FALSE(::IsWindowVisible(panel.get()));
+    SharedState().g_hwnd = nullptr;
+    // Both objects of the tab hear its quit; it leaves the count once.
+    t0.Browser()->FireQuit();
+    EXPECT_EQ(SharedState().g_nTabNum, 1);
 }
 
 std::vector<std::pair<HWND, UINT>> g_filterCalls;
@@ -239,7 +251,7 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
     EXPECT_EQ(Module().GetLockCount(), locks);
     WNDCLASSW info;
     EXPECT_FALSE(::GetClassInfoW(Module().Instance(), windowClass.c_str(), &info));
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, nullptr);
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, nullptr);
 }
 
 // A tab opened behind the one the user sees, while the activation is pending, takes no shakes;
@@ -259,10 +271,10 @@ TEST_F(ShakeBhoInProcessTest, ATabOpenedInTheBackgroundNeverTakesTheShakesOfTheT
     }
     a.Browser()->FireWindowStateChanged(1, 1);
     EXPECT_FALSE(LogHas("Current Tab Url:")) << "only while active";
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, a.Bho().HiddenWindow());
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, a.Bho().HiddenWindow());
     {
         AttachedTab behind;
-        EXPECT_EQ(shake_da.g_HideWindowHwnd, a.Bho().HiddenWindow());
+        EXPECT_EQ(SharedState().g_HideWindowHwnd, a.Bho().HiddenWindow());
     }
     SetActive(true);
     TheFrontTab().Upload();
@@ -272,7 +284,7 @@ TEST_F(ShakeBhoInProcessTest, ATabOpenedInTheBackgroundNeverTakesTheShakesOfTheT
     EXPECT_EQ(uploads[0].Body(), "title=A&pageurl=http://A.test/&url=http://A.test/p.png");
 
     b.Bho().activate();  // bound or switched on in B's panel
-    EXPECT_EQ(shake_da.g_HideWindowHwnd, b.Bho().HiddenWindow());
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, b.Bho().HiddenWindow());
     ClearAccount();
 }
 

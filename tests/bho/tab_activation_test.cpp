@@ -45,7 +45,7 @@ class TabActivationTest : public InProcessTabTest {
     }
 
     // The first attach of a machine run, which activates on a thread of its own.
-    static void StartMachineRun() { shake_da.g_bInited = false; }
+    static void StartMachineRun() { SharedState().g_bInited = false; }
 };
 
 // Bound from a second tab that closes: the inactive first tab checks and takes the checker role.
@@ -55,18 +55,18 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
     MessageRecorder front;
     {
         AttachedTab second;
-        shake_da.g_HideWindowHwnd = front.Window();
+        SharedState().g_HideWindowHwnd = front.Window();
         second.Bho().activate();
         EXPECT_EQ(standin::RequestsTo("action=active").size(), 1u);
         EXPECT_EQ(Stored(kSidValue), L"s-42");
         EXPECT_TRUE(ReadActive());
         // The tab whose panel activated is the one in front, and its button shows the look.
-        EXPECT_EQ(shake_da.g_HideWindowHwnd, second.Bho().HiddenWindow());
+        EXPECT_EQ(SharedState().g_HideWindowHwnd, second.Bho().HiddenWindow());
         EXPECT_EQ(front.Count(WM_ICON_ACTIVE), 0u);
         EXPECT_TRUE(LogHas("SetToolBarIcon")) << ReadLogFile();
         ASSERT_TRUE(WaitUntil([&] {
-            return shake_da.g_bHasCheckThread &&
-                   shake_da.g_nCheckTabNum == second.Bho().TabNumber();
+            return SharedState().g_bHasCheckThread &&
+                   SharedState().g_nCheckTabNum == second.Bho().TabNumber();
         }));
         second.Browser()->FireQuit();
     }
@@ -90,6 +90,18 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
     EXPECT_FALSE(ReadActive());
 }
 
+// Any process of the user may write the machine run: a window named there that is not one of
+// the module's hears nothing.
+TEST_F(TabActivationTest, TheFrontTabIsSentToOnlyWhenItIsAHiddenWindowOfTheModule) {
+    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
+    AttachedTab tab;
+    const MessageRecorder foreign(L"KVShakeTestForeign");
+    SharedState().g_HideWindowHwnd = foreign.Window();
+    tab.Bho().activate();
+    EXPECT_TRUE(ReadActive());
+    EXPECT_EQ(foreign.Count(WM_ICON_ACTIVE), 0u);
+}
+
 TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheCheckerRole) {
     StartMachineRun();
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
@@ -98,7 +110,7 @@ TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheChecke
     const std::string log = ReadLogFile();
     EXPECT_LT(log.find("InitHideWindow, CreateWindow Suc"), log.find("In ActiveSuc, Send Msg End"))
         << log;
-    EXPECT_TRUE(WaitUntil([] { return shake_da.g_bHasCheckThread; }));
+    EXPECT_TRUE(WaitUntil([] { return SharedState().g_bHasCheckThread; }));
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
     EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
 }
@@ -141,7 +153,7 @@ TEST_F(TabActivationTest, InitActiveTriesAgainAfterTransportFailuresWhileTabsAre
     EXPECT_EQ(standin::RequestsTo("action=active").size(), 3u);
     EXPECT_EQ(Stored(kSidValue), L"s-9");
     EXPECT_TRUE(WaitUntil([&] {
-        return shake_da.g_bHasCheckThread && shake_da.g_nCheckTabNum == other.Bho().TabNumber();
+        return SharedState().g_bHasCheckThread && SharedState().g_nCheckTabNum == other.Bho().TabNumber();
     }));
 }
 

@@ -49,7 +49,7 @@ class ToolbarCommandTest : public InProcessTabTest {
         ::SetCursorPos(point.x, point.y);
         Tab().Bho().Exec(nullptr, 0, 0, nullptr, nullptr);
         RECT panel{};
-        ::GetWindowRect(shake_da.g_hwnd, &panel);
+        ::GetWindowRect(SharedState().g_hwnd, &panel);
         return panel;
     }
     static POINT Inside(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
@@ -64,17 +64,17 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     std::vector<RECT> buttons = Toolbar(-50);
     ASSERT_EQ(buttons.size(), 5u);
     RECT panel = Press(Inside(buttons[3]));
-    const HWND first = shake_da.g_hwnd;
+    const HWND first = SharedState().g_hwnd;
     ASSERT_TRUE(first);
-    EXPECT_TRUE(shake_da.g_bFindButton);
+    EXPECT_TRUE(SharedState().g_bFindButton);
     EXPECT_EQ(panel.left, buttons[3].right - 253);
     EXPECT_EQ(panel.top, 80);
     EXPECT_EQ(Press(Inside(buttons[1])).left, 0);  // its right edge, less the width, is below 0
 
     // The first button, index 0, is a button too.
     panel = Press({10, 60});
-    EXPECT_EQ(shake_da.g_hwnd, first);
-    EXPECT_TRUE(shake_da.g_bFindButton);
+    EXPECT_EQ(SharedState().g_hwnd, first);
+    EXPECT_TRUE(SharedState().g_bFindButton);
     EXPECT_EQ(panel.left, 0);
     EXPECT_EQ(panel.top, 80);
     const int right = ::GetSystemMetrics(SM_CXSCREEN), bottom = ::GetSystemMetrics(SM_CYSCREEN);
@@ -91,7 +91,7 @@ TEST_F(ToolbarCommandTest, PanelOpensUnderTheButtonAndALaterPressMovesTheSamePan
     // The maker's detach closes the panel rather than leave it calling a deleted object.
     Tab().Bho().SetSite(nullptr);
     EXPECT_FALSE(::IsWindow(first));
-    EXPECT_EQ(shake_da.g_hwnd, nullptr);
+    EXPECT_EQ(SharedState().g_hwnd, nullptr);
 }
 
 // A frame of the other width writes its own layout; the id is read where both keep it.
@@ -114,7 +114,7 @@ TEST_F(ToolbarCommandTest, AHungToolbarFindsNoButton) {
     const POINT onFirst = Inside(buttons[0]);
     const RECT panel = Press(onFirst);
     EnableLog(false);
-    EXPECT_FALSE(shake_da.g_bFindButton);
+    EXPECT_FALSE(SharedState().g_bFindButton);
     EXPECT_TRUE(LogHas("[INFO]Find Button Fail\r\n")) << ReadLogFile();
     EXPECT_FALSE(LogHas("Find Button Suc"));
     EXPECT_EQ(panel.left, onFirst.x);
@@ -136,22 +136,41 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
 
     const MessageRecorder other;
     ::SetWindowPos(other.Window(), HWND_TOP, 100, 300, 200, 200, SWP_SHOWWINDOW);
-    shake_da.g_bFindButton = true;
+    SharedState().g_bFindButton = true;
     panel = Press({150, 350});
     EXPECT_EQ(panel.left, 150);
     EXPECT_EQ(panel.top, 350);
     EXPECT_EQ(other.Count(TB_HITTEST), 0u);
 
-    ::SendMessageW(shake_da.g_hwnd, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(shake_da.g_hwnd || shake_da.g_bWindowCreated);
+    ::SendMessageW(SharedState().g_hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(SharedState().g_hwnd || SharedState().g_bWindowCreated);
     Press({150, 350});
-    EXPECT_TRUE(::IsWindowVisible(shake_da.g_hwnd));
-    shake_da.g_hwnd = other.Window();
+    EXPECT_TRUE(::IsWindowVisible(SharedState().g_hwnd));
+    SharedState().g_hwnd = other.Window();
     Press({150, 350});
-    EXPECT_TRUE(::IsWindowVisible(shake_da.g_hwnd));
-    EXPECT_NE(shake_da.g_hwnd, other.Window());
+    EXPECT_TRUE(::IsWindowVisible(SharedState().g_hwnd));
+    EXPECT_NE(SharedState().g_hwnd, other.Window());
     ::GetWindowRect(other.Window(), &panel);
     EXPECT_EQ(panel.left, 100);
+}
+
+// The record was found stale, but a panel was made meanwhile: this press's panel goes again, and
+// the record keeps naming the first.
+TEST_F(ToolbarCommandTest, ASecondPanelMadeWhileOneIsLiveIsGoneAgain) {
+    WNDCLASSW panelClass{};
+    panelClass.lpfnWndProc = ::DefWindowProcW;
+    panelClass.lpszClassName = L"shakewindow990";
+    ::RegisterClassW(&panelClass);
+    unique_window first(::CreateWindowExW(0, panelClass.lpszClassName, L"", WS_POPUP, 0, 0, 100,
+                                          100, nullptr, nullptr, nullptr, nullptr));
+    SharedState().g_hwnd = first.get();
+    SharedState().g_bWindowCreated = false;
+    Press({150, 350});
+    EXPECT_EQ(SharedState().g_hwnd, first.get());
+    const std::wstring second = L"shakewindow" + std::to_wstring(Tab().Bho().TabNumber());
+    EXPECT_EQ(::FindWindowW(second.c_str(), nullptr), nullptr);
+    EXPECT_TRUE(::IsWindowVisible(first.get()));
+    SharedState().g_hwnd = nullptr;
 }
 
 // A press in another process (a Protected Mode tab, say, which may neither move nor show the

@@ -51,7 +51,7 @@ class UploadTest : public InProcessTabTest {
         ClearAccount();
         WriteReg(kUinValue, L"10001");
         WriteReg(kSidValue, L"s-1");
-        shake_da.g_nIEVersion = 9;
+        SharedState().g_nIEVersion = 9;
         DeleteLogFile();
         EnableLog(true);
     }
@@ -76,7 +76,7 @@ class UploadTest : public InProcessTabTest {
     }
     // Inserts the tip into a page scrolled as given, under the browser version given.
     std::shared_ptr<PageDouble> Tip(int version, bool found, long bodyScroll, long rootScroll) {
-        shake_da.g_nIEVersion = version;
+        SharedState().g_nIEVersion = version;
         PageDescription description;
         description.bodyScrollTop = bodyScroll;
         description.documentScrollTop = rootScroll;

@@ -31,15 +31,15 @@ class InProcessTabTest : public ::testing::Test {
         standin::SetDefault(R"({"match":"shakecheck","delay_ms":)" +
                             std::to_string(CheckDelayMs()) +
                             R"(,"body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
-        shake_da = SharedBlock{};
-        shake_da.g_bInited = true;
+        SharedState() = SharedBlock{};
+        SharedState().g_bInited = true;
     }
     void TearDown() override {
         tab_.reset();
         EXPECT_TRUE(threads_ && threads_->WaitForThoseStartedSince(60000))
             << "a thread of the case still runs";
         standin::Reset();
-        shake_da = SharedBlock{};
+        SharedState() = SharedBlock{};
         ::CoUninitialize();
     }
 

@@ -8,6 +8,7 @@
 
 #include "foundation/unique_resource.h"
 #include "support/child_process.h"
+#include "support/security_label.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -23,7 +24,7 @@ std::string StateSeenFromAnotherProcess(const std::wstring& name) {
 // Every integrity level may wait and release, no more (Wine keeps no label: read the descriptor).
 TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
     const std::wstring name = UniqueName(L"label");
-    HANDLE mutex = LockNamedMutex(name.c_str());
+    HANDLE mutex = LockNamedMutex(name.c_str(), kCheckLockWaitMs);
     ASSERT_NE(mutex, nullptr);
     unique_hlocal read;
     ASSERT_EQ(::GetSecurityInfo(mutex, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
@@ -36,20 +37,7 @@ TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
         reinterpret_cast<wchar_t**>(text.put()), nullptr));
     EXPECT_EQ(std::wstring(static_cast<wchar_t*>(text.get())), L"D:(A;;0x100001;;;WD)");
 
-    const unique_hlocal made = NamedMutexSecurity();
-    BOOL present = FALSE, defaulted = FALSE;
-    ACL* sacl = nullptr;
-    void* ace = nullptr;
-    ASSERT_TRUE(::GetSecurityDescriptorSacl(made.get(), &present, &sacl, &defaulted) && sacl);
-    ASSERT_EQ(sacl->AceCount, 1);
-    ASSERT_TRUE(::GetAce(sacl, 0, &ace));
-    const auto* label = static_cast<SYSTEM_MANDATORY_LABEL_ACE*>(ace);
-    EXPECT_EQ(label->Header.AceType, SYSTEM_MANDATORY_LABEL_ACE_TYPE);
-    EXPECT_EQ(label->Mask, static_cast<DWORD>(SYSTEM_MANDATORY_LABEL_NO_WRITE_UP));
-    unique_hlocal sid;
-    ASSERT_TRUE(::ConvertSidToStringSidW(const_cast<DWORD*>(&label->SidStart),
-                                         reinterpret_cast<wchar_t**>(sid.put())));
-    EXPECT_EQ(std::wstring(static_cast<wchar_t*>(sid.get())), L"S-1-16-4096");  // low
+    EXPECT_TRUE(HasLowNoWriteUpLabel(NamedMutexSecurity().get()));
 }
 
 // An abandoned mutex goes to the next lock; a kept handle holds the mutex for the probe.
@@ -70,6 +58,18 @@ TEST(NamedMutexTest, ScopedLockTakesAnAbandonedMutexAndPublishesItsHandleUntilIt
     }
     EXPECT_EQ(sharedHandle, nullptr);
     EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
+}
+
+// Any process of the session may hold a mutex for good: the wait ends and the work is skipped.
+TEST(NamedMutexTest, AMutexHeldForGoodIsGivenUpOnAfterTheBound) {
+    const std::wstring name = UniqueName(L"held"), locked = UniqueName(L"locked");
+    TestHost owner(L"lock " + name + L" signal " + locked + L" hang");
+    ASSERT_TRUE(WaitForNamedEvent(locked));
+    HANDLE sharedHandle = nullptr;
+    ScopedNamedMutex lock(name.c_str(), sharedHandle, 200, OnLockFailure::StayQuiet);
+    EXPECT_FALSE(lock.Held());
+    EXPECT_EQ(lock.Error(), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(sharedHandle, nullptr);
 }
 
 TEST(NamedMutexTest, TwoProcessesRacingToCreateNeverBothOwnIt) {

@@ -1,11 +1,17 @@
 #include "foundation/shared_state.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <string>
 
+#include "foundation/log.h"
 #include "support/child_process.h"
+#include "support/security_label.h"
+#include "support/log_file.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -30,6 +36,95 @@ TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload
     TestHost later(L"load block-zero peek" + tabNum);
     ASSERT_EQ(later.Wait(), 0u);
     EXPECT_EQ(later.Output(), "zero\n0\n");
+}
+
+// A helper of the other width, from the test build beside this one, shares the machine run with
+// one of this width. Skipped where that width cannot run, unless KVSHAKE_RUNS_32BIT says it can.
+TEST(SharedBlockTest, ProcessesOfBothWidthsShareOneBlock) {
+    const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
+    const std::wstring written = UniqueName(L"written"), read = UniqueName(L"read");
+    ChildProcess other(L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST L" poke" + tabNum + L"5 signal " +
+                       written + L" wait " + read);
+    const char* runs = std::getenv("KVSHAKE_RUNS_32BIT");
+    const bool mustRun = runs && std::string(runs) == "yes";
+    if (!other.Started() || !WaitForNamedEvent(written, 20000)) {
+        if (!mustRun) GTEST_SKIP() << "the helper of the other width does not run here";
+        FAIL() << "the helper of the other width did not start: " << other.Output();
+    }
+    TestHost mine(L"peek" + tabNum + L"signal " + read);
+    ASSERT_EQ(mine.Wait(), 0u);
+    EXPECT_EQ(mine.Output(), "5\n");
+    EXPECT_EQ(other.Wait(), 0u);
+}
+
+// The block's name is the session's and the user's, with its layout; only the user may use it,
+// at either integrity level (Wine keeps no label: that is read from the descriptor made).
+TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
+    const std::wstring sid = CurrentUserSid();
+    ASSERT_EQ(sid.rfind(L"S-1-5-", 0), 0u) << sid.c_str();
+    const std::wstring name = SharedBlockName(sid, nullptr);
+    EXPECT_EQ(name, L"Local\\KVShakeMachineRun." + std::to_wstring(kSharedBlockLayout) + L"." +
+                        sid + L".test-kvshake_tests");
+
+    const std::wstring own = name + UniqueName(L".case");
+    const SharedBlockMapping mapping = SharedBlockMapping::Open(own, sid);
+    ASSERT_NE(mapping.Block(), nullptr);
+    unique_handle opened(::OpenFileMappingW(READ_CONTROL, FALSE, own.c_str()));
+    ASSERT_TRUE(opened);
+    PSID owner = nullptr;
+    ACL* access = nullptr;
+    unique_hlocal read;
+    ASSERT_EQ(::GetSecurityInfo(opened.get(), SE_KERNEL_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &access, nullptr, read.put()),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const auto textOf = [](const void* sidRead) {
+        unique_hlocal text;
+        if (!::ConvertSidToStringSidW(const_cast<void*>(sidRead),
+                                      reinterpret_cast<wchar_t**>(text.put()))) {
+            return std::wstring();
+        }
+        return std::wstring(static_cast<wchar_t*>(text.get()));
+    };
+    EXPECT_EQ(textOf(owner), sid);
+    ASSERT_TRUE(access);
+    ASSERT_EQ(access->AceCount, 1);  // the user's, and no Everyone
+    void* ace = nullptr;
+    ASSERT_TRUE(::GetAce(access, 0, &ace));
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(allowed->Mask, static_cast<DWORD>(SECTION_ALL_ACCESS));
+    EXPECT_EQ(textOf(&allowed->SidStart), sid);
+
+    EXPECT_TRUE(HasLowNoWriteUpLabel(SharedBlockSecurity(sid).get()));
+}
+
+// Someone of the session made the block first, under another owner or open to others.
+TEST(SharedBlockSecurityTest, ABlockMadeFirstByAnotherOwnerOrOpenToOthersIsRefused) {
+    const std::wstring sid = CurrentUserSid();
+    DeleteLogFile();
+    EnableLog(true);
+    const struct {
+        std::wstring form;
+        const char* why;
+    } cases[] = {
+        {L"O:BAD:(A;;GA;;;" + sid + L")", "another owner"},
+        {L"O:" + sid + L"D:(A;;GA;;;" + sid + L")(A;;GR;;;WD)", "access granted to others"},
+    };
+    for (const auto& made : cases) {
+        const std::wstring name = UniqueName(L"Local\\refused");
+        unique_hlocal descriptor;
+        ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            made.form.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr));
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+        unique_handle first(::CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE,
+                                                 0, 4096, name.c_str()));
+        ASSERT_TRUE(first) << made.why;
+        EXPECT_EQ(SharedBlockMapping::Open(name, sid).Block(), nullptr) << made.why;
+        EXPECT_TRUE(LogHas(std::string("[Error]Shared block refused, ") + made.why + "\r\n"))
+            << ReadLogFile();
+    }
+    EnableLog(false);
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ class PageRoutingTest : public InProcessTabTest {
     }
     static Size PanelSize() {
         RECT rect{};
-        ::GetWindowRect(shake_da.g_hwnd, &rect);
+        ::GetWindowRect(SharedState().g_hwnd, &rect);
         return {rect.right - rect.left, rect.bottom - rect.top};
     }
     ElementState Element(const wchar_t* id) {
@@ -131,7 +131,7 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     // The state shows when the page loads (activation refused) and when shown again.
     for (const bool active : {false, true, false}) {
         SCOPED_TRACE(active);
-        shake_da.g_bActive = active;
+        SharedState().g_bActive = active;
         Tab().Bho().Exec(nullptr, 0, 0, nullptr, nullptr);  // shown again: no new load
         EXPECT_EQ(Element(L"actived").display, active ? L"block" : L"none");
         EXPECT_EQ(Element(L"disactived").display, active ? L"none" : L"block");
@@ -140,7 +140,7 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     // Each load hands the page a bridge of its own and lets the last one go.
     ComPtr<IDispatch> first = External();
     ASSERT_NE(first, nullptr);
-    shake_da.g_bActive = true;
+    SharedState().g_bActive = true;
     EXPECT_EQ(Call(L"goReminder"), S_OK);
     ASSERT_TRUE(Loaded(kStatusUrl));
     EXPECT_EQ(Element(L"actived").display, L"block");

@@ -34,7 +34,7 @@ class ActivationTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(standin::Reset());
-        shake_da = SharedBlock{};
+        SharedState() = SharedBlock{};
         ClearAccount();
         DeleteLogFile();
         EnableLog(true);

@@ -29,6 +29,19 @@ constexpr DWORD kActivePauseMs = 3000, kInactivePauseMs = 5000, kActiveDetachMs 
 
 std::vector<RecordedRequest> Checks() { return standin::RequestsTo("shakecheck"); }
 
+// A copy of the module, named as shipped, in a folder of its own; empty when it cannot be made.
+std::wstring CopyOfModule(const wchar_t* folderName) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = temp + UniqueName(folderName);
+    const std::wstring copy = folder + L"\\KVShake.dll";
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) ||
+        !::CopyFileW(ModulePath().c_str(), copy.c_str(), TRUE)) {
+        return {};
+    }
+    return copy;
+}
+
 class CheckLoopTest : public HelperProcessTest {
   protected:
     static bool SecondTabJoined() { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); }
@@ -72,6 +85,55 @@ TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverUntilACheckFa
     ASSERT_EQ(third.Wait(), 0u);
     EXPECT_EQ(third.Output(), "0\n");
     EXPECT_TRUE(LogHas("SetToolBarIcon"));  // the front tab heard WM_ICON_INACTIVE
+}
+
+// The module in two folders, as an update in place leaves it while tabs run the old file: tabs
+// of both copies make one machine run.
+TEST_F(CheckLoopTest, TwoCopiesFromTwoFoldersShareOneMachineRun) {
+    const std::wstring oldCopy = CopyOfModule(L"old"), newCopy = CopyOfModule(L"new");
+    ASSERT_FALSE(oldCopy.empty() || newCopy.empty());
+    const std::wstring go = UniqueName(L"go"), gone = UniqueName(L"gone");
+    unique_handle goEvent = NamedEvent(go);
+    TestHost oldTab(L"module " + oldCopy + L" attach tab serve " + go + L" quit tab detach tab " +
+                    L"signal " + gone + L" serve " + done_);
+    ASSERT_TRUE(Activated());
+    TestHost newTab(L"module " + newCopy + L" attach tab serve " + done_);
+    ASSERT_TRUE(WaitUntil(SecondTabJoined)) << ReadLogFile();
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Explorer Init"), 1u);
+
+    // Answers take 250 ms: one checker sends twelve checks in five pauses, never two at once.
+    const size_t start = Checks().size();
+    ASSERT_TRUE(WaitUntil([&] { return Checks().size() >= start + 12; }, 5 * kActivePauseMs));
+    for (const RecordedRequest& check : Checks()) EXPECT_EQ(check.alongside, 0u);
+
+    // The old copy's last tab closes: the new copy's tab is still open, so nothing is inactivated.
+    ::SetEvent(goEvent.get());
+    ASSERT_TRUE(WaitForNamedEvent(gone));
+    const size_t before = Checks().size();
+    ASSERT_TRUE(WaitUntil([&] { return Checks().size() >= before + 3; }, 5 * kActivePauseMs));
+    EXPECT_TRUE(standin::RequestsTo("action=inactive").empty());
+    EXPECT_FALSE(LogHas("Before UnActive"));
+    ::SetEvent(doneEvent_.get());
+    EXPECT_EQ(oldTab.Wait(), 0u);
+    EXPECT_EQ(newTab.Wait(), 0u);
+}
+
+// The checker's process has ended and a later process carries its id: the role is taken over.
+TEST_F(CheckLoopTest, ACheckerWhoseIdALaterProcessCarriesIsTakenForEnded) {
+    TestHost first(L"attach tab serve " + done_);
+    ASSERT_TRUE(Activated());
+    ASSERT_TRUE(WaitUntil([] { return Checks().size() >= 2; }));
+    const std::wstring holding = UniqueName(L"holding");
+    TestHost later(L"peek8 0 signal " + holding + L" hang");  // keeps the machine run
+    ASSERT_TRUE(WaitForNamedEvent(holding));
+    first.Kill();
+    TestHost second(L"poke" + Word(offsetof(SharedBlock, g_dwCheckProcessId)) +
+                    std::to_wstring(later.ProcessId()) + L" attach tab serve " + done_);
+    const size_t checks = Checks().size();
+    EXPECT_TRUE(WaitUntil([&] { return Checks().size() >= checks + 3; }, 4 * kActivePauseMs))
+        << ReadLogFile();
+    ::SetEvent(doneEvent_.get());
+    EXPECT_EQ(second.Wait(), 0u);
 }
 
 // The checker waits on a service that answers only after detach has given up on it.
@@ -161,7 +223,7 @@ TEST_F(CheckLoopPassesTest, TransportFailuresKeepTheActivationAndOnlyAnAnswerEnd
     EnableLog(true);
     AttachedTab tab;
     MessageRecorder front;
-    shake_da.g_HideWindowHwnd = front.Window();
+    SharedState().g_HideWindowHwnd = front.Window();
     const std::string nothing = CheckAnswer(kNothing);
     standin::Script("[" + std::string(R"({"match":"shakecheck","close":true})") + "," + nothing +
                     "," + R"({"match":"shakecheck","status":503,"body":"{\"ret\":\"0\"}"})" + "," +
@@ -188,24 +250,24 @@ TEST_F(CheckLoopPassesTest, CheckOnASilentConnectionEndsWithinAMinute) {
     EXPECT_LT(::GetTickCount() - start, 60000u + 20000u);
 }
 
-// Stopped or quit tabs end their thread and take their stop mark back; a threadless tab does not.
-TEST_F(CheckLoopPassesTest, StoppedThreadsEndAndClearTheirMark) {
+// A tab stops its own check thread alone: the checker's quit ends its checks, and the tabs that
+// come and go meanwhile, with a thread or without one, leave the checker checking.
+TEST_F(CheckLoopPassesTest, AStopEndsTheTabsOwnThreadAlone) {
     SetActive(true);
     AttachedTab checker;
     ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 3; }));
-    {
+    for (int i = 0; i < 3; ++i) {
         AttachedTab waiting;
-        MessageRecorder::Pump(500);  // its thread finds the role taken and pauses
+        MessageRecorder::Pump(200);  // its thread finds the role taken and pauses
     }
-    EXPECT_EQ(shake_da.g_dwDeadThreadId, 0u);
+    { AttachedTab withoutBrowser(nullptr); }
+    const size_t running = standin::RequestCount();
+    ASSERT_TRUE(WaitUntil([&] { return standin::RequestCount() >= running + 3; }));
     checker.Browser()->FireQuit();
-    ASSERT_TRUE(WaitUntil([] { return shake_da.g_dwDeadThreadId == 0; }));
+    MessageRecorder::Pump(300);
     const size_t checks = standin::RequestCount();
     MessageRecorder::Pump(500);
     EXPECT_EQ(standin::RequestCount(), checks);
-    shake_da.g_dwDeadThreadId = 1234;
-    { AttachedTab withoutBrowser(nullptr); }
-    EXPECT_EQ(shake_da.g_dwDeadThreadId, 1234u);
 }
 
 }  // namespace

@@ -4,17 +4,19 @@
 
 namespace kvshake::testing {
 namespace {
-constexpr wchar_t kClassName[] = L"KVShakeTestMessageRecorder";
-}
+// A hidden window's class, of a tab number that no test reaches: the module sends to a window
+// named in the machine run only when its class is one of the module's.
+constexpr wchar_t kClassName[] = L"HideWindow9999";
+}  // namespace
 
-MessageRecorder::MessageRecorder() {
+MessageRecorder::MessageRecorder(const wchar_t* className) {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = Procedure;
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = className ? className : kClassName;
     ::RegisterClassW(&windowClass);  // fails harmlessly when already registered
-    window_ = ::CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                windowClass.hInstance, this);
+    window_ = ::CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                nullptr, windowClass.hInstance, this);
 }
 
 MessageRecorder::~MessageRecorder() { ::DestroyWindow(window_); }

@@ -10,7 +10,8 @@ namespace kvshake::testing {
 // tests to stand in for a tab's hidden window.
 class MessageRecorder {
   public:
-    MessageRecorder();
+    // Of a tab's hidden window class unless another is named.
+    explicit MessageRecorder(const wchar_t* className = nullptr);
     ~MessageRecorder();
     MessageRecorder(const MessageRecorder&) = delete;
     MessageRecorder& operator=(const MessageRecorder&) = delete;

@@ -1,7 +1,9 @@
 // kvshake_testhost.exe: a process of its own for what tests must show across processes. It runs
 // the commands of its command line in order and prints what they report:
-//   load | unload                       load or free KVShake.dll (beside this program)
-//   poke OFFSET VALUE | peek OFFSET     a 32-bit value at OFFSET in the module's shake_da block
+//   module PATH                         the module that later commands load (at first
+//                                       KVShake.dll beside this program)
+//   load | unload                       load or free the module
+//   poke OFFSET VALUE | peek OFFSET     a 32-bit value at OFFSET in the module's machine run
 //   peek8 OFFSET                        one byte (a flag) at OFFSET
 //   block-zero                          prints "zero" when the whole block is zero, else "nonzero"
 //   lock NAME                           LockNamedMutex, held for the life of the process
@@ -22,6 +24,7 @@
 //   attach TAB                          a new helper object from the module, sited on TAB's browser
 //   detach TAB                          detaches and releases TAB's newest helper object; prints
 //                                       "detached in N ms"
+//   quit TAB                            fires DISPID_ONQUIT, as a closing tab does
 //   state TAB FLAGS MASK                fires DISPID_WINDOWSTATECHANGED
 //   prop-bool TAB NAME                  puts a browser property that is true
 //   page TAB FILE                       TAB's browser shows the page described in FILE (see
@@ -95,6 +98,7 @@ struct Tab {
     std::shared_ptr<PageDouble> page;
 };
 
+std::wstring g_modulePath = ModulePath();
 HMODULE g_module = nullptr;
 // Named events stay open for the life of the process: an event whose last handle closes is gone,
 // and a peer that opens it later would get a new, unsignalled one.
@@ -107,12 +111,23 @@ HANDLE Event(const std::wstring& name) {
     return g_events.back().get();
 }
 
-BYTE* BlockAt(long offset) { return FindLoadedSection(g_module, "shake_da").address + offset; }
+// The block that the module's code opens, held by this process from its first use on.
+SharedBlock& Block() {
+    static const SharedBlockMapping mapping = [] {
+        if (!g_module) g_module = ::LoadLibraryW(g_modulePath.c_str());
+        const std::wstring sid = CurrentUserSid();
+        return SharedBlockMapping::Open(SharedBlockName(sid, g_module), sid);
+    }();
+    static SharedBlock none{};
+    return mapping.Block() ? *mapping.Block() : none;
+}
+
+BYTE* BlockAt(long offset) { return reinterpret_cast<BYTE*>(&Block()) + offset; }
 
 bool BlockIsZero() {
-    const LoadedSection block = FindLoadedSection(g_module, "shake_da");
-    for (DWORD i = 0; i < block.size; ++i) {
-        if (block.address[i] != 0) return false;
+    const BYTE* block = BlockAt(0);
+    for (size_t i = 0; i < sizeof(SharedBlock); ++i) {
+        if (block[i] != 0) return false;
     }
     return true;
 }
@@ -132,7 +147,7 @@ int Race(const std::wstring& prefix, int rounds, wchar_t role) {
         unique_handle theirs = NamedEvent(name + L"-ready-" + other);
         ::SetEvent(mine.get());
         ::WaitForSingleObject(theirs.get(), INFINITE);
-        HANDLE mutex = LockNamedMutex(name.c_str());
+        HANDLE mutex = LockNamedMutex(name.c_str(), kCheckLockWaitMs);
         if (::InterlockedIncrement(count) != 1) result = 3;
         ::Sleep(1);
         ::InterlockedDecrement(count);
@@ -171,7 +186,7 @@ Tab& TabWithBrowser(const std::wstring& name) {
 }
 
 int Attach(const std::wstring& name) {
-    if (!g_module) g_module = ::LoadLibraryW(ModulePath().c_str());
+    if (!g_module) g_module = ::LoadLibraryW(g_modulePath.c_str());
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     const auto getClassObject = ExportOf<GetClassObject>(g_module, "DllGetClassObject");
     ComPtr<IClassFactory> factory;
@@ -276,7 +291,7 @@ void MakePanel() {
     ::RegisterClassW(&windowClass);
     g_panel = ::CreateWindowExW(0, L"shakewindow990", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
                                 0, 200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
-    SharedBlock& shared = *reinterpret_cast<SharedBlock*>(BlockAt(0));
+    SharedBlock& shared = Block();
     shared.g_hwnd = g_panel;
     shared.g_bWindowCreated = true;
 }
@@ -306,9 +321,14 @@ using Command = std::function<int(Words&)>;
 
 const std::map<std::wstring, Command>& Commands() {
     static const std::map<std::wstring, Command> commands = {
+        {L"module",
+         [](Words& words) {
+             g_modulePath = words.Text();
+             return kContinue;
+         }},
         {L"load",
          [](Words&) {
-             g_module = ::LoadLibraryW(ModulePath().c_str());
+             g_module = ::LoadLibraryW(g_modulePath.c_str());
              return g_module ? kContinue : 2;
          }},
         {L"unload",
@@ -341,7 +361,7 @@ const std::map<std::wstring, Command>& Commands() {
          }},
         {L"lock",
          [](Words& words) {
-             static_cast<void>(LockNamedMutex(words.Text().c_str()));  // held to the end
+             static_cast<void>(LockNamedMutex(words.Text().c_str(), kCheckLockWaitMs));  // held
              return kContinue;
          }},
         {L"trylock",
@@ -418,6 +438,11 @@ const std::map<std::wstring, Command>& Commands() {
         {L"detach",
          [](Words& words) {
              Detach(words.Text());
+             return kContinue;
+         }},
+        {L"quit",
+         [](Words& words) {
+             g_tabs[words.Text()].browser->FireQuit();
              return kContinue;
          }},
         {L"state",
