@@ -6,7 +6,9 @@
 BUILD_DIR is the x86_64 test build (its Wine environment lends the display), OTHER_BUILD_DIR the
 i686 one beside it, VERSION the project's version. GROUP is build (this version's setup program
 and an older one's, signed, loadable on Windows XP), per-user or per-machine (install, update or
-registration in both views, and uninstall, in a fresh 64-bit prefix of its own).
+registration in both views, and uninstall, in a fresh 64-bit prefix of its own), msi (the x64
+package through wine64's msiexec, so on every machine) or msi-x86 (the x86 package, in a 32-bit
+prefix where 32-bit programs run).
 """
 
 import os
@@ -35,6 +37,18 @@ STORE_KEY = "HKCU\\Software\\AppDataLow"
 ACCOUNT = {"kvshocktoken": "t-1", "kvshockuin": "10001", "kvshockuser": "u@example.com",
            "kvshocknickname": "U", "kvshockdebug": "0"}
 SHORTCUT = "摇一摇传图.lnk"
+BUTTON_TEXT = "点亮摇一摇"
+LIBRARY_HELP = "KVShake 1.0 类型库"
+# Where the module's registration writes, in the 64-bit view; the 32-bit view's has Wow6432Node.
+REGISTRATION_KEYS = ["Software\\Classes\\" + key for key in (
+    "CLSID\\" + CLSID, "AppID\\{1EEED60E-0AD3-4740-989C-6CA268313F93}", "AppID\\KVShake.DLL",
+    "KVShake.ShakeBHO", "KVShake.ShakeBHO.1", "TypeLib\\{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}",
+    "Interface\\{F743C3A5-5319-4FD4-AB3B-0FBDA9B8BB22}")] + [
+    key[len("HKLM\\"):] for key in (HELPER_KEY, BUTTON_KEY)]
+# A Chinese system, whose ANSI code page (936) oleaut32 reads the library's help string in; the
+# others run in C.UTF-8, as Wine names the Chinese shortcut's file through the Unix locale.
+CHINESE_LOCALE = "zh_CN.UTF-8"
+UPGRADE_CODE = "{B4B3604A-E812-4D02-AF80-9064964EEFD2}"
 
 # Left out of the before-and-after comparison: what Wine and first HTTPS use change anyway.
 IGNORED_KEYS = re.compile(
@@ -44,6 +58,19 @@ IGNORED_KEYS = re.compile(
     r"Console|Volatile Environment)")
 IGNORED_FILES = re.compile(r"^users/[^/]+/(Temp|AppData/Local/(Temp|Microsoft/Windows/INetCookies))"
                            r"(/|$)")
+
+
+def runs_32bit():
+    """Whether this machine runs 32-bit Windows programs: KVSHAKE_RUNS_32BIT (yes or no), else
+    whether the 32-bit Wine answers."""
+    told = os.environ.get("KVSHAKE_RUNS_32BIT")
+    if told in ("yes", "no"):
+        return told == "yes"
+    try:
+        answer = subprocess.run([WINE32, "--version"], capture_output=True, timeout=10).stdout
+    except (OSError, subprocess.TimeoutExpired):
+        return False
+    return answer.startswith(b"wine-")
 
 
 def run(args, env, timeout=180, **kw):
@@ -64,10 +91,25 @@ class Context:
     def certificate(self, which="new"):
         return os.path.join(self.setups, which, "test-signing", "KVShake-TEST-ONLY-codesign.crt")
 
+    def package(self, which, arch):
+        folder = os.path.join(self.setups, which)
+        (found,) = [f for f in os.listdir(folder) if f.endswith("-%s.msi" % arch)]
+        return os.path.join(folder, found)
+
+    def packaged_module(self, arch):
+        return os.path.join(self.setups, "new", "modules", arch, "KVShake.dll")
+
 
 def verify_signature(path, certificate):
     return subprocess.run(["osslsigncode", "verify", "-CAfile", certificate, "-in", path],
                           capture_output=True).returncode == 0
+
+
+def msi_table(package, table):
+    """The rows of a table of a package as msiinfo exports them, after three heading lines; none
+    for a table that the package lacks."""
+    exported = subprocess.run(["msiinfo", "export", package, table], capture_output=True)
+    return exported.stdout.decode("utf-8").splitlines() if exported.returncode == 0 else []
 
 
 def older_module(module, copy):
@@ -83,21 +125,22 @@ def older_module(module, copy):
 class Prefix:
     """A fresh 64-bit Wine prefix of one group, with its own wineserver."""
 
-    def __init__(self, ctx, name):
+    def __init__(self, ctx, name, arch="win64", locale="C.UTF-8"):
         self.ctx = ctx
         self.path = os.path.join(ctx.work, name)
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(self.path)
-        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.path, "prefix"), WINEARCH="win64",
-                        WINEDEBUG="-all", LC_ALL="C.UTF-8", LANG="C.UTF-8",
+        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.path, "prefix"), WINEARCH=arch,
+                        WINEDEBUG="-all", LC_ALL=locale, LANG=locale,
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         self.env.pop("KVSHAKE_SIGN_PKCS12", None)
         with open(os.path.join(ctx.build, "testenv", "env.sh"), encoding="utf-8") as f:
             self.env["DISPLAY"] = re.search(r"DISPLAY='([^']*)'", f.read()).group(1)
-        run([WINE64, "wineboot", "-i"], self.env, timeout=300)
+        self.loader = WINE64 if arch == "win64" else WINE32
+        run([self.loader, "wineboot", "-i"], self.env, timeout=300)
         # Keys every Windows has and a fresh prefix lacks: the store key, the user's classes.
         for key in (STORE_KEY, "HKCU\\Software\\Classes"):
-            run([WINE64, "reg", "add", key, "/f"], self.env)
+            run([self.loader, "reg", "add", key, "/f"], self.env)
         self.settle()
         self.browsers = []
 
@@ -110,8 +153,12 @@ class Prefix:
             browser.exit()
         run([WINESERVER, "-k"], self.env)
 
-    def wine(self, *args, loader=WINE64, timeout=180):
-        return run([loader, *args], self.env, timeout=timeout, cwd=self.path)
+    def wine(self, *args, loader=None, timeout=180, locale=None):
+        env = self.env if locale is None else dict(self.env, LC_ALL=locale, LANG=locale)
+        return run([loader or self.loader, *args], env, timeout=timeout, cwd=self.path)
+
+    def msiexec(self, action, package):
+        return self.wine("msiexec", action, demo.windows_path(package), "/qn").returncode
 
     def reg(self, key, value=None, view=64):
         """The data of a value (None: the default value) of a key, or None."""
@@ -153,11 +200,25 @@ class Prefix:
                     lines.add(("file", path))
         return lines
 
-    def browser(self, name):
+    def registration(self, view):
+        """The keys and values under the module's registration keys in one view of HKLM."""
+        roots = [re.sub(r"^Software\\(Classes\\)?", r"\g<0>Wow6432Node\\", key) if view == 32
+                 else key for key in REGISTRATION_KEYS]
+        roots = [root.replace("\\", "\\\\").lower() for root in roots]  # as system.reg has them
+        found = set()
+        for entry in self.snapshot():
+            if entry[0] != "system.reg":
+                continue
+            key = entry[1][1:-1].lower()
+            if any(key == root or key.startswith(root + "\\\\") for root in roots):
+                found.add((key,) + entry[2:])
+        return found
+
+    def browser(self, name, loader=WINE32, build=None):
         page = os.path.join(self.path, "start.page")
         with open(page, "w", encoding="utf-8") as f:
             f.write("title Start\nurl http://www.example.com/start.html\n")
-        browser = demo.Browser(name, WINE32, self.ctx.other, self.env,
+        browser = demo.Browser(name, loader, build or self.ctx.other, self.env,
                                os.path.join(self.path, "browser-%s.txt" % name))
         self.browsers.append(browser)
         browser.command("open %s %s" % (name, demo.windows_path(page)),
@@ -174,9 +235,9 @@ class Fixture(unittest.TestCase):
     ctx = None
     maxDiff = None
 
-    def fresh_prefix(self, name):
+    def fresh_prefix(self, name, **kw):
         """A prefix of its own for the case, closed at its end, and its state before any install."""
-        prefix = Prefix(self.ctx, name)
+        prefix = Prefix(self.ctx, name, **kw)
         self.addCleanup(prefix.close)
         return prefix, prefix.snapshot()
 
@@ -241,6 +302,23 @@ class BuildTest(Fixture):
             out.write(data)
         self.assertFalse(verify_signature(altered, ctx.certificate()))
         self.assertLoadsOnXp(setup)
+
+    def test_packages_are_signed_and_register_from_their_tables(self):
+        ctx = self.ctx
+        for arch in ("x86", "x64"):
+            package = ctx.package("new", arch)
+            self.assertEqual(os.path.basename(package), "KVShake-%s-%s.msi" % (ctx.version, arch))
+            self.assertTrue(verify_signature(package, ctx.certificate()), package)
+            # wixl writes an empty CustomAction table: its rows count, not its presence.
+            for table in ("CustomAction", "SelfReg"):
+                exported = msi_table(package, table)
+                self.assertEqual(exported[3:], [], "%s rows in %s" % (table, package))
+            conditions = "\n".join(msi_table(package, "LaunchCondition"))
+            other = "KVShake-%s-%s.msi" % (ctx.version, "x64" if arch == "x86" else "x86")
+            self.assertIn(other, conditions)
+            properties = dict(row.split("\t", 1) for row in msi_table(package, "Property")[3:])
+            self.assertEqual(properties["MSIRESTARTMANAGERCONTROL"], "DisableShutdown")
+            self.assertEqual(properties["UpgradeCode"], UPGRADE_CODE)
 
 
 class PerUserTest(Fixture):
@@ -314,13 +392,85 @@ class PerMachineTest(Fixture):
         self.assertRestoredAfterRestart(prefix, before)
 
 
+def reg_text(text):
+    """A string as system.reg writes it."""
+    return "".join(c if ord(c) < 0x80 else "\\x%04x" % ord(c) for c in text)
+
+
+class MsiTest(Fixture):
+    """The x64 package in a 64-bit prefix through wine64's msiexec, so on every machine; the
+    32-bit view's registration is compared too where 32-bit programs run."""
+
+    def test_x64_package_installs_upgrades_and_removes(self):
+        ctx = self.ctx
+        prefix, before = self.fresh_prefix("msi-x64")
+
+        # Refused, with nothing changed: the x86 package on 64-bit Windows, and any package
+        # beside the setup program's install.
+        self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x86")), 0)
+        setup_entry = "HKLM\\" + ENTRY_KEY
+        prefix.wine("reg", "add", setup_entry, "/v", "UninstallString", "/d", "x", "/reg:32", "/f")
+        self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
+        prefix.wine("reg", "delete", setup_entry, "/reg:32", "/f")
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ before)), [], "changed by a refusal")
+
+        # A major upgrade from the older version, in place.
+        self.assertEqual(prefix.msiexec("/i", ctx.package("old", "x64")), 0)
+        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
+        products = prefix.wine("reg", "query", "HKLM\\Software\\Microsoft\\Windows\\"
+                               "CurrentVersion\\Uninstall", "/s", "/f", "Kovin Shake BHO", "/d",
+                               "/reg:64").stdout.decode("utf-8", "replace")
+        self.assertEqual(products.count("Kovin Shake BHO"), 1, products)
+        installed = {view: prefix.registration(view) for view in (32, 64)}
+        folder64 = prefix.windows_env("ProgramW6432") + "\\KVShake"
+        browser = prefix.browser("A", WINE64, ctx.build)
+        self.assertEqual(loaded_module(browser), (folder64 + "\\KVShake.dll", ctx.version))
+        browser.exit()
+
+        button = '"ButtonText"="%s"' % reg_text(BUTTON_TEXT)
+        library = '@="%s"' % reg_text(LIBRARY_HELP)
+        for view in (32, 64):
+            values = {entry[-1] for entry in installed[view]}
+            self.assertIn(button, values)
+            self.assertIn(library, values)
+        # Windows puts a per-machine package's shortcut in the common Start menu, Wine's msiexec
+        # in the user's.
+        links = [os.path.join(prefix.unix(prefix.windows_env(folder) + "\\Microsoft\\Windows\\"
+                                          "Start Menu\\Programs"), SHORTCUT)
+                 for folder in ("ProgramData", "APPDATA")]
+        (found,) = [link for link in links if os.path.exists(link)]
+        with open(found, "rb") as f:
+            link = f.read()
+        self.assertIn(b"\\syswow64\\rundll32.exe", link.lower())
+        folder32 = prefix.windows_env("ProgramFiles(x86)") + "\\KVShake"
+        self.assertIn(('"%s\\KVShake.dll",ShowPanel' % folder32).encode("utf-16-le"), link)
+
+        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x64")), 0)
+        self.assertRestoredAfterRestart(prefix, before)
+
+        # What the module's own DllRegisterServer writes, from the same file and folder.
+        registered = {}
+        for view, arch, folder, loader in ((64, "x86_64", folder64, WINE64),
+                                           (32, "i686", folder32, WINE32)):
+            if view == 32 and not runs_32bit():
+                continue
+            os.makedirs(prefix.unix(folder))
+            shutil.copy(ctx.packaged_module(arch), prefix.unix(folder + "\\KVShake.dll"))
+            done = prefix.wine("regsvr32", "/s", folder + "\\KVShake.dll", loader=loader,
+                               locale=CHINESE_LOCALE)
+            self.assertEqual(done.returncode, 0)
+            registered[view] = prefix.registration(view)
+            self.assertEqual(sorted(installed[view] ^ registered[view]), [], "view %d" % view)
+
+
 def main():
     group, source, build, other, version = sys.argv[1:6]
-    if group != "build" and not os.path.exists(WINE32):
-        print("skipped: the setup program is 32-bit, and wine32 is not installed here")
+    if group in ("per-user", "per-machine") and not runs_32bit():
+        print("skipped: the setup program is a 32-bit program, and this machine cannot run one")
         sys.exit(SKIPPED)
     Fixture.ctx = Context(os.path.abspath(build), os.path.abspath(other), version)
-    case = {"build": BuildTest, "per-user": PerUserTest, "per-machine": PerMachineTest}[group]
+    case = {"build": BuildTest, "per-user": PerUserTest, "per-machine": PerMachineTest,
+            "msi": MsiTest}[group]
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)
