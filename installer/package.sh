@@ -48,9 +48,14 @@ cp "$X86_64" "$modules/x86_64/KVShake.dll"
 "$HERE/sign.sh" "$modules/i686/KVShake.dll"
 "$HERE/sign.sh" "$modules/x86_64/KVShake.dll"
 
+# A test build only: KVSHAKE_TEST_ACCOUNT_TYPE (User or Admin) is the account type that the setup
+# program's elevation check sees instead of the user's own.
+test_defines=()
+[ -n "${KVSHAKE_TEST_ACCOUNT_TYPE:-}" ] &&
+    test_defines=(-DKVSHAKE_TEST_ACCOUNT_TYPE="$KVSHAKE_TEST_ACCOUNT_TYPE")
 makensis -V2 -INPUTCHARSET UTF8 -DKVSHAKE_I686="$modules/i686/KVShake.dll" \
     -DKVSHAKE_X86_64="$modules/x86_64/KVShake.dll" -DKVSHAKE_OUT_DIR="$OUT" \
-    -DKVSHAKE_SIGN="$HERE/sign.sh" "$HERE/KVShake.nsi" >&2
+    -DKVSHAKE_SIGN="$HERE/sign.sh" "${test_defines[@]}" "$HERE/KVShake.nsi" >&2
 ls "$OUT"/KVShakeSetup-*.exe
 x86=$("$HERE/msi.py" "$OUT" x86 "$modules/i686/KVShake.dll")
 x64=$("$HERE/msi.py" "$OUT" x64 "$modules/i686/KVShake.dll" "$modules/x86_64/KVShake.dll")

@@ -4,9 +4,11 @@
     package_test.py GROUP SOURCE_DIR BUILD_DIR OTHER_BUILD_DIR VERSION
 
 BUILD_DIR is the x86_64 test build (its Wine environment lends the display), OTHER_BUILD_DIR the
-i686 one beside it, VERSION the project's version. GROUP is build (this version's setup program
-and an older one's, signed, loadable on Windows XP), per-user or per-machine (install, update or
-registration in both views, and uninstall, in a fresh 64-bit prefix of its own), msi (the x64
+i686 one beside it, VERSION the project's version. GROUP is build (this version's setup program and
+MSI packages and an older one's, signed, loadable on Windows XP; a test build of the setup
+program that sees a user who is no administrator; one of a module that refuses DllRegisterServer),
+setup (install in both views, update, a failed update, an install without an administrator and
+beside the MSI package, and uninstall, in fresh 64-bit prefixes, where 32-bit programs run), msi (the x64
 package through wine64's msiexec, so on every machine) or msi-x86 (the x86 package, in a 32-bit
 prefix where 32-bit programs run).
 """
@@ -34,6 +36,7 @@ BUTTON_KEY = ("HKLM\\Software\\Microsoft\\Internet Explorer\\Extensions\\"
               "{1AC31710-6759-484f-A129-A70C55485DA1}")
 ENTRY_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVShake"
 STORE_KEY = "HKCU\\Software\\AppDataLow"
+ACTIVE_SETUP_KEY = "Software\\Microsoft\\Active Setup\\Installed Components\\KVShake"
 ACCOUNT = {"kvshocktoken": "t-1", "kvshockuin": "10001", "kvshockuser": "u@example.com",
            "kvshocknickname": "U", "kvshockdebug": "0"}
 SHORTCUT = "摇一摇传图.lnk"
@@ -110,6 +113,12 @@ def msi_table(package, table):
     for a table that the package lacks."""
     exported = subprocess.run(["msiinfo", "export", package, table], capture_output=True)
     return exported.stdout.decode("utf-8").splitlines() if exported.returncode == 0 else []
+
+
+def refusing_module(module, copy):
+    """The module without a DllRegisterServer that regsvr32 finds: its export renamed."""
+    with open(module, "rb") as f, open(copy, "wb") as out:
+        out.write(f.read().replace(b"DllRegisterServer\0", b"DllRegisterServeX\0"))
 
 
 def older_module(module, copy):
@@ -284,9 +293,14 @@ class BuildTest(Fixture):
         os.makedirs(ctx.work, exist_ok=True)
         for module, copy in zip(modules, older):
             older_module(module, copy)
+        refusing = [os.path.join(ctx.work, "refusing-%s.dll" % arch) for arch in ("i686", "x86_64")]
+        for module, copy in zip(modules, refusing):
+            refusing_module(module, copy)
         package = os.path.join(ROOT, "installer", "package.sh")
-        for which, pair in (("new", modules), ("old", older)):
-            made = run([package, os.path.join(ctx.setups, which), *pair], env)
+        for which, pair, account in (("new", modules, ""), ("old", older, ""),
+                                     ("refusing", refusing, ""), ("user", modules, "User")):
+            made = run([package, os.path.join(ctx.setups, which), *pair],
+                       dict(env, KVSHAKE_TEST_ACCOUNT_TYPE=account))
             self.assertEqual(made.returncode, 0, made.stderr.decode())
         setup = ctx.setup("new")
         self.assertEqual(os.path.basename(setup), "KVShakeSetup-%s.exe" % ctx.version)
@@ -321,25 +335,27 @@ class BuildTest(Fixture):
             self.assertEqual(properties["UpgradeCode"], UPGRADE_CODE)
 
 
-class PerUserTest(Fixture):
+class SetupTest(Fixture):
+    """The setup program, per machine; it is a 32-bit program, so this group runs only where
+    32-bit programs run."""
+
+    def install(self, prefix, which, expected=0):
+        self.assertEqual(prefix.wine(self.ctx.setup(which), "/S", loader=WINE32).returncode,
+                         expected)
+
     def test_install_update_and_uninstall_while_loaded(self):
         ctx = self.ctx
-        prefix, before = self.fresh_prefix("per-user")
+        prefix, before = self.fresh_prefix("setup")
 
-        self.assertEqual(prefix.wine(ctx.setup("old"), "/S", loader=WINE32).returncode, 0)
-        folder = prefix.reg("HKCU\\" + ENTRY_KEY, "InstallLocation")
-        self.assertEqual(folder, prefix.windows_env("LOCALAPPDATA") + "\\Programs\\KVShake")
-        installed = prefix.unix(folder)
-        # As DllInstall "user" writes it; Wine keeps one HKCU classes key for both widths.
-        self.assertEqual(prefix.reg("HKCU\\" + CLASS_KEY + "\\InprocServer32"),
-                         folder + "\\KVShake.dll")
-        uninstaller = os.path.join(installed, "Uninstall.exe")
+        self.install(prefix, "old")
+        folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
+        self.assertEqual(folder, prefix.windows_env("ProgramFiles(x86)") + "\\KVShake")
+        uninstaller = os.path.join(prefix.unix(folder), "Uninstall.exe")
         self.assertTrue(verify_signature(uninstaller, ctx.certificate("old")))
         self.assertLoadsOnXp(uninstaller)
+        stub = prefix.reg("HKLM\\" + ACTIVE_SETUP_KEY, "StubPath", 32)
+        self.assertIn("reg delete HKCU\\Software\\Classes\\CLSID\\" + CLSID + " /f", stub)
 
-        # Wine's COM reads classes only from HKLM: copy the user's class there, then remove it.
-        self.assertEqual(prefix.wine("reg", "copy", "HKCU\\" + CLASS_KEY, "HKLM\\" + CLASS_KEY,
-                                     "/s", "/f", "/reg:32").returncode, 0)
         holding = prefix.browser("A")
         path, old_version = loaded_module(holding)
         self.assertEqual(path, folder + "\\KVShake.dll")
@@ -347,49 +363,51 @@ class PerUserTest(Fixture):
         for name, value in ACCOUNT.items():
             prefix.wine("reg", "add", STORE_KEY, "/v", name, "/d", value, "/f")
 
-        self.assertEqual(prefix.wine(ctx.setup("new"), "/S", loader=WINE32).returncode, 0)
+        self.install(prefix, "new")
         self.assertEqual(loaded_module(prefix.browser("B")), (path, ctx.version))
         self.assertEqual(loaded_module(holding)[1], old_version)  # still at work
-        self.check_entry_and_shortcut(prefix, "HKCU", folder, "APPDATA")
-        for browser in prefix.browsers:
-            browser.exit()
-        self.assertEqual(prefix.wine(ctx.setup("new"), "/S", loader=WINE32).returncode, 0)
-        left = [name for _, _, files in os.walk(installed) for name in files]
-        self.assertEqual(sorted(left), ["KVShake.dll", "KVShake.dll", "Uninstall.exe"])
-        for name, value in ACCOUNT.items():
-            self.assertEqual(prefix.reg(STORE_KEY, name), value, name)
-
-        # The uninstall as Windows runs it, while a browser holds the module.
-        prefix.browser("C")
-        quiet = prefix.reg("HKCU\\" + ENTRY_KEY, "QuietUninstallString")
-        self.assertEqual(quiet, '"%s\\Uninstall.exe" /CurrentUser /S' % folder)
-        prefix.wine(folder + "\\Uninstall.exe", "/CurrentUser", "/S", loader=WINE32)
-        demo.wait_for(lambda: not prefix.has_key("HKCU\\" + ENTRY_KEY), 120, "uninstalled")
-        for browser in prefix.browsers:
-            browser.exit()
-        prefix.settle()
-        prefix.wine("reg", "delete", "HKLM\\" + CLASS_KEY, "/f", "/reg:32")
-        self.assertRestoredAfterRestart(prefix, before)
-
-
-class PerMachineTest(Fixture):
-    def test_all_users_install_registers_each_view(self):
-        ctx = self.ctx
-        prefix, before = self.fresh_prefix("per-machine")
-
-        self.assertEqual(prefix.wine(ctx.setup("new"), "/AllUsers", "/S",
-                                     loader=WINE32).returncode, 0)
-        folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
-        self.assertEqual(folder, prefix.windows_env("ProgramFiles(x86)") + "\\KVShake")
         self.check_entry_and_shortcut(prefix, "HKLM", folder, "ProgramData")
         server = "HKLM\\" + CLASS_KEY + "\\InprocServer32"
         self.assertEqual(prefix.reg(server, None, 32), folder + "\\KVShake.dll")
         self.assertEqual(prefix.reg(server, None, 64), folder + "\\x64\\KVShake.dll")
 
-        uninstalled = prefix.wine(folder + "\\Uninstall.exe", "/AllUsers", "/S", "_?=" + folder,
-                                  loader=WINE32)
-        self.assertEqual(uninstalled.returncode, 0)
+        # The uninstall as Windows runs it, while a browser holds the module.
+        quiet = prefix.reg("HKLM\\" + ENTRY_KEY, "QuietUninstallString", 32)
+        self.assertEqual(quiet, '"%s\\Uninstall.exe" /S' % folder)
+        prefix.wine(folder + "\\Uninstall.exe", "/S", loader=WINE32)
+        demo.wait_for(lambda: not prefix.has_key("HKLM\\" + ENTRY_KEY, 32), 120, "uninstalled")
+        for name in ACCOUNT:
+            self.assertIsNone(prefix.reg(STORE_KEY, name), name)
+        for browser in prefix.browsers:
+            browser.exit()
         self.assertRestoredAfterRestart(prefix, before)
+
+    def test_failures_change_nothing(self):
+        ctx = self.ctx
+        prefix, before = self.fresh_prefix("setup-refused")
+
+        # No administrator (the test build's elevation check): 740, a line in the log.
+        self.install(prefix, "user", 740)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ before)), [])
+        with open(os.path.join(prefix.unix(prefix.windows_env("TEMP")), "KVShakeSetup.log"),
+                  encoding="utf-8", errors="replace") as f:
+            self.assertIn("administrator", f.read())
+        # Beside the MSI package.
+        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
+        installed = prefix.snapshot()
+        self.install(prefix, "new", 2)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ installed)), [])
+        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x64")), 0)
+        self.assertRestoredAfterRestart(prefix, before)
+
+        # A registration that fails part way leaves the previous install working.
+        self.install(prefix, "new")
+        working = prefix.snapshot()
+        self.install(prefix, "refusing", 2)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ working)), [])
+        folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
+        self.assertEqual(loaded_module(prefix.browser("A")),
+                         (folder + "\\KVShake.dll", ctx.version))
 
 
 def reg_text(text):
@@ -465,12 +483,11 @@ class MsiTest(Fixture):
 
 def main():
     group, source, build, other, version = sys.argv[1:6]
-    if group in ("per-user", "per-machine") and not runs_32bit():
+    if group == "setup" and not runs_32bit():
         print("skipped: the setup program is a 32-bit program, and this machine cannot run one")
         sys.exit(SKIPPED)
     Fixture.ctx = Context(os.path.abspath(build), os.path.abspath(other), version)
-    case = {"build": BuildTest, "per-user": PerUserTest, "per-machine": PerMachineTest,
-            "msi": MsiTest}[group]
+    case = {"build": BuildTest, "setup": SetupTest, "msi": MsiTest}[group]
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)
