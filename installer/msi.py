@@ -106,7 +106,9 @@ def library_flags(module_file):
 
 
 def typelib_rows(idl, module, folder, win, flags):
-    """What RegisterTypeLib writes for the library and its dual interface."""
+    """What RegisterTypeLib writes for the library and its dual interface. The library's key is
+    one for both registry views of a 64-bit Windows: its first four rows are the shared values,
+    the fifth the module's own file for its width."""
     library = re.search(r"uuid\(([-\w]+)\),\s*version\((\d+)\.(\d+)\),\s*helpstring\(\"([^\"]*)\""
                         r"\)\s*\]\s*library", idl)
     interface = re.search(r"uuid\(([-\w]+)\),\s*dual,.*?\]\s*interface\s+(\w+)", idl, re.S)
@@ -114,15 +116,18 @@ def typelib_rows(idl, module, folder, win, flags):
     version = "%s.%s" % (int(library.group(2)), int(library.group(3)))
     lib = "Software\\Classes\\TypeLib\\%s\\%s" % (libid, version)
     dual = "Software\\Classes\\Interface\\{%s}" % interface.group(1).upper()
-    return [Row(lib, None, library.group(4)), Row(lib + "\\0\\" + win, None, module),
-            Row(lib + "\\FLAGS", None, str(flags)), Row(lib + "\\HELPDIR", None, folder),
+    return [Row(lib, None, library.group(4)), Row(lib + "\\FLAGS", None, str(flags)),
+            Row(lib + "\\HELPDIR", None, folder), Row(lib + "\\0\\" + win, None, module),
             Row(dual, None, interface.group(2)),
             Row(dual + "\\ProxyStubClsid", None, TYPELIB_MARSHALER),
             Row(dual + "\\ProxyStubClsid32", None, TYPELIB_MARSHALER),
             Row(dual + "\\TypeLib", None, libid), Row(dual + "\\TypeLib", "Version", version)]
 
 
-def module_rows(module_file, component, folder_id, win):
+def module_rows(module_file, component, folder_id, win, shared=True):
+    """The rows of one module's component; without shared, less the type library's shared values,
+    which the other module's component writes."""
+
     def read(name):
         with open(os.path.join(RESOURCES, name), encoding=CODE_PAGE) as f:
             return f.read()
@@ -131,8 +136,9 @@ def module_rows(module_file, component, folder_id, win):
     rows = []
     for script in ("101.rgs", "102.rgs"):
         rows += script_rows(read(script), module)
-    rows += typelib_rows(read("KVShake.idl"), module, "[%s]" % folder_id, win,
-                         library_flags(module_file))
+    library = typelib_rows(read("KVShake.idl"), module, "[%s]" % folder_id, win,
+                           library_flags(module_file))
+    rows += library if shared else library[3:]
     return [(component, row) for row in rows]
 
 
@@ -168,7 +174,7 @@ def main():
     out, arch, modules = sys.argv[1], sys.argv[2], sys.argv[3:]
     version = module_version(modules[0])
     package = os.path.join(os.path.abspath(out), "KVShake-%s-%s.msi" % (version, arch))
-    rows = module_rows(modules[0], "Module32", "FOLDER32", "win32")
+    rows = module_rows(modules[0], "Module32", "FOLDER32", "win32", shared=arch == "x86")
     if arch == "x64":
         rows += module_rows(modules[1], "Module64", "FOLDER64", "win64")
     with tempfile.TemporaryDirectory() as work:
