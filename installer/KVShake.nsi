@@ -181,8 +181,8 @@ Function ${UN}UnregisterModules
 FunctionEnd
 
 ; Moves a file that a browser may have loaded out of the way as NAME.N.old (a loaded module
-; cannot be deleted but can be renamed). Pushes the new name, or "" where there was no file; sets
-; the error flag when the file is still in place.
+; cannot be deleted but can be renamed). Pushes the new name, or "" where nothing moved; sets the
+; error flag when the file is still in place.
 Function ${UN}MoveAside
     Exch $R0
     Push $R1
@@ -193,7 +193,9 @@ Function ${UN}MoveAside
         ${LoopWhile} ${FileExists} "$R0.$R1.old"
         ClearErrors
         Rename $R0 "$R0.$R1.old"
-        ${IfNot} ${Errors}
+        ${If} ${Errors}
+            StrCpy $R0 ""
+        ${Else}
             StrCpy $R0 "$R0.$R1.old"
         ${EndIf}
     ${Else}
@@ -304,28 +306,35 @@ Function un.onInit
     !insertmacro MULTIUSER_UNINIT
 FunctionEnd
 
-; A failed install or update puts back what was there: the new modules are unregistered and
-; removed, the previous version's (moved aside as $5 and $6) come back and are registered again.
+; A failed install or update puts back what was there: the new modules, once written ($4), are
+; unregistered and removed; the previous version's, moved aside as $5 and $6, come back, and are
+; registered again where the new ones had been written.
 Function UndoInstall
-    Call UnregisterModules
-    Push "$INSTDIR\x64\KVShake.dll"
-    Call MoveAside
-    Call DiscardMoved
-    Push "$INSTDIR\KVShake.dll"
-    Call MoveAside
-    Call DiscardMoved
+    ${If} $4 == "written"
+        Call UnregisterModules
+        Push "$INSTDIR\x64\KVShake.dll"
+        Call MoveAside
+        Call DiscardMoved
+        Push "$INSTDIR\KVShake.dll"
+        Call MoveAside
+        Call DiscardMoved
+    ${EndIf}
     StrCpy $R9 ""
     ${If} $6 != ""
         Rename $6 "$INSTDIR\x64\KVShake.dll"
-        Push "$INSTDIR\x64\KVShake.dll"
-        Push 64
-        Call Regsvr32
+        ${If} $4 == "written"
+            Push "$INSTDIR\x64\KVShake.dll"
+            Push 64
+            Call Regsvr32
+        ${EndIf}
     ${EndIf}
     ${If} $5 != ""
         Rename $5 "$INSTDIR\KVShake.dll"
-        Push "$INSTDIR\KVShake.dll"
-        Push 32
-        Call Regsvr32
+        ${If} $4 == "written"
+            Push "$INSTDIR\KVShake.dll"
+            Push 32
+            Call Regsvr32
+        ${EndIf}
     ${EndIf}
     RMDir "$INSTDIR\x64"
     RMDir "$INSTDIR"
@@ -347,6 +356,9 @@ Section "KVShake"
     Call TidyPerUserInstall
     Call SweepMovedAside
     SetOverwrite on
+    StrCpy $4 ""
+    StrCpy $5 ""
+    StrCpy $6 ""
     ; A browser may hold the modules of an earlier version: they are moved aside, new browser
     ; processes load the new ones, and the old ones come back if this install fails.
     Push "$INSTDIR\KVShake.dll"
@@ -355,7 +367,6 @@ Section "KVShake"
     ${If} ${Errors}
         !insertmacro FAIL_INSTALL "$INSTDIR\KVShake.dll is in use"
     ${EndIf}
-    StrCpy $6 ""
     ${If} ${RunningX64}
         Push "$INSTDIR\x64\KVShake.dll"
         Call MoveAside
@@ -365,6 +376,7 @@ Section "KVShake"
         ${EndIf}
     ${EndIf}
     ClearErrors
+    StrCpy $4 "written"
     SetOutPath "$INSTDIR"
     File "${KVSHAKE_I686}"
     ${If} ${RunningX64}
