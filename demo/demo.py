@@ -7,8 +7,8 @@ BUILD_DIR is a test-configuration build (KVShake.dll, kvshake_browser_sim.exe an
 kvshake_control_double.dll, talking to the stand-in on the port it was configured with); ARCH is
 its architecture. With --setup, the user installs the module per machine with that setup program
 or, where no 32-bit program runs, the x64 MSI package through wine64's msiexec (made from the
-modules of this configuration), and uninstalls it at the end; without it, with regsvr32. Tab B shows PAGE.html (default demo/pages/gallery.html). Everything runs in a
-Wine environment of its own under build/demo. Prints the story; exits 0 only when the service
+modules of this configuration), and uninstalls it at the end; without it, with regsvr32. Tab B
+shows PAGE.html (default demo/pages/gallery.html). Everything runs in a Wine environment of its own under build/demo. Prints the story; exits 0 only when the service
 received exactly the upload that the page calls for, and the rest of the story happened too.
 """
 
@@ -360,8 +360,8 @@ class Demo:
         return match and match.group(1).strip()
 
     def msiexec(self, action):
-        return subprocess.run([LOADERS["x86_64"], "msiexec", action, windows_path(self.setup), "/qn"],
-                              cwd=self.build, capture_output=True, timeout=180,
+        return subprocess.run([LOADERS["x86_64"], "msiexec", action, windows_path(self.setup),
+                               "/qn"], cwd=self.build, capture_output=True, timeout=180,
                               env=dict(self.env, LC_ALL=SETUP_LOCALE, LANG=SETUP_LOCALE))
 
     def install_with_package(self):
