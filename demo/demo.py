@@ -8,8 +8,9 @@ kvshake_control_double.dll, talking to the stand-in on the port it was configure
 its architecture. With --setup, the user installs the module per machine with that setup program
 or, where no 32-bit program runs, the x64 MSI package through wine64's msiexec (made from the
 modules of this configuration), and uninstalls it at the end; without it, with regsvr32. Tab B
-shows PAGE.html (default demo/pages/gallery.html). Everything runs in a Wine environment of its own under build/demo. Prints the story; exits 0 only when the service
-received exactly the upload that the page calls for, and the rest of the story happened too.
+shows PAGE.html (default demo/pages/gallery.html). Everything runs in a Wine environment of its
+own under build/demo. Prints the story; exits 0 only when the service received exactly the upload
+that the page calls for, and the rest of the story happened too.
 """
 
 import fcntl
