@@ -18,7 +18,6 @@ import re
 import shutil
 import subprocess
 import sys
-import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
