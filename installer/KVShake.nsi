@@ -125,9 +125,8 @@ FunctionEnd
     DeleteRegKey HKCU "Software\Classes\Wow6432Node\${KEY}"
 !macroend
 
-!macro APPEND_REG_DELETE KEY
-    StrCpy $1 "$1 & reg delete HKCU\Software\Classes\${KEY} /f & \
-reg delete HKCU\Software\Classes\Wow6432Node\${KEY} /f"
+!macro APPEND_KEY KEY
+    StrCpy $1 "$1 ${KEY}"
 !macroend
 
 ; Registers ($R9 empty) or unregisters ($R9 "/u") one module with the regsvr32 of its width:
@@ -286,13 +285,15 @@ FunctionEnd
 ; command for every user whose own Version is lower than this one).
 Function WriteActiveSetup
     StrCpy $1 ""
-    !insertmacro FOR_USER_CLASS_KEYS APPEND_REG_DELETE
-    StrCpy $1 $1 "" 3 ; less the first " & "
+    !insertmacro FOR_USER_CLASS_KEYS APPEND_KEY
     WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "" "${PRODUCT}"
     WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "ComponentID" "KVShake"
     WriteRegDWORD HKLM "${ACTIVE_SETUP_KEY}" "IsInstalled" 1
-    WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "Version" "${KVSHAKE_VERSION_1},${KVSHAKE_VERSION_2},${KVSHAKE_VERSION_3},${KVSHAKE_VERSION_4}"
-    WriteRegExpandStr HKLM "${ACTIVE_SETUP_KEY}" "StubPath" '"%SystemRoot%\System32\cmd.exe" /c "$1" >nul 2>&1'
+    WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "Version" \
+        "${KVSHAKE_VERSION_1},${KVSHAKE_VERSION_2},${KVSHAKE_VERSION_3},${KVSHAKE_VERSION_4}"
+    WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "StubPath" '"$SYSDIR\cmd.exe" /c for %k in ($1) do \
+@(reg delete HKCU\Software\Classes\%k /f & reg delete HKCU\Software\Classes\Wow6432Node\%k /f) \
+>nul 2>&1'
 FunctionEnd
 
 Function .onInit

@@ -8,9 +8,9 @@ i686 one beside it, VERSION the project's version. GROUP is build (this version'
 MSI packages and an older one's, signed, loadable on Windows XP; a test build of the setup
 program that sees a user who is no administrator; one of a module that refuses DllRegisterServer),
 setup (install in both views, update, a failed update, an install without an administrator and
-beside the MSI package, and uninstall, in fresh 64-bit prefixes, where 32-bit programs run), msi (the x64
-package through wine64's msiexec, so on every machine) or msi-x86 (the x86 package, in a 32-bit
-prefix where 32-bit programs run).
+beside the MSI package, and uninstall, in fresh 64-bit prefixes, where 32-bit programs run), or
+msi (the x64 package through wine64's msiexec, so on every machine, and the x86 package in a
+32-bit prefix where 32-bit programs run).
 """
 
 import os
@@ -368,7 +368,8 @@ class SetupTest(Fixture):
         self.assertTrue(verify_signature(uninstaller, ctx.certificate("old")))
         self.assertLoadsOnXp(uninstaller)
         stub = prefix.reg("HKLM\\" + ACTIVE_SETUP_KEY, "StubPath", 32)
-        self.assertIn("reg delete HKCU\\Software\\Classes\\CLSID\\" + CLSID + " /f", stub)
+        self.assertIn("for %k in ( CLSID\\" + CLSID + " ", stub)
+        self.assertIn("reg delete HKCU\\Software\\Classes\\%k /f", stub)
 
         holding = prefix.browser("A")
         path, old_version = loaded_module(holding)
@@ -430,12 +431,64 @@ def reg_text(text):
 
 
 class MsiTest(Fixture):
-    """The x64 package in a 64-bit prefix through wine64's msiexec, so on every machine; the
-    32-bit view's registration is compared too where 32-bit programs run."""
+    """The packages through msiexec in fresh prefixes: the x64 one in a 64-bit prefix through
+    wine64, on every machine; where 32-bit programs run, also the 32-bit view compared with the
+    32-bit module's own registration, and the x86 package in a 32-bit prefix."""
+
+    def check_installed(self, prefix, modules):
+        """The Chinese texts whole, the Start-menu entry on the 32-bit rundll32 and module, and the
+        module of the prefix's width loading into the simulator's tab. modules: (view, arch,
+        folder, loader, build) of each, the 32-bit one first. Returns each view's registration."""
+        installed = {module[0]: prefix.registration(module[0]) for module in modules}
+        button = '"ButtonText"="%s"' % reg_text(BUTTON_TEXT)
+        for registration in installed.values():
+            self.assertIn(button, {entry[-1] for entry in registration})
+        # The type library's key is one for both views.
+        self.assertIn('@="%s"' % reg_text(LIBRARY_HELP),
+                      {entry[-1] for entry in installed[modules[-1][0]]})
+        # Windows puts a per-machine package's shortcut in the common Start menu, Wine's msiexec
+        # in the user's.
+        links = [os.path.join(prefix.unix(prefix.windows_env(folder) + "\\Microsoft\\Windows\\"
+                                          "Start Menu\\Programs"), SHORTCUT)
+                 for folder in ("ProgramData", "APPDATA")]
+        (found,) = [link for link in links if os.path.exists(link)]
+        with open(found, "rb") as f:
+            link = f.read().lower()
+        system32 = b"\\syswow64\\" if len(modules) == 2 else b"\\system32\\"
+        self.assertIn(system32 + b"rundll32.exe", link)
+        self.assertIn(('"%s\\kvshake.dll",showpanel' % modules[0][2].lower()).encode("utf-16-le"),
+                      link)
+        view, arch, folder, loader, build = modules[-1]
+        browser = prefix.browser("A", loader, build)
+        self.assertEqual(loaded_module(browser), (folder + "\\KVShake.dll", self.ctx.version))
+        browser.exit()
+        return installed
+
+    def assertRegistersAsTheModules(self, prefix, installed, modules):
+        """What each module's own DllRegisterServer writes from the same file and folder, after
+        the package's removal, equals what the package wrote: the 32-bit one first, as the type
+        library's shared HELPDIR is the last one's; only the 64-bit one where no 32-bit program
+        runs, less the 32-bit module's file in the type library's shared key."""
+        registered = [module for module in modules if module[1] == "x86_64" or runs_32bit()]
+        for view, arch, folder, loader, build in registered:
+            os.makedirs(prefix.unix(folder))
+            shutil.copy(self.ctx.packaged_module(arch), prefix.unix(folder + "\\KVShake.dll"))
+            done = prefix.wine("regsvr32", "/s", folder + "\\KVShake.dll", loader=loader,
+                               locale=CHINESE_LOCALE)
+            self.assertEqual(done.returncode, 0)
+        if len(registered) < len(modules):
+            installed[64] = {entry for entry in installed[64] if "\\\\0\\\\win32" not in entry[0]}
+        for view, *_ in registered:
+            self.assertEqual(sorted(installed[view] ^ prefix.registration(view)), [],
+                             "view %d" % view)
 
     def test_x64_package_installs_upgrades_and_removes(self):
         ctx = self.ctx
         prefix, before = self.fresh_prefix("msi-x64")
+        modules = [(32, "i686", prefix.windows_env("ProgramFiles(x86)") + "\\KVShake", WINE32,
+                    ctx.other),
+                   (64, "x86_64", prefix.windows_env("ProgramW6432") + "\\KVShake", WINE64,
+                    ctx.build)]
 
         # Refused, with nothing changed: the x86 package on 64-bit Windows.
         self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x86")), 0)
@@ -445,56 +498,19 @@ class MsiTest(Fixture):
         self.assertEqual(prefix.msiexec("/i", ctx.package("old", "x64")), 0)
         self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
         entries = {}  # uninstall key -> its values, of every product installed
+        uninstall = r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
         for entry in prefix.snapshot():
-            if entry[0] == "system.reg" and len(entry) == 3 and \
-                    entry[1].startswith(r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"):
+            if entry[0] == "system.reg" and len(entry) == 3 and entry[1].startswith(uninstall):
                 entries.setdefault(entry[1], set()).add(entry[2])
         products = [values for values in entries.values()
                     if '"DisplayName"="Kovin Shake BHO"' in values]
         self.assertEqual(len(products), 1, products)
         self.assertIn('"DisplayVersion"="%s"' % ctx.version, products[0])
-        installed = {view: prefix.registration(view) for view in (32, 64)}
-        folder64 = prefix.windows_env("ProgramW6432") + "\\KVShake"
-        browser = prefix.browser("A", WINE64, ctx.build)
-        self.assertEqual(loaded_module(browser), (folder64 + "\\KVShake.dll", ctx.version))
-        browser.exit()
-
-        button = '"ButtonText"="%s"' % reg_text(BUTTON_TEXT)
-        for view in (32, 64):
-            self.assertIn(button, {entry[-1] for entry in installed[view]})
-        # The type library's key is one for both views.
-        self.assertIn('@="%s"' % reg_text(LIBRARY_HELP), {entry[-1] for entry in installed[64]})
-        # Windows puts a per-machine package's shortcut in the common Start menu, Wine's msiexec
-        # in the user's.
-        links = [os.path.join(prefix.unix(prefix.windows_env(folder) + "\\Microsoft\\Windows\\"
-                                          "Start Menu\\Programs"), SHORTCUT)
-                 for folder in ("ProgramData", "APPDATA")]
-        (found,) = [link for link in links if os.path.exists(link)]
-        with open(found, "rb") as f:
-            link = f.read()
-        self.assertIn(b"\\syswow64\\rundll32.exe", link.lower())
-        folder32 = prefix.windows_env("ProgramFiles(x86)") + "\\KVShake"
-        self.assertIn(('"%s\\KVShake.dll",ShowPanel' % folder32).encode("utf-16-le"), link)
+        installed = self.check_installed(prefix, modules)
 
         self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x64")), 0)
         self.assertRestoredAfterRestart(prefix, before)
-
-        # What the modules' own DllRegisterServer writes, from the same files and folders: the
-        # 32-bit one first, as the type library's shared HELPDIR is the last one's.
-        views = (32, 64) if runs_32bit() else (64,)
-        for view, arch, folder, loader in ((32, "i686", folder32, WINE32),
-                                           (64, "x86_64", folder64, WINE64)):
-            if view in views:
-                os.makedirs(prefix.unix(folder))
-                shutil.copy(ctx.packaged_module(arch), prefix.unix(folder + "\\KVShake.dll"))
-                done = prefix.wine("regsvr32", "/s", folder + "\\KVShake.dll", loader=loader,
-                                   locale=CHINESE_LOCALE)
-                self.assertEqual(done.returncode, 0)
-        if 32 not in views:  # the 32-bit module's file in the type library's shared key
-            installed[64] = {entry for entry in installed[64] if "\\\\0\\\\win32" not in entry[0]}
-        for view in views:
-            self.assertEqual(sorted(installed[view] ^ prefix.registration(view)), [],
-                             "view %d" % view)
+        self.assertRegistersAsTheModules(prefix, installed, modules)
 
         # Refused beside the setup program's install, with nothing changed.
         prefix.wine("reg", "add", "HKLM\\" + ENTRY_KEY, "/v", "UninstallString", "/d", "x",
@@ -502,6 +518,20 @@ class MsiTest(Fixture):
         with_setup = prefix.snapshot()
         self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
         self.assertEqual(sorted(map(str, prefix.snapshot() ^ with_setup)), [], "changed")
+
+    def test_x86_package_on_32bit_windows(self):
+        if not runs_32bit():
+            self.skipTest("a 32-bit prefix needs 32-bit programs to run")
+        ctx = self.ctx
+        prefix, before = self.fresh_prefix("msi-x86", arch="win32")
+        # A 32-bit Windows has one registry view, without Wow6432Node.
+        modules = [(64, "i686", prefix.windows_env("ProgramFiles") + "\\KVShake", WINE32,
+                    ctx.other)]
+        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x86")), 0)
+        installed = self.check_installed(prefix, modules)
+        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x86")), 0)
+        self.assertRestoredAfterRestart(prefix, before)
+        self.assertRegistersAsTheModules(prefix, installed, modules)
 
 
 def main():
