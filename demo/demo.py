@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """The demo: a user installs KVShake, logs in from the panel, opens tabs and shakes the phone.
 
-    demo.py BUILD_DIR ARCH [--setup SETUP.exe] [PAGE.html]
+    demo.py BUILD_DIR ARCH [--setup SETUP.exe | --setup PACKAGE-x64.msi] [PAGE.html]
 
 BUILD_DIR is a test-configuration build (KVShake.dll, kvshake_browser_sim.exe and
 kvshake_control_double.dll, talking to the stand-in on the port it was configured with); ARCH is
-its architecture. With --setup, the user installs the module with that setup program (made from
-the modules of this configuration) and uninstalls it at the end; without it (no 32-bit Wine to run
-a setup program), with regsvr32. Tab B shows PAGE.html (default demo/pages/gallery.html). Everything runs in a
-Wine environment of its own under build/demo. Prints the story; exits 0 only when the service
-received exactly the upload that the page calls for, and the rest of the story happened too.
+its architecture. With --setup, the user installs the module per machine with that setup program
+or, where no 32-bit program runs, the x64 MSI package through wine64's msiexec (made from the
+modules of this configuration), and uninstalls it at the end; without it, with regsvr32. Tab B
+shows PAGE.html (default demo/pages/gallery.html). Everything runs in a Wine environment of its
+own under build/demo. Prints the story; exits 0 only when the service received exactly the upload
+that the page calls for, and the rest of the story happened too.
 """
 
 import fcntl
@@ -41,7 +42,10 @@ ACCOUNT = {  # as the service's bind page names it, after the QR code is scanned
     "user": "demo@example.com",
     "nickname": "Demo",
 }
-UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVShake"
+# The setup program's entry, in the 32-bit view of a 64-bit Windows.
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVShake"
+CLASS_SERVER = ("HKLM\\Software\\Classes\\CLSID\\{D3441990-2A84-4A2F-9D12-0B7F605DE4E9}"
+                "\\InprocServer32")
 # The setup program names its Start-menu entry, a file, in Chinese: Wine names it through the
 # Unix locale.
 SETUP_LOCALE = "C.UTF-8"
@@ -205,6 +209,7 @@ class Demo:
     def __init__(self, build, arch, page_path, setup=None):
         self.build, self.arch, self.page_path = os.path.abspath(build), arch, page_path
         self.setup = setup and os.path.abspath(setup)
+        self.package = bool(setup) and setup.endswith(".msi")  # else a setup program
         self.module = "KVShake.dll"  # as rundll32 is given it: installed, the installed file
         self.loader = LOADERS[arch]
         self.port = self.configured_port()
@@ -342,11 +347,37 @@ class Demo:
         self.standin.answer("shakeupload", '{"ret":"0"}')
 
     def install(self):
-        if self.setup:
-            self.install_with_setup()
-        else:
+        if not self.setup:
             self.install_with_regsvr32()
-        self.copy_classes_for_wine()
+            self.copy_classes_for_wine()
+            return
+        if self.package:
+            self.install_with_package()
+        else:
+            self.install_with_setup()
+        # As rundll32 is given it: the installed module of the demo's width.
+        self.module = self.class_server()
+        if not self.module:
+            raise DemoFailed("the install registered no module of the demo's width")
+
+    def class_server(self):
+        view = "/reg:32" if self.arch == "i686" else "/reg:64"
+        found = self.wine("reg", "query", CLASS_SERVER, "/ve", view).stdout
+        match = re.search(r"REG_SZ\s+(.*)", found.decode("utf-8", "replace"))
+        return match and match.group(1).strip()
+
+    def msiexec(self, action):
+        return subprocess.run([LOADERS["x86_64"], "msiexec", action, windows_path(self.setup),
+                               "/qn"], cwd=self.build, capture_output=True, timeout=180,
+                              env=dict(self.env, LC_ALL=SETUP_LOCALE, LANG=SETUP_LOCALE))
+
+    def install_with_package(self):
+        installed = self.msiexec("/i")
+        self.story.say("the administrator installs KVShake for the machine with its signed MSI "
+                       "package: wine64 msiexec /i %s /qn\n  exit code %d"
+                       % (os.path.basename(self.setup), installed.returncode))
+        if installed.returncode != 0:
+            raise DemoFailed("msiexec failed with exit code %d" % installed.returncode)
 
     def setup_wine(self, *args):
         return subprocess.run([LOADERS["i686"], *args], cwd=self.build, capture_output=True,
@@ -354,7 +385,8 @@ class Demo:
                                                     LANG=SETUP_LOCALE))
 
     def install_location(self):
-        found = self.wine("reg", "query", UNINSTALL_KEY, "/v", "InstallLocation").stdout
+        found = self.wine("reg", "query", UNINSTALL_KEY, "/v", "InstallLocation",
+                          "/reg:32").stdout
         match = re.search(r"InstallLocation\s+REG_SZ\s+(.*)", found.decode("utf-8", "replace"))
         return match and match.group(1).strip()
 
@@ -362,13 +394,21 @@ class Demo:
         installed = self.setup_wine(windows_path(self.setup), "/S")
         folder = self.install_location()
         self.story.say("the user installs KVShake with its signed setup program, silently and "
-                       "for this user only: wine %s /S\n  exit code %d, installed in %s"
+                       "for the machine: wine %s /S\n  exit code %d, installed in %s"
                        % (os.path.basename(self.setup), installed.returncode, folder))
         if installed.returncode != 0 or not folder:
             raise DemoFailed("the setup program failed with exit code %d" % installed.returncode)
-        self.module = folder + "\\KVShake.dll"
 
     def uninstall(self):
+        if self.package:
+            removed = self.msiexec("/x")
+            left = self.class_server()
+            self.story.say("the administrator removes KVShake: wine64 msiexec /x %s /qn, exit code "
+                           "%d; registration %s" % (os.path.basename(self.setup),
+                                                   removed.returncode, "left" if left else "gone"))
+            if removed.returncode != 0 or left:
+                self.problem("the package's removal left the product behind")
+            return
         folder = self.install_location()
         if not folder:
             self.problem("the uninstall entry is gone before the uninstall")

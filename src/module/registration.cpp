@@ -123,7 +123,9 @@ HRESULT RegisterTypeLibrary(const std::wstring& modulePath) {
     HRESULT hr = ::LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, &library);
     if (FAILED(hr)) return hr;
     std::wstring path = modulePath;
-    std::wstring helpDirectory = modulePath.substr(0, modulePath.find_last_of(L"\\/"));
+    // The folder with its separator, as Windows Installer writes a folder: the MSI packages write
+    // the same keys from their own tables.
+    std::wstring helpDirectory = modulePath.substr(0, modulePath.find_last_of(L"\\/") + 1);
     auto registerLibrary = PerUserEntry<RegisterTypeLibForUserFn>("RegisterTypeLibForUser");
     if (registerLibrary == nullptr) registerLibrary = &::RegisterTypeLib;
     return registerLibrary(library.Get(), path.data(), helpDirectory.data());

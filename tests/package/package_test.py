@@ -4,9 +4,13 @@
     package_test.py GROUP SOURCE_DIR BUILD_DIR OTHER_BUILD_DIR VERSION
 
 BUILD_DIR is the x86_64 test build (its Wine environment lends the display), OTHER_BUILD_DIR the
-i686 one beside it, VERSION the project's version. GROUP is build (this version's setup program
-and an older one's, signed, loadable on Windows XP), per-user or per-machine (install, update or
-registration in both views, and uninstall, in a fresh 64-bit prefix of its own).
+i686 one beside it, VERSION the project's version. GROUP is build (this version's setup program and
+MSI packages and an older one's, signed, loadable on Windows XP; a test build of the setup
+program that sees a user who is no administrator; one of a module that refuses DllRegisterServer),
+setup (install in both views, update, a failed update, an install without an administrator and
+beside the MSI package, and uninstall, in fresh 64-bit prefixes, where 32-bit programs run), or
+msi (the x64 package through wine64's msiexec, so on every machine, and the x86 package in a
+32-bit prefix where 32-bit programs run).
 """
 
 import os
@@ -14,7 +18,6 @@ import re
 import shutil
 import subprocess
 import sys
-import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -32,18 +35,38 @@ BUTTON_KEY = ("HKLM\\Software\\Microsoft\\Internet Explorer\\Extensions\\"
               "{1AC31710-6759-484f-A129-A70C55485DA1}")
 ENTRY_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVShake"
 STORE_KEY = "HKCU\\Software\\AppDataLow"
+ACTIVE_SETUP_KEY = "Software\\Microsoft\\Active Setup\\Installed Components\\KVShake"
 ACCOUNT = {"kvshocktoken": "t-1", "kvshockuin": "10001", "kvshockuser": "u@example.com",
            "kvshocknickname": "U", "kvshockdebug": "0"}
 SHORTCUT = "摇一摇传图.lnk"
+BUTTON_TEXT = "点亮摇一摇"
+LIBRARY_HELP = "KVShake 1.0 类型库"
+# Where the module's registration writes, in the 64-bit view; the 32-bit view's has Wow6432Node.
+REGISTRATION_KEYS = ["Software\\Classes\\" + key for key in (
+    "CLSID\\" + CLSID, "AppID\\{1EEED60E-0AD3-4740-989C-6CA268313F93}", "AppID\\KVShake.DLL",
+    "KVShake.ShakeBHO", "KVShake.ShakeBHO.1", "TypeLib\\{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}",
+    "Interface\\{F743C3A5-5319-4FD4-AB3B-0FBDA9B8BB22}")] + [
+    key[len("HKLM\\"):] for key in (HELPER_KEY, BUTTON_KEY)]
+# A Chinese system, whose ANSI code page (936) oleaut32 reads the library's help string in; the
+# others run in C.UTF-8, as Wine names the Chinese shortcut's file through the Unix locale.
+CHINESE_LOCALE = "zh_CN.UTF-8"
+UPGRADE_CODE = "{B4B3604A-E812-4D02-AF80-9064964EEFD2}"
 
 # Left out of the before-and-after comparison: what Wine and first HTTPS use change anyway.
 IGNORED_KEYS = re.compile(
     r"^\[(Software\\\\Wine|Software\\\\Microsoft\\\\SystemCertificates|"
     r"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\(User )?Shell Folders|"
     r"System\\\\CurrentControlSet\\\\Control\\\\Class\\\\|"
-    r"Console|Volatile Environment)")
+    r"Console|Volatile Environment)|"
+    # Windows Installer's own folders of products, empty again after a removal, and keys that
+    # are empty in a fresh prefix (never on Windows), which Wine's msiexec removes with the last
+    # key it wrote in them.
+    r"^\[(Software\\\\Classes\\\\Installer\\\\(Features|Products|UpgradeCodes)|"
+    r"Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Installer\\\\(UpgradeCodes|"
+    r"UserData\\\\S-1-5-18\\\\(Components|Products))|"
+    r"Software\\\\Classes\\\\Wow6432Node\\\\(CLSID|Interface))\]$")
 IGNORED_FILES = re.compile(r"^users/[^/]+/(Temp|AppData/Local/(Temp|Microsoft/Windows/INetCookies))"
-                           r"(/|$)")
+                           r"(/|$)|^windows/Installer$")  # the folder Windows Installer keeps
 
 
 def run(args, env, timeout=180, **kw):
@@ -64,10 +87,31 @@ class Context:
     def certificate(self, which="new"):
         return os.path.join(self.setups, which, "test-signing", "KVShake-TEST-ONLY-codesign.crt")
 
+    def package(self, which, arch):
+        folder = os.path.join(self.setups, which)
+        (found,) = [f for f in os.listdir(folder) if f.endswith("-%s.msi" % arch)]
+        return os.path.join(folder, found)
+
+    def packaged_module(self, arch):
+        return os.path.join(self.setups, "new", "modules", arch, "KVShake.dll")
+
 
 def verify_signature(path, certificate):
     return subprocess.run(["osslsigncode", "verify", "-CAfile", certificate, "-in", path],
                           capture_output=True).returncode == 0
+
+
+def msi_table(package, table):
+    """The rows of a table of a package as msiinfo exports them, after three heading lines; none
+    for a table that the package lacks."""
+    exported = subprocess.run(["msiinfo", "export", package, table], capture_output=True)
+    return exported.stdout.decode("utf-8").splitlines() if exported.returncode == 0 else []
+
+
+def refusing_module(module, copy):
+    """The module without a DllRegisterServer that regsvr32 finds: its export renamed."""
+    with open(module, "rb") as f, open(copy, "wb") as out:
+        out.write(f.read().replace(b"DllRegisterServer\0", b"DllRegisterServeX\0"))
 
 
 def older_module(module, copy):
@@ -83,11 +127,11 @@ def older_module(module, copy):
 class Prefix:
     """A fresh 64-bit Wine prefix of one group, with its own wineserver."""
 
-    def __init__(self, ctx, name):
+    def __init__(self, ctx, name, arch="win64", locale="C.UTF-8"):
         self.ctx = ctx
         self.path = os.path.join(ctx.work, name)
-        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.path, "prefix"), WINEARCH="win64",
-                        WINEDEBUG="-all", LC_ALL="C.UTF-8", LANG="C.UTF-8",
+        self.env = dict(os.environ, WINEPREFIX=os.path.join(self.path, "prefix"), WINEARCH=arch,
+                        WINEDEBUG="-all", LC_ALL=locale, LANG=locale,
                         WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
         if os.path.isdir(self.env["WINEPREFIX"]):  # what a killed run left running ends here
             run([WINESERVER, "-k"], self.env)
@@ -96,10 +140,11 @@ class Prefix:
         self.env.pop("KVSHAKE_SIGN_PKCS12", None)
         with open(os.path.join(ctx.build, "testenv", "env.sh"), encoding="utf-8") as f:
             self.env["DISPLAY"] = re.search(r"DISPLAY='([^']*)'", f.read()).group(1)
-        run([WINE64, "wineboot", "-i"], self.env, timeout=300)
+        self.loader = WINE64 if arch == "win64" else WINE32
+        run([self.loader, "wineboot", "-i"], self.env, timeout=300)
         # Keys every Windows has and a fresh prefix lacks: the store key, the user's classes.
         for key in (STORE_KEY, "HKCU\\Software\\Classes"):
-            run([WINE64, "reg", "add", key, "/f"], self.env)
+            run([self.loader, "reg", "add", key, "/f"], self.env)
         self.settle()
         self.browsers = []
 
@@ -112,8 +157,12 @@ class Prefix:
             browser.exit()
         run([WINESERVER, "-k"], self.env)
 
-    def wine(self, *args, loader=WINE64, timeout=180):
-        return run([loader, *args], self.env, timeout=timeout, cwd=self.path)
+    def wine(self, *args, loader=None, timeout=180, locale=None):
+        env = self.env if locale is None else dict(self.env, LC_ALL=locale, LANG=locale)
+        return run([loader or self.loader, *args], env, timeout=timeout, cwd=self.path)
+
+    def msiexec(self, action, package):
+        return self.wine("msiexec", action, demo.windows_path(package), "/qn").returncode
 
     def reg(self, key, value=None, view=64):
         """The data of a value (None: the default value) of a key, or None."""
@@ -155,11 +204,25 @@ class Prefix:
                     lines.add(("file", path))
         return lines
 
-    def browser(self, name):
+    def registration(self, view):
+        """The keys and values under the module's registration keys in one view of HKLM."""
+        roots = [re.sub(r"^Software\\(Classes\\)?", r"\g<0>Wow6432Node\\", key) if view == 32
+                 else key for key in REGISTRATION_KEYS]
+        roots = [root.replace("\\", "\\\\").lower() for root in roots]  # as system.reg has them
+        found = set()
+        for entry in self.snapshot():
+            if entry[0] != "system.reg":
+                continue
+            key = entry[1][1:-1].lower()
+            if any(key == root or key.startswith(root + "\\\\") for root in roots):
+                found.add((key,) + entry[2:])
+        return found
+
+    def browser(self, name, loader=WINE32, build=None):
         page = os.path.join(self.path, "start.page")
         with open(page, "w", encoding="utf-8") as f:
             f.write("title Start\nurl http://www.example.com/start.html\n")
-        browser = demo.Browser(name, WINE32, self.ctx.other, self.env,
+        browser = demo.Browser(name, loader, build or self.ctx.other, self.env,
                                os.path.join(self.path, "browser-%s.txt" % name))
         self.browsers.append(browser)
         browser.command("open %s %s" % (name, demo.windows_path(page)),
@@ -176,9 +239,9 @@ class Fixture(unittest.TestCase):
     ctx = None
     maxDiff = None
 
-    def fresh_prefix(self, name):
+    def fresh_prefix(self, name, **kw):
         """A prefix of its own for the case, closed at its end, and its state before any install."""
-        prefix = Prefix(self.ctx, name)
+        prefix = Prefix(self.ctx, name, **kw)
         self.addCleanup(prefix.close)
         return prefix, prefix.snapshot()
 
@@ -216,19 +279,32 @@ class Fixture(unittest.TestCase):
 
 
 class BuildTest(Fixture):
-    def test_setup_programs_are_signed_and_load_on_xp(self):
-        ctx = self.ctx
+    @classmethod
+    def setUpClass(cls):
+        """The installers of this version and an older one, of a module that refuses
+        DllRegisterServer, and the test build whose elevation check sees no administrator."""
+        ctx = cls.ctx
         shutil.rmtree(ctx.setups, ignore_errors=True)
         env = {k: v for k, v in os.environ.items() if not k.startswith("KVSHAKE_SIGN_")}
         modules = (os.path.join(ctx.other, "KVShake.dll"), os.path.join(ctx.build, "KVShake.dll"))
-        older = [os.path.join(ctx.work, "older-%s.dll" % arch) for arch in ("i686", "x86_64")]
         os.makedirs(ctx.work, exist_ok=True)
-        for module, copy in zip(modules, older):
-            older_module(module, copy)
+        variants = {"new": modules}
+        for which, change in (("old", older_module), ("refusing", refusing_module)):
+            variants[which] = [os.path.join(ctx.work, "%s-%s.dll" % (which, arch))
+                               for arch in ("i686", "x86_64")]
+            for module, copy in zip(modules, variants[which]):
+                change(module, copy)
         package = os.path.join(ROOT, "installer", "package.sh")
-        for which, pair in (("new", modules), ("old", older)):
-            made = run([package, os.path.join(ctx.setups, which), *pair], env)
-            self.assertEqual(made.returncode, 0, made.stderr.decode())
+        for which, pair, account in (("new", modules, ""), ("old", variants["old"], ""),
+                                     ("refusing", variants["refusing"], ""),
+                                     ("user", modules, "User")):
+            made = run([package, os.path.join(ctx.setups, which), *pair],
+                       dict(env, KVSHAKE_TEST_ACCOUNT_TYPE=account))
+            if made.returncode != 0:
+                raise AssertionError(made.stderr.decode())
+
+    def test_setup_programs_are_signed_and_load_on_xp(self):
+        ctx = self.ctx
         setup = ctx.setup("new")
         self.assertEqual(os.path.basename(setup), "KVShakeSetup-%s.exe" % ctx.version)
 
@@ -244,26 +320,46 @@ class BuildTest(Fixture):
         self.assertFalse(verify_signature(altered, ctx.certificate()))
         self.assertLoadsOnXp(setup)
 
+    def test_packages_are_signed_and_register_from_their_tables(self):
+        ctx = self.ctx
+        for arch in ("x86", "x64"):
+            package = ctx.package("new", arch)
+            self.assertEqual(os.path.basename(package), "KVShake-%s-%s.msi" % (ctx.version, arch))
+            self.assertTrue(verify_signature(package, ctx.certificate()), package)
+            # wixl writes an empty CustomAction table: its rows count, not its presence.
+            for table in ("CustomAction", "SelfReg"):
+                exported = msi_table(package, table)
+                self.assertEqual(exported[3:], [], "%s rows in %s" % (table, package))
+            conditions = "\n".join(msi_table(package, "LaunchCondition"))
+            other = "KVShake-%s-%s.msi" % (ctx.version, "x64" if arch == "x86" else "x86")
+            self.assertIn(other, conditions)
+            properties = dict(row.split("\t", 1) for row in msi_table(package, "Property")[3:])
+            self.assertEqual(properties["MSIRESTARTMANAGERCONTROL"], "DisableShutdown")
+            self.assertEqual(properties["UpgradeCode"], UPGRADE_CODE)
 
-class PerUserTest(Fixture):
+
+class SetupTest(Fixture):
+    """The setup program, per machine; it is a 32-bit program, so this group runs only where
+    32-bit programs run."""
+
+    def install(self, prefix, which, expected=0):
+        self.assertEqual(prefix.wine(self.ctx.setup(which), "/S", loader=WINE32).returncode,
+                         expected)
+
     def test_install_update_and_uninstall_while_loaded(self):
         ctx = self.ctx
-        prefix, before = self.fresh_prefix("per-user")
+        prefix, before = self.fresh_prefix("setup")
 
-        self.assertEqual(prefix.wine(ctx.setup("old"), "/S", loader=WINE32).returncode, 0)
-        folder = prefix.reg("HKCU\\" + ENTRY_KEY, "InstallLocation")
-        self.assertEqual(folder, prefix.windows_env("LOCALAPPDATA") + "\\Programs\\KVShake")
-        installed = prefix.unix(folder)
-        # As DllInstall "user" writes it; Wine keeps one HKCU classes key for both widths.
-        self.assertEqual(prefix.reg("HKCU\\" + CLASS_KEY + "\\InprocServer32"),
-                         folder + "\\KVShake.dll")
-        uninstaller = os.path.join(installed, "Uninstall.exe")
+        self.install(prefix, "old")
+        folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
+        self.assertEqual(folder, prefix.windows_env("ProgramFiles(x86)") + "\\KVShake")
+        uninstaller = os.path.join(prefix.unix(folder), "Uninstall.exe")
         self.assertTrue(verify_signature(uninstaller, ctx.certificate("old")))
         self.assertLoadsOnXp(uninstaller)
+        stub = prefix.reg("HKLM\\" + ACTIVE_SETUP_KEY, "StubPath", 32)
+        self.assertIn("for %k in ( CLSID\\" + CLSID + " ", stub)
+        self.assertIn("reg delete HKCU\\Software\\Classes\\%k /f", stub)
 
-        # Wine's COM reads classes only from HKLM: copy the user's class there, then remove it.
-        self.assertEqual(prefix.wine("reg", "copy", "HKCU\\" + CLASS_KEY, "HKLM\\" + CLASS_KEY,
-                                     "/s", "/f", "/reg:32").returncode, 0)
         holding = prefix.browser("A")
         path, old_version = loaded_module(holding)
         self.assertEqual(path, folder + "\\KVShake.dll")
@@ -271,60 +367,170 @@ class PerUserTest(Fixture):
         for name, value in ACCOUNT.items():
             prefix.wine("reg", "add", STORE_KEY, "/v", name, "/d", value, "/f")
 
-        self.assertEqual(prefix.wine(ctx.setup("new"), "/S", loader=WINE32).returncode, 0)
+        self.install(prefix, "new")
         self.assertEqual(loaded_module(prefix.browser("B")), (path, ctx.version))
         self.assertEqual(loaded_module(holding)[1], old_version)  # still at work
-        self.check_entry_and_shortcut(prefix, "HKCU", folder, "APPDATA")
-        for browser in prefix.browsers:
-            browser.exit()
-        self.assertEqual(prefix.wine(ctx.setup("new"), "/S", loader=WINE32).returncode, 0)
-        left = [name for _, _, files in os.walk(installed) for name in files]
-        self.assertEqual(sorted(left), ["KVShake.dll", "KVShake.dll", "Uninstall.exe"])
-        for name, value in ACCOUNT.items():
-            self.assertEqual(prefix.reg(STORE_KEY, name), value, name)
-
-        # The uninstall as Windows runs it, while a browser holds the module.
-        prefix.browser("C")
-        quiet = prefix.reg("HKCU\\" + ENTRY_KEY, "QuietUninstallString")
-        self.assertEqual(quiet, '"%s\\Uninstall.exe" /CurrentUser /S' % folder)
-        prefix.wine(folder + "\\Uninstall.exe", "/CurrentUser", "/S", loader=WINE32)
-        demo.wait_for(lambda: not prefix.has_key("HKCU\\" + ENTRY_KEY), 120, "uninstalled")
-        for browser in prefix.browsers:
-            browser.exit()
-        prefix.settle()
-        prefix.wine("reg", "delete", "HKLM\\" + CLASS_KEY, "/f", "/reg:32")
-        self.assertRestoredAfterRestart(prefix, before)
-
-
-class PerMachineTest(Fixture):
-    def test_all_users_install_registers_each_view(self):
-        ctx = self.ctx
-        prefix, before = self.fresh_prefix("per-machine")
-
-        self.assertEqual(prefix.wine(ctx.setup("new"), "/AllUsers", "/S",
-                                     loader=WINE32).returncode, 0)
-        folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
-        self.assertEqual(folder, prefix.windows_env("ProgramFiles(x86)") + "\\KVShake")
         self.check_entry_and_shortcut(prefix, "HKLM", folder, "ProgramData")
         server = "HKLM\\" + CLASS_KEY + "\\InprocServer32"
         self.assertEqual(prefix.reg(server, None, 32), folder + "\\KVShake.dll")
         self.assertEqual(prefix.reg(server, None, 64), folder + "\\x64\\KVShake.dll")
 
-        uninstalled = prefix.wine(folder + "\\Uninstall.exe", "/AllUsers", "/S", "_?=" + folder,
-                                  loader=WINE32)
-        self.assertEqual(uninstalled.returncode, 0)
+        # The uninstall as Windows runs it, while a browser holds the module.
+        quiet = prefix.reg("HKLM\\" + ENTRY_KEY, "QuietUninstallString", 32)
+        self.assertEqual(quiet, '"%s\\Uninstall.exe" /S' % folder)
+        prefix.wine(folder + "\\Uninstall.exe", "/S", loader=WINE32)
+        demo.wait_for(lambda: not prefix.has_key("HKLM\\" + ENTRY_KEY, 32), 120, "uninstalled")
+        for name in ACCOUNT:
+            self.assertIsNone(prefix.reg(STORE_KEY, name), name)
+        for browser in prefix.browsers:
+            browser.exit()
         self.assertRestoredAfterRestart(prefix, before)
+
+    def test_failures_change_nothing(self):
+        ctx = self.ctx
+        prefix, before = self.fresh_prefix("setup-refused")
+
+        # No administrator (the test build's elevation check): 740, a line in the log.
+        self.install(prefix, "user", 740)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ before)), [])
+        with open(os.path.join(prefix.unix(prefix.windows_env("TEMP")), "KVShakeSetup.log"),
+                  encoding="utf-8", errors="replace") as f:
+            self.assertIn("administrator", f.read())
+        # Beside the MSI package.
+        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
+        installed = prefix.snapshot()
+        self.install(prefix, "new", 2)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ installed)), [])
+        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x64")), 0)
+        self.assertRestoredAfterRestart(prefix, before)
+
+        # A registration that fails part way leaves the previous install working.
+        self.install(prefix, "new")
+        working = prefix.snapshot()
+        self.install(prefix, "refusing", 2)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ working)), [])
+        folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
+        self.assertEqual(loaded_module(prefix.browser("A")),
+                         (folder + "\\KVShake.dll", ctx.version))
+
+
+def reg_text(text):
+    """A string as system.reg writes it."""
+    return "".join(c if ord(c) < 0x80 else "\\x%04x" % ord(c) for c in text)
+
+
+class MsiTest(Fixture):
+    """The packages through msiexec in fresh prefixes: the x64 one in a 64-bit prefix through
+    wine64, on every machine; where 32-bit programs run, also the 32-bit view compared with the
+    32-bit module's own registration, and the x86 package in a 32-bit prefix."""
+
+    def check_installed(self, prefix, modules):
+        """The Chinese texts whole, the Start-menu entry on the 32-bit rundll32 and module, and the
+        module of the prefix's width loading into the simulator's tab. modules: (view, arch,
+        folder, loader, build) of each, the 32-bit one first. Returns each view's registration."""
+        installed = {module[0]: prefix.registration(module[0]) for module in modules}
+        button = '"ButtonText"="%s"' % reg_text(BUTTON_TEXT)
+        for registration in installed.values():
+            self.assertIn(button, {entry[-1] for entry in registration})
+        # The type library's key is one for both views.
+        self.assertIn('@="%s"' % reg_text(LIBRARY_HELP),
+                      {entry[-1] for entry in installed[modules[-1][0]]})
+        # Windows puts a per-machine package's shortcut in the common Start menu, Wine's msiexec
+        # in the user's.
+        links = [os.path.join(prefix.unix(prefix.windows_env(folder) + "\\Microsoft\\Windows\\"
+                                          "Start Menu\\Programs"), SHORTCUT)
+                 for folder in ("ProgramData", "APPDATA")]
+        (found,) = [link for link in links if os.path.exists(link)]
+        with open(found, "rb") as f:
+            link = f.read().lower()
+        system32 = b"\\syswow64\\" if len(modules) == 2 else b"\\system32\\"
+        self.assertIn(system32 + b"rundll32.exe", link)
+        self.assertIn(('"%s\\kvshake.dll",showpanel' % modules[0][2].lower()).encode("utf-16-le"),
+                      link)
+        view, arch, folder, loader, build = modules[-1]
+        browser = prefix.browser("A", loader, build)
+        self.assertEqual(loaded_module(browser), (folder + "\\KVShake.dll", self.ctx.version))
+        browser.exit()
+        return installed
+
+    def assertRegistersAsTheModules(self, prefix, installed, modules):
+        """What each module's own DllRegisterServer writes from the same file and folder, after
+        the package's removal, equals what the package wrote: the 32-bit one first, as the type
+        library's shared HELPDIR is the last one's; only the 64-bit one where no 32-bit program
+        runs, less the 32-bit module's file in the type library's shared key."""
+        registered = [module for module in modules if module[1] == "x86_64" or demo.runs_32bit()]
+        for view, arch, folder, loader, build in registered:
+            os.makedirs(prefix.unix(folder))
+            shutil.copy(self.ctx.packaged_module(arch), prefix.unix(folder + "\\KVShake.dll"))
+            done = prefix.wine("regsvr32", "/s", folder + "\\KVShake.dll", loader=loader,
+                               locale=CHINESE_LOCALE)
+            self.assertEqual(done.returncode, 0)
+        if len(registered) < len(modules):
+            installed[64] = {entry for entry in installed[64] if "\\\\0\\\\win32" not in entry[0]}
+        for view, *_ in registered:
+            self.assertEqual(sorted(installed[view] ^ prefix.registration(view)), [],
+                             "view %d" % view)
+
+    def test_x64_package_installs_upgrades_and_removes(self):
+        ctx = self.ctx
+        prefix, before = self.fresh_prefix("msi-x64")
+        modules = [(32, "i686", prefix.windows_env("ProgramFiles(x86)") + "\\KVShake", WINE32,
+                    ctx.other),
+                   (64, "x86_64", prefix.windows_env("ProgramW6432") + "\\KVShake", WINE64,
+                    ctx.build)]
+
+        # Refused, with nothing changed: the x86 package on 64-bit Windows.
+        self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x86")), 0)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ before)), [], "changed by a refusal")
+
+        # A major upgrade from the older version, in place.
+        self.assertEqual(prefix.msiexec("/i", ctx.package("old", "x64")), 0)
+        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
+        entries = {}  # uninstall key -> its values, of every product installed
+        uninstall = r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+        for entry in prefix.snapshot():
+            if entry[0] == "system.reg" and len(entry) == 3 and entry[1].startswith(uninstall):
+                entries.setdefault(entry[1], set()).add(entry[2])
+        products = [values for values in entries.values()
+                    if '"DisplayName"="Kovin Shake BHO"' in values]
+        self.assertEqual(len(products), 1, products)
+        self.assertIn('"DisplayVersion"="%s"' % ctx.version, products[0])
+        installed = self.check_installed(prefix, modules)
+
+        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x64")), 0)
+        self.assertRestoredAfterRestart(prefix, before)
+        self.assertRegistersAsTheModules(prefix, installed, modules)
+
+        # Refused beside the setup program's install, with nothing changed.
+        prefix.wine("reg", "add", "HKLM\\" + ENTRY_KEY, "/v", "UninstallString", "/d", "x",
+                    "/reg:32", "/f")
+        with_setup = prefix.snapshot()
+        self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
+        self.assertEqual(sorted(map(str, prefix.snapshot() ^ with_setup)), [], "changed")
+
+    def test_x86_package_on_32bit_windows(self):
+        if not demo.runs_32bit():
+            self.skipTest("a 32-bit prefix needs 32-bit programs to run")
+        ctx = self.ctx
+        prefix, before = self.fresh_prefix("msi-x86", arch="win32")
+        # A 32-bit Windows has one registry view, without Wow6432Node.
+        modules = [(64, "i686", prefix.windows_env("ProgramFiles") + "\\KVShake", WINE32,
+                    ctx.other)]
+        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x86")), 0)
+        installed = self.check_installed(prefix, modules)
+        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x86")), 0)
+        self.assertRestoredAfterRestart(prefix, before)
+        self.assertRegistersAsTheModules(prefix, installed, modules)
 
 
 def main():
     group, source, build, other, version = sys.argv[1:6]
-    if group != "build" and not demo.runs_32bit():
-        print("skipped: the %s install group runs the setup program, a 32-bit program, and "
-              "32-bit programs cannot run on this machine; the build group still makes and "
-              "checks it" % group)
+    if group == "setup" and not demo.runs_32bit():
+        print("skipped: the setup program's install group runs a 32-bit program, and 32-bit "
+              "programs cannot run on this machine; the build group still makes and checks it")
         sys.exit(SKIPPED)
     Fixture.ctx = Context(os.path.abspath(build), os.path.abspath(other), version)
-    case = {"build": BuildTest, "per-user": PerUserTest, "per-machine": PerMachineTest}[group]
+    case = {"build": BuildTest, "setup": SetupTest, "msi": MsiTest}[group]
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)
