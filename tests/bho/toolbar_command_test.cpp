@@ -6,6 +6,7 @@
 
 #include <sstream>
 
+#include "bho/hidden_window.h"
 #include "browser_double/in_process_tab_test.h"
 #include "foundation/log.h"
 #include "support/handle_count.h"
@@ -156,9 +157,15 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
 
 // The record was found stale, but a panel was made meanwhile: this press's panel goes again, and
 // the record keeps naming the first.
+LRESULT CALLBACK CountShowPanel(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    static LONG shown = 0;
+    if (message == WM_SHOW_PANEL) return ++shown;
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
 TEST_F(ToolbarCommandTest, ASecondPanelMadeWhileOneIsLiveIsGoneAgain) {
     WNDCLASSW panelClass{};
-    panelClass.lpfnWndProc = ::DefWindowProcW;
+    panelClass.lpfnWndProc = CountShowPanel;
     panelClass.lpszClassName = L"shakewindow990";
     ::RegisterClassW(&panelClass);
     unique_window first(::CreateWindowExW(0, panelClass.lpszClassName, L"", WS_POPUP, 0, 0, 100,
@@ -169,7 +176,7 @@ TEST_F(ToolbarCommandTest, ASecondPanelMadeWhileOneIsLiveIsGoneAgain) {
     EXPECT_EQ(SharedState().g_hwnd, first.get());
     const std::wstring second = L"shakewindow" + std::to_wstring(Tab().Bho().TabNumber());
     EXPECT_EQ(::FindWindowW(second.c_str(), nullptr), nullptr);
-    EXPECT_TRUE(::IsWindowVisible(first.get()));
+    EXPECT_EQ(::SendMessageW(first.get(), WM_SHOW_PANEL, 0, 0), 2) << "the first is shown";
     SharedState().g_hwnd = nullptr;
 }
 

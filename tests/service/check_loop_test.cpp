@@ -223,7 +223,6 @@ TEST_F(CheckLoopPassesTest, TransportFailuresKeepTheActivationAndOnlyAnAnswerEnd
     EnableLog(true);
     AttachedTab tab;
     MessageRecorder front;
-    SharedState().g_HideWindowHwnd = front.Window();
     const std::string nothing = CheckAnswer(kNothing);
     standin::Script("[" + std::string(R"({"match":"shakecheck","close":true})") + "," + nothing +
                     "," + R"({"match":"shakecheck","status":503,"body":"{\"ret\":\"0\"}"})" + "," +
@@ -231,6 +230,7 @@ TEST_F(CheckLoopPassesTest, TransportFailuresKeepTheActivationAndOnlyAnAnswerEnd
                     CheckAnswer(R"({"ret":0,"shake_status":1})") + "]");
     SetActive(true);
     tab.Bho().activate();
+    SharedState().g_HideWindowHwnd = front.Window();  // the tab's activation brought it forward
     ASSERT_TRUE(WaitUntil([&] { return front.Count(WM_UP_UPLOAD) == 1; }, 30000)) << ReadLogFile();
     EXPECT_TRUE(ReadActive());
     EXPECT_EQ(front.Count(WM_ICON_INACTIVE), 0u);
