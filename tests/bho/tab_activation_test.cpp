@@ -153,7 +153,8 @@ TEST_F(TabActivationTest, InitActiveTriesAgainAfterTransportFailuresWhileTabsAre
     EXPECT_EQ(standin::RequestsTo("action=active").size(), 3u);
     EXPECT_EQ(Stored(kSidValue), L"s-9");
     EXPECT_TRUE(WaitUntil([&] {
-        return SharedState().g_bHasCheckThread && SharedState().g_nCheckTabNum == other.Bho().TabNumber();
+        return SharedState().g_bHasCheckThread &&
+               SharedState().g_nCheckTabNum == other.Bho().TabNumber();
     }));
 }
 
