@@ -144,10 +144,11 @@ void CShakeBHO::InitHideWindow() {
     PutBrowserProperty(m_spWebBrowser.Get(), kHideWindowProperty,
                        ScopedVariant::Int32(HandleToLong(m_hHideWnd)));
     // Whether a new tab is in the background is not known yet: the newest takes the shakes only
-    // from a tab that the user has not seen, or that is gone. Where the browser reports no window
+    // from a tab that the user has not seen, or that is gone (or is no hidden window of ours at
+    // all: any process of the user may write the record). Where the browser reports no window
     // state (version 6) no tab is ever seen, and the newest is in front.
     const HWND front = SharedState().g_HideWindowHwnd;
-    if (!SharedState().g_bFrontTabSeen || !front || !::IsWindow(front)) {
+    if (!SharedState().g_bFrontTabSeen || !IsHiddenWindow(front)) {
         SharedState().g_bFrontTabSeen = false;
         SharedState().g_HideWindowHwnd = m_hHideWnd;
     }

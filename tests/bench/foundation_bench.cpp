@@ -358,9 +358,9 @@ void BenchCheckLoop() {
             R"({"match":"shakecheck","body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
         ClosingTab tab;
         MessageRecorder front;
-        SharedState().g_HideWindowHwnd = front.Window();
         SetActive(true);
         tab.Bho().activate();
+        SharedState().g_HideWindowHwnd = front.Window();  // the activating tab came to the front
         WaitUntil([] { return standin::RequestCount() >= 1000; }, 120000);
 
         const SoakStart soak;
@@ -377,8 +377,14 @@ void BenchCheckLoop() {
         for (int i = 0; i < kShakes; ++i) {
             standin::Script(
                 R"([{"match":"shakecheck","body":"{\"ret\":\"0\",\"shake_status\":\"1\"}"}])");
-            while (front.Count(WM_UP_UPLOAD) < static_cast<size_t>(i + 1)) {
+            const size_t uploads = i + 1;
+            for (const DWORD sent = ::GetTickCount();
+                 front.Count(WM_UP_UPLOAD) < uploads && ::GetTickCount() - sent < 30000;) {
                 MessageRecorder::Pump(1);
+            }
+            if (front.Count(WM_UP_UPLOAD) < uploads) {
+                Fail("a shake reached no tab in front");
+                break;
             }
         }
         shakeSeconds = SecondsSince(shakesStart) / kShakes;
