@@ -24,8 +24,8 @@ Two loopback listeners:
     GET  /ping      "ok"
 
 Answer object fields (all optional): status, body or body_b64, pieces
-([{body|body_b64, delay_ms}]), delay_ms, hang, close, match.  Content-Length
-is the only header sent, so tests own the header block.
+([{body|body_b64, delay_ms}]), delay_ms, hang, close, match.  An answer's
+one header is Content-Length, so tests know the whole header block.
 
 The service port also plays the login host of the test builds, apart from the
 queue and not recorded: GET /qrlogin answers a stand-in QR page whose link,
