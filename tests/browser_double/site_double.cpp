@@ -14,8 +14,6 @@ ComPtr<SiteDouble> SiteDouble::Create(ComPtr<BrowserDouble> browser) {
     return ComPtr<SiteDouble>(new SiteDouble(std::move(browser)));
 }
 
-ComPtr<SiteDouble> SiteDouble::CreateWithoutBrowser() { return Create(nullptr); }
-
 SiteDouble::SiteDouble(ComPtr<BrowserDouble> browser) : browser_(std::move(browser)) {}
 
 HRESULT SiteDouble::QueryInterface(REFIID riid, void** object) {

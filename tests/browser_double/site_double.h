@@ -17,8 +17,6 @@ namespace kvshake::testing {
 class SiteDouble final : public OleClientSiteStubs, public IServiceProvider {
   public:
     static Microsoft::WRL::ComPtr<SiteDouble> Create(Microsoft::WRL::ComPtr<BrowserDouble> browser);
-    // A site whose QueryService finds no browser, for the failure paths of attaching.
-    static Microsoft::WRL::ComPtr<SiteDouble> CreateWithoutBrowser();
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;

@@ -80,11 +80,12 @@ TEST_F(ExportsTest, HelperObjectAnswersExactlyItsInterfacesAndTheirCallsBeforeIt
     // Only "NickTest" has a name, in any letter case; the walk stops at the first match.
     wchar_t nick[] = L"NickTest", other[] = L"nicktest2";
     LPOLESTR names[] = {other, nick, nick};
-    DISPID ids[] = {-1, -1, -1};
+    constexpr DISPID kUntouched = 4711;
+    DISPID ids[] = {kUntouched, kUntouched, kUntouched};
     EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 3, LOCALE_USER_DEFAULT, ids), S_OK);
-    EXPECT_EQ(ids[0], -1);
+    EXPECT_EQ(ids[0], kUntouched);
     EXPECT_EQ(ids[1], 28004);
-    EXPECT_EQ(ids[2], -1);
+    EXPECT_EQ(ids[2], kUntouched);
     ComPtr<ITypeInfo> info;
     EXPECT_EQ(dispatch->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info), DISP_E_BADINDEX);
     EXPECT_EQ(info, nullptr);

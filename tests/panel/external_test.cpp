@@ -5,10 +5,14 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include "bho/hidden_window.h"
+#include "bho/panel_link.h"
 #include "com/module.h"
 #include "com/scoped_variant.h"
 #include "foundation/log.h"
+#include "foundation/shared_state.h"
 #include "support/log_file.h"
+#include "support/message_recorder.h"
 
 namespace kvshake::testing {
 namespace {
@@ -60,6 +64,7 @@ TEST_F(ExternalTest, NamesAnswerWithoutRegardToCaseAndAReadOrAClickRunsTheAction
     DISPID ids[2] = {1, 1};
     EXPECT_EQ(external_->GetIDsOfNames(IID_NULL, names, 2, 0, ids), S_OK);
     EXPECT_EQ(ids[0], 28000);
+    EXPECT_EQ(ids[1], 1);
     names[0] = const_cast<LPOLESTR>(L"goSettings");
     EXPECT_EQ(external_->GetIDsOfNames(IID_NULL, names, 1, 0, ids), DISP_E_UNKNOWNNAME);
     EXPECT_EQ(ids[0], DISPID_UNKNOWN);
@@ -67,12 +72,24 @@ TEST_F(ExternalTest, NamesAnswerWithoutRegardToCaseAndAReadOrAClickRunsTheAction
     EXPECT_TRUE(FAILED(external_->GetTypeInfo(0, 0, &info)));
     EXPECT_EQ(info, nullptr);
 
+    // The panel takes each page's size and is sent to the page once per action.
+    MessageRecorder panel(kStandalonePanelClass);
+    SharedState().g_hwnd = panel.Window();
+    const auto size = [&] {
+        RECT rect = {};
+        ::GetWindowRect(panel.Window(), &rect);
+        return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+    };
     EXPECT_EQ(Read(28003).type(), VT_EMPTY);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "SetWindowPos : account"), 1u);
+    EXPECT_EQ(size().cx, 253);
+    EXPECT_EQ(size().cy, 135);
+    EXPECT_EQ(panel.Count(WM_GOPAGE), 1u);
     Click(L"goSetting");
+    EXPECT_EQ(panel.Count(WM_GOPAGE), 2u);
     Click(L"goReminder");
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "SetWindowPos : account"), 2u);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "SetWindowPos : reminder"), 1u);
+    EXPECT_EQ(size().cy, 100);
+    EXPECT_EQ(panel.Count(WM_GOPAGE), 3u);
+    SharedState().g_hwnd = nullptr;
 
     const size_t before = ReadLogFile().size();
     Read(27999);

@@ -23,11 +23,9 @@ Two loopback listeners:
     GET  /count     number of recorded requests, decimal text
     GET  /ping      "ok"
 
-Answer object fields (all optional): status, reason, headers ([name, value]
-pairs), body or body_b64, pieces ([{body|body_b64, delay_ms}]), chunked,
-delay_ms, hang, close, match.  Apart from Content-Length (or
-Transfer-Encoding when chunked) only the listed headers are sent, so tests own
-the header block.
+Answer object fields (all optional): status, body or body_b64, pieces
+([{body|body_b64, delay_ms}]), delay_ms, hang, close, match.  An answer's
+one header is Content-Length, so tests know the whole header block.
 
 The service port also plays the login host of the test builds, apart from the
 queue and not recorded: GET /qrlogin answers a stand-in QR page whose link,
@@ -224,49 +222,28 @@ def read_request(conn):
     return head + rest[:length]
 
 
-def send_answer(conn, answer):
+def send_answer(conn, answer, content_type=None):
     status = int(answer.get("status", 200))
-    reason = answer.get("reason")
-    if reason is None:
-        try:
-            reason = http.HTTPStatus(status).phrase
-        except ValueError:
-            reason = "Unknown"
+    try:
+        reason = http.HTTPStatus(status).phrase
+    except ValueError:
+        reason = "Unknown"
     if "pieces" in answer:
         pieces = [(body_bytes(p), p.get("delay_ms", 0)) for p in answer["pieces"]]
     else:
         pieces = [(body_bytes(answer), 0)]
-    chunked = bool(answer.get("chunked"))
-    headers = [(str(n), str(v)) for n, v in answer.get("headers", [])]
-    given = {n.lower() for n, _ in headers}
-    # A test that lists its own Content-Length / Transfer-Encoding wins.
-    if chunked and "transfer-encoding" not in given:
-        headers.append(("Transfer-Encoding", "chunked"))
-    if not chunked and "content-length" not in given:
-        headers.append(("Content-Length", str(sum(len(b) for b, _ in pieces))))
-    head = "HTTP/1.1 %d %s\r\n" % (status, reason)
-    head += "".join("%s: %s\r\n" % h for h in headers) + "\r\n"
-    head = head.encode("utf-8")
-
-    if "pieces" not in answer:
-        body = pieces[0][0]
-        if chunked:
-            body = (b"%x\r\n%s\r\n" % (len(body), body) if body else b"") + b"0\r\n\r\n"
-        conn.sendall(head + body)
-        return
+    length = sum(len(b) for b, _ in pieces)
+    head = "HTTP/1.1 %d %s\r\nContent-Length: %d\r\n" % (status, reason, length)
+    if content_type:
+        head += "Content-Type: %s\r\n" % content_type
+    head += "\r\n"
     # Header block first, then one socket write per piece after its delay,
     # so the client sees the body arrive in separate deliveries.
-    conn.sendall(head)
+    conn.sendall(head.encode("utf-8"))
     for body, delay_ms in pieces:
         if delay_ms:
             time.sleep(delay_ms / 1000.0)
-        if chunked:
-            if not body:
-                continue  # an empty chunk would end the body early
-            body = b"%x\r\n%s\r\n" % (len(body), body)
         conn.sendall(body)
-    if chunked:
-        conn.sendall(b"0\r\n\r\n")
 
 
 def close_quietly(conn):
@@ -302,8 +279,7 @@ class ServiceHandler(socketserver.BaseRequestHandler):
                 return
             page = login_host_page(raw)
             if page is not None:
-                send_answer(conn, {"body": page, "headers": [
-                    ["Content-Type", "text/html; charset=utf-8"]]})
+                send_answer(conn, {"body": page}, "text/html; charset=utf-8")
                 return
             served = state.record(raw)
             answer, release = state.next_answer(request_target(raw))

@@ -20,13 +20,34 @@ unique_file OpenForReading() {
     return unique_file();
 }
 
+// The writers' named lock, held for a while at most: a writer that hangs holding it (or one
+// that was killed) does not stop a test from reading.
+class WritersLock {
+  public:
+    WritersLock() {
+        constexpr DWORD kRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+        mutex_.reset(::OpenMutexW(kRights, FALSE, kMutexForWrite));
+        if (!mutex_) mutex_.reset(::CreateMutexW(nullptr, FALSE, kMutexForWrite));
+        const DWORD wait = mutex_ ? ::WaitForSingleObject(mutex_.get(), 10000) : WAIT_FAILED;
+        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+    ~WritersLock() {
+        if (held_) ::ReleaseMutex(mutex_.get());
+    }
+    WritersLock(const WritersLock&) = delete;
+    WritersLock& operator=(const WritersLock&) = delete;
+
+  private:
+    unique_handle mutex_;
+    bool held_ = false;
+};
+
 }  // namespace
 
 // Read under the writers' lock, so that no writer finds the file taken by the reader and drops
 // its line.
 std::string ReadLogFile() {
-    HANDLE holder = nullptr;
-    ScopedNamedMutex lock(kMutexForWrite, holder);
+    const WritersLock lock;
     unique_file file = OpenForReading();
     std::string content;
     if (!file) return content;
@@ -41,14 +62,6 @@ std::string ReadLogFile() {
 bool LogFileExists() { return ::GetFileAttributesW(kLogPath) != INVALID_FILE_ATTRIBUTES; }
 
 void DeleteLogFile() { ::DeleteFileW(kLogPath); }
-
-size_t CountOccurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
 
 bool LogHas(const std::string& line, size_t times) {
     return CountOccurrences(ReadLogFile(), line) >= times;

@@ -60,18 +60,6 @@ bool Post(const char* path, const std::string& body) {
 
 std::string RecordedRequest::RequestLine() const { return raw.substr(0, raw.find("\r\n")); }
 
-std::vector<std::string> RecordedRequest::Headers() const {
-    std::vector<std::string> headers;
-    const size_t end = raw.find("\r\n\r\n");
-    size_t start = raw.find("\r\n") + 2;
-    while (start < end) {
-        const size_t lineEnd = raw.find("\r\n", start);
-        headers.push_back(raw.substr(start, lineEnd - start));
-        start = lineEnd + 2;
-    }
-    return headers;
-}
-
 std::string RecordedRequest::Body() const {
     const size_t end = raw.find("\r\n\r\n");
     return end == std::string::npos ? std::string() : raw.substr(end + 4);

@@ -11,14 +11,13 @@ struct RecordedRequest {
     unsigned alongside = 0;  // requests for the same path awaiting answers when it arrived
     bool done = false;       // its answer is being sent, or was dropped
 
-    std::string RequestLine() const;           // "GET /path HTTP/1.0"
-    std::vector<std::string> Headers() const;  // each "Name: value" line as sent
+    std::string RequestLine() const;  // "GET /path HTTP/1.0"
     std::string Body() const;
 };
 
 // The control side of the local HTTPS stand-in of the web service (plain HTTP on loopback, at
-// the port the test environment publishes). Answers are JSON objects: status, reason, headers,
-// body or body_b64, pieces [{body, delay_ms}], chunked, delay_ms, hang, close, and match: a part
+// the port the test environment publishes). Answers are JSON objects: status,
+// body or body_b64, pieces [{body, delay_ms}], delay_ms, hang, close, and match: a part
 // of the path that the answer is for.
 namespace standin {
 
