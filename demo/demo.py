@@ -3,7 +3,7 @@
 
     demo.py BUILD_DIR ARCH [--setup SETUP.exe | --setup PACKAGE-x64.msi] [PAGE.html]
 
-BUILD_DIR is a test-configuration build (KVShake.dll, kvshake_browser_sim.exe and
+BUILD_DIR is a test-configuration build (KVShake.dll, kvshake_testhost.exe and
 kvshake_control_double.dll, talking to the stand-in on the port it was configured with); ARCH is
 its architecture. With --setup, the user installs the module per machine with that setup program
 or, where no 32-bit program runs, the x64 MSI package through wine64's msiexec (made from the
@@ -16,20 +16,19 @@ that the page calls for, and the rest of the story happened too.
 import fcntl
 import json
 import os
-import queue
 import re
 import shlex
 import subprocess
 import sys
-import threading
 import time
 import urllib.parse
 import urllib.request
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import page_from_html  # noqa: E402
-
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:0] = [os.path.join(ROOT, "demo"), os.path.join(ROOT, "tests", "support")]
+import page_from_html  # noqa: E402
+from testhost import TestHost, runs_32bit, wait_for, windows_path  # noqa: E402  (the browsers)
+
 HOME = os.path.join(ROOT, "build", "demo")  # the demo's Wine prefix and its runs
 TESTENV = os.path.join(ROOT, "tests", "support", "testenv.sh")
 LOADERS = {"i686": "/usr/lib/wine/wine", "x86_64": "/usr/lib/wine/wine64"}
@@ -54,6 +53,9 @@ WEB_BROWSER_SERVER = ("HKLM\\Software\\Classes\\CLSID\\{8856F961-340A-11D0-A96B-
                       "\\InprocServer32")
 LOGIN_URL, STATUS_URL = "res://KVShake/201", "res://KVShake/204"
 PANEL_SIZES = {LOGIN_URL: "505 x 347", STATUS_URL: "253 x 100"}
+# Where the user's cursor is when the toolbar button is pressed. The browsers show no toolbar, so
+# the panel opens at the cursor.
+BUTTON_POINT = (900, 60)
 HKLM_HELPERS = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
                 "Browser Helper Objects")
 SERVICE_SID = "demo-sid-2718"  # the activation's answer gives the session id
@@ -69,32 +71,14 @@ class DemoFailed(Exception):
     pass
 
 
+# What ends the story: its own failures, a wait that ran out and a browser that failed.
+FAILURES = (DemoFailed, TimeoutError, ChildProcessError)
+
+
 def rel(path):
     """The path from here when it lies below, else the whole path."""
     relative = os.path.relpath(path, os.getcwd())
     return os.path.abspath(path) if relative.startswith("..") else relative
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def runs_32bit():
-    """Whether 32-bit programs run here: the answer ./run hands on, or the same question asked."""
-    ask = os.path.join(ROOT, "tests", "support", "runs_32bit.sh")
-    return subprocess.run([ask], capture_output=True, text=True).stdout.strip() == "yes"
-
-
-def wait_for(condition, seconds, what):
-    """Polls condition until it gives something true; DemoFailed after the bound."""
-    deadline = time.monotonic() + seconds
-    while True:
-        result = condition()
-        if result:
-            return result
-        if time.monotonic() > deadline:
-            raise DemoFailed("%s within %d s" % (what, seconds))
-        time.sleep(0.05)
 
 
 class Story:
@@ -137,72 +121,6 @@ class StandIn:
 
     def requests_to(self, part):
         return [r for r in self.requests() if part in r[0]]
-
-
-class Event:
-    """A browser's line that matched, with the time it arrived."""
-
-    def __init__(self, at, match):
-        self.at, self.group = at, match.group
-
-
-class Browser:
-    """One kvshake_browser_sim.exe process: commands in, timestamped events out."""
-
-    def __init__(self, name, loader, build, env, transcript):
-        self.name, self.lines, self.seen = name, queue.Queue(), []
-        self.transcript = open(transcript, "w", encoding="utf-8")
-        self.process = subprocess.Popen(
-            [loader, os.path.join(build, "kvshake_browser_sim.exe")], cwd=build, env=env,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        threading.Thread(target=self.read, daemon=True).start()
-        self.pid = self.expect(r"started process (\d+)", 30).group(1)
-
-    def read(self):
-        for raw in self.process.stdout:
-            line = raw.decode("utf-8", "replace").rstrip("\n")
-            self.transcript.write(line + "\n")
-            self.transcript.flush()
-            self.lines.put((time.monotonic(), line))
-        self.lines.put((time.monotonic(), None))
-
-    def send(self, command):
-        self.process.stdin.write((command + "\n").encode("utf-8"))
-        self.process.stdin.flush()
-
-    def expect(self, pattern, seconds):
-        """The first event since the last expect that matches; its arrival time is .at."""
-        deadline = time.monotonic() + seconds
-        while True:
-            for index, (at, line) in enumerate(self.seen):
-                match = re.search(pattern, line)
-                if match:
-                    del self.seen[:index + 1]
-                    return Event(at, match)
-                if line.split(" ", 1)[-1].startswith("error "):
-                    raise DemoFailed("browser %s: %s" % (self.name, line))
-            try:
-                at, line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
-            except queue.Empty:
-                raise DemoFailed("browser %s printed no '%s' within %d s"
-                                 % (self.name, pattern, seconds)) from None
-            if line is None:
-                raise DemoFailed("browser %s ended while waiting for '%s'" % (self.name, pattern))
-            self.seen.append((at, line))
-
-    def command(self, command, reply, seconds=15):
-        self.send(command)
-        return self.expect(reply, seconds)
-
-    def exit(self):
-        if self.process.poll() is None:
-            try:
-                self.send("exit")
-                self.process.stdin.close()  # no reader is left blocked in a read at the exit
-                self.process.wait(20)
-            except (OSError, subprocess.TimeoutExpired):
-                self.process.kill()
-                self.process.wait(5)
 
 
 class Demo:
@@ -310,7 +228,7 @@ class Demo:
         self.open_tab(two, "B", *pages["shown"])
         self.open_tab(one, "C", *pages["start"])
         say("  (the newest tab, C, is taken to be the one in front)")
-        front = two.command("front B", r"front B")
+        front = two.command("state B 3 3")
         say("the user brings tab B to the front", at=front.at)
 
         self.shake(two)
@@ -476,13 +394,13 @@ class Demo:
 
     def log_in(self, browser):
         say = self.story.say
-        browser.send("press A")
+        browser.command("cursor %d %d exec A" % BUTTON_POINT)
         opened = self.expect_panel(browser, LOGIN_URL)
         say("the user presses the toolbar button of tab A: the panel opens, %s, on the login "
             "page %s" % (opened.group(1), LOGIN_URL), at=opened.at)
-        bind_page = "https://localhost:%d/bind" % self.port
-        logged_in = browser.command("login %s %s" % (bind_page, json.dumps(
-            ACCOUNT, separators=(",", ":"))), r"login ")
+        logged_in = self.send_login(browser)
+        if not logged_in:
+            raise DemoFailed("the panel shows no login page")
         say("the user scans the QR code: the service's bind page names the account in its "
             "window's name", at=logged_in.at)
         status = self.expect_panel(browser, STATUS_URL)
@@ -494,29 +412,37 @@ class Demo:
         if stored != ACCOUNT:
             self.problem("the stored account is %s, not %s" % (stored, ACCOUNT))
 
+    def send_login(self, browser):
+        """The bind page in the panel's frame, as after a scan of the QR code; None while no
+        panel shows the login page."""
+        bind_page = "https://localhost:%d/bind" % self.port
+        sent = browser.command("login %s %s" % (bind_page, json.dumps(
+            ACCOUNT, separators=(",", ":"))), r"login (sent|none)")
+        return sent if sent.group(1) == "sent" else None
+
     def open_browser(self, name):
-        browser = Browser(name, self.loader, self.build, self.browser_env,
-                          os.path.join(self.run_dir, "browser-%s.txt" % name))
+        browser = TestHost(name, self.loader, self.build, self.browser_env,
+                           os.path.join(self.run_dir, "browser-%s.txt" % name))
         self.browsers.append(browser)
-        self.story.say("browser %s starts (process %s)" % (name, browser.pid))
+        self.story.say("browser %s starts" % name)
         return browser
 
     def open_tab(self, browser, tab, page_file, title):
-        browser.send("open %s %s" % (tab, windows_path(page_file)))
+        opened = browser.command("page {0} {1} open {0}".format(tab, windows_path(page_file)),
+                                 r"opened %s process (\d+) tab-number (-?\d+) helpers (\d+)" % tab)
         helpers = []
         while True:
-            event = browser.expect(r"helper {0} (\S+) from (\S+)|opened {0} tab-number (-?\d+) "
-                                   r"helpers (\d+)".format(tab), 30)
-            if not event.group(1):
+            helper = browser.take(r"helper %s (\S+) from (\S+)" % tab)
+            if not helper:
                 break
-            helpers.append("%s (listed under %s)" % (event.group(1), event.group(2)))
+            helpers.append("%s (listed under %s)" % (helper.group(1), helper.group(2)))
         self.story.say("browser %s opens tab %s: \"%s\"\n  the browser creates its helper objects "
                        "through COM: %s" % (browser.name, tab, title,
-                                            ", ".join(helpers) or "none"), at=event.at)
-        if int(event.group(4)) == 0:
+                                            ", ".join(helpers) or "none"), at=opened.at)
+        if int(opened.group(3)) == 0:
             raise DemoFailed("the browser found no helper object to load: the registration did "
                              "not list the module as a Browser Helper Object")
-        self.tab_numbers[(browser.pid, event.group(3))] = (tab, browser.name)
+        self.tab_numbers[(opened.group(1), opened.group(2))] = (tab, browser.name)
 
     def wait_for_check_loop(self, browser):
         activation = wait_for(lambda: self.standin.requests_to("action=active"), 20,
@@ -582,7 +508,7 @@ class Demo:
     def watch_tip(self, browser):
         try:
             shown = browser.expect(r"tip shown B style (.*)", 5)
-        except DemoFailed:
+        except TimeoutError:
             self.problem("tab B showed no tip")
             return
         self.tip_style = shown.group(1)
@@ -590,7 +516,7 @@ class Demo:
                        at=shown.at)
         try:
             hidden = browser.expect(r"tip hidden B after (\d+) ms", 10)
-        except DemoFailed:
+        except TimeoutError:
             self.problem("tab B's tip was not hidden again")
             return
         # The browser first sees the tip once the upload's exchange is over; the module's log
@@ -638,14 +564,14 @@ class Demo:
 
     def close_tabs(self, one, two):
         for browser, tab in ((one, "C"), (one, "A"), (two, "B")):
-            closed = browser.command("close " + tab, r"closed " + tab, 30)
+            closed = browser.command("quit %s detach %s" % (tab, tab))
             self.story.say("the user closes tab %s" % tab, at=closed.at)
         try:
             inactive = wait_for(lambda: self.standin.requests_to("action=inactive"), 15,
                                 "no inactivation")
             self.story.say("the last tab has closed, so the module inactivates with the "
                            "service:\n  " + inactive[0][0])
-        except DemoFailed:
+        except TimeoutError:
             self.problem("the module did not inactivate when the last tab closed")
         for browser in (one, two):
             browser.exit()
@@ -683,14 +609,10 @@ class Demo:
             "  the panel opens as a window of its own with a taskbar button, the login page in "
             "its %s client area" % (self.module, opened.group(1)), at=opened.at)
         activations = len(self.standin.requests_to("action=active"))
-        bind_page = "https://localhost:%d/bind" % self.port
-        login = "login %s %s" % (bind_page, json.dumps(ACCOUNT, separators=(",", ":")))
 
-        def try_login():  # the window comes before its control has loaded the login page
-            sent = three.command(login, r"login |error no panel shows the login")
-            return None if sent.group(0).startswith("error") else sent
-
-        logged_in = wait_for(try_login, 15, "the panel of rundll32 showed no login page")
+        # The window comes before its control has loaded the login page.
+        logged_in = wait_for(lambda: self.send_login(three), 15,
+                             "the panel of rundll32 showed no login page")
         say("the user scans the QR code in that window: the bind page names the account",
             at=logged_in.at)
         wait_for(lambda: len(self.standin.requests_to("action=active")) > activations, 20,
@@ -713,14 +635,14 @@ class Demo:
             % ("tab %s of browser %s" % holder if holder else checker.group(1)), at=checker.at)
         if not holder or holder[0] != "D":
             self.problem("tab D does not hold the checker role")
-        closed = three.command("close-panel", r"closed panel")
+        closed = three.command("close-panel")
         try:
             self.panel_process.wait(20)
             say("the user closes the window; rundll32 returns (exit code %d)"
                 % self.panel_process.returncode, at=closed.at)
         except subprocess.TimeoutExpired:
             self.problem("rundll32 did not return when its window was closed")
-        three.command("close D", r"closed D", 30)
+        three.command("quit D detach D")
         three.exit()
         self.quote_log(("Explorer Init", "ShowPanel", "Login Suc", "activate Start", "Active Suc",
                         "New Tab", "Create New Thread To Check"))
@@ -760,7 +682,7 @@ def main():
     try:
         demo.start_environment()
         passed = demo.run()
-    except DemoFailed as failure:
+    except FAILURES as failure:
         if not hasattr(demo, "story"):
             sys.exit("DEMO FAILED: %s" % failure)
         demo.problems.append(str(failure))

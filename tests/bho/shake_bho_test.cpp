@@ -163,8 +163,8 @@ TEST_F(ShakeBhoTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
     for (const TestHost* host : {&first, &later}) {
         long ms = -1;
         const std::string output = host->Output();
-        const size_t at = std::min(output.find("tip hidden after "), output.size());
-        std::sscanf(output.c_str() + at, "tip hidden after %ld ms", &ms);
+        const size_t at = std::min(output.find("tip hidden t after "), output.size());
+        std::sscanf(output.c_str() + at, "tip hidden t after %ld ms", &ms);
         EXPECT_TRUE(ms >= 2500 && ms <= 8000) << output;
     }
 }

@@ -21,8 +21,8 @@ import sys
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-sys.path.insert(0, os.path.join(ROOT, "demo"))
-import demo  # noqa: E402  (its browser simulator driver)
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+from testhost import TestHost, runs_32bit, wait_for, windows_path  # noqa: E402
 
 WINE32, WINE64 = "/usr/lib/wine/wine", "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
@@ -79,18 +79,14 @@ class Context:
         self.work = os.path.join(build, "package-test")
         self.setups = os.path.join(self.work, "setups")
 
-    def setup(self, which):
+    def made(self, which, ending):
+        """The one installer of a variant whose name ends so: ".exe", "-x86.msi" or "-x64.msi"."""
         folder = os.path.join(self.setups, which)
-        (found,) = [f for f in os.listdir(folder) if f.startswith("KVShakeSetup-")]
+        (found,) = [f for f in os.listdir(folder) if f.endswith(ending)]
         return os.path.join(folder, found)
 
     def certificate(self, which="new"):
         return os.path.join(self.setups, which, "test-signing", "KVShake-TEST-ONLY-codesign.crt")
-
-    def package(self, which, arch):
-        folder = os.path.join(self.setups, which)
-        (found,) = [f for f in os.listdir(folder) if f.endswith("-%s.msi" % arch)]
-        return os.path.join(folder, found)
 
     def packaged_module(self, arch):
         return os.path.join(self.setups, "new", "modules", arch, "KVShake.dll")
@@ -162,7 +158,7 @@ class Prefix:
         return run([loader or self.loader, *args], env, timeout=timeout, cwd=self.path)
 
     def msiexec(self, action, package):
-        return self.wine("msiexec", action, demo.windows_path(package), "/qn").returncode
+        return self.wine("msiexec", action, windows_path(package), "/qn").returncode
 
     def reg(self, key, value=None, view=64):
         """The data of a value (None: the default value) of a key, or None."""
@@ -222,17 +218,17 @@ class Prefix:
         page = os.path.join(self.path, "start.page")
         with open(page, "w", encoding="utf-8") as f:
             f.write("title Start\nurl http://www.example.com/start.html\n")
-        browser = demo.Browser(name, loader, build or self.ctx.other, self.env,
-                               os.path.join(self.path, "browser-%s.txt" % name))
+        browser = TestHost(name, loader, build or self.ctx.other, self.env,
+                           os.path.join(self.path, "browser-%s.txt" % name))
         self.browsers.append(browser)
-        browser.command("open %s %s" % (name, demo.windows_path(page)),
-                        r"opened %s tab-number \d+ helpers 1" % name)
+        browser.command("page {0} {1} open {0}".format(name, windows_path(page)),
+                        r"opened %s process \d+ tab-number \d+ helpers 1" % name)
         return browser
 
 
 def loaded_module(browser):
-    event = browser.command("module", r"module (.*) version (\S+)")
-    return event.group(1), event.group(2)
+    loaded = browser.command("loaded", r"loaded (.*) version (\S+)")
+    return loaded.group(1), loaded.group(2)
 
 
 class Fixture(unittest.TestCase):

@@ -1,48 +1,67 @@
-// kvshake_testhost.exe: a process of its own for what tests must show across processes. It runs
-// the commands of its command line in order and prints what they report:
-//   module PATH                         the module that later commands load (at first
-//                                       KVShake.dll beside this program)
-//   load | unload                       load or free the module
-//   poke OFFSET VALUE | peek OFFSET     a 32-bit value at OFFSET in the module's machine run
-//   peek8 OFFSET                        one byte (a flag) at OFFSET
-//   block-zero                          prints "zero" when the whole block is zero, else "nonzero"
-//   lock NAME                           LockNamedMutex, held for the life of the process
-//   trylock NAME                        prints "free", "busy" or "missing" (never blocks)
-//   race PREFIX ROUNDS ROLE             locks PREFIX<n> in step with the other ROLE (a or b);
-//                                       exits 3 if both processes ever owned one mutex together
-//   signal EVENT | wait EVENT           named manual-reset events
-//   serve EVENT                         handles window messages until EVENT is signalled
-//   window TITLE                        a hidden static control (class STATIC) titled TITLE, for
-//                                       other processes to send messages to; exits 8 when it
-//                                       cannot be made
+// kvshake_testhost.exe: a browser process of its own, for the tests that must show what happens
+// across processes and for the demo's browsers. It runs the commands of its command line in
+// order, and with "input" those of its standard input, and prints what they report. Its one
+// thread is the tabs' thread: it handles window messages while it waits, and then reports, unasked,
+//   tip shown TAB style CSS       the module's tip element appears in TAB's page
+//   tip hidden TAB after N ms     it is hidden again, N counted from TAB's last "upload" (when
+//                                 there was one) or from when it appeared
+//   panel W x H URL               the size or the page of this thread's panel changed
+// Commands:
+//   input                         reads lines of commands from standard input, each answered by
+//                                 "done", until its end; exits 3 after 2 minutes without one
+//   module PATH                   the module that later commands load (at first KVShake.dll
+//                                 beside this program)
+//   load | unload                 load or free the module
+//   loaded                        "loaded PATH version V": the module this process has loaded, as
+//                                 its image (not the file on disk) says
+//   poke OFFSET VALUE | peek OFFSET   a 32-bit value at OFFSET in the module's machine run
+//   peek8 OFFSET                  one byte (a flag) at OFFSET
+//   block-zero                    prints "zero" when the whole block is zero, else "nonzero"
+//   checker                       "checker process P tab-number N", or "checker none"
+//   lock NAME                     LockNamedMutex, held for the life of the process
+//   trylock NAME                  prints "free", "busy" or "missing" (never blocks)
+//   race PREFIX ROUNDS ROLE       locks PREFIX<n> in step with the other ROLE (a or b); exits 3
+//                                 if both processes ever owned one mutex together
+//   signal EVENT | wait EVENT     named manual-reset events
+//   serve EVENT                   handles window messages until EVENT is signalled
+//   window TITLE                  a hidden STATIC window titled TITLE, for other processes to
+//                                 send messages to
 //   sleep MS | hang
-//   log-on                              switches this process's log on
-//   log-lines COUNT TAG                 COUNT lines of WriteLog with a long text naming TAG
-//   log-writers                         one call of every writer (the log switch as it stands)
-//   log-init                            InitLogFile
+//   log-on | log-init             switches this process's log on; InitLogFile
+//   log-lines COUNT TAG           COUNT lines of WriteLog with a long text naming TAG
+//   log-writers                   one call of every writer (the log switch as it stands)
 // Tabs: a tab is a browser double named TAB, with the helper objects attached to it.
-//   attach TAB                          a new helper object from the module, sited on TAB's browser
-//   detach TAB                          detaches and releases TAB's newest helper object; prints
-//                                       "detached in N ms"
-//   quit TAB                            fires DISPID_ONQUIT, as a closing tab does
-//   state TAB FLAGS MASK                fires DISPID_WINDOWSTATECHANGED
-//   prop-bool TAB NAME                  puts a browser property that is true
-//   page TAB FILE                       TAB's browser shows the page described in FILE (see
-//                                       ReadPageFile); exits 6 with a message when unreadable
-//   upload TAB                          sends WM_UP_UPLOAD to TAB's hidden window, as a shake does
-//   tip-watch TAB MS                    handles messages until the tip in TAB's page is hidden,
-//                                       then prints "tip hidden after N ms" (counted from the
-//                                       last upload), or "tip not hidden" after MS
-//   toolbar X Y WIDTH HEIGHT            a visible toolbar of five 100-pixel buttons at (X, Y);
-//                                       prints "button I LEFT TOP RIGHT BOTTOM" (screen) for each
-//   exec TAB                            presses the toolbar button: Exec on TAB's newest helper
-//   make-panel                          a visible window of a panel's class ("shakewindow"
-//                                       and a number) that becomes the module's panel (g_hwnd,
-//                                       g_bWindowCreated)
-//   watch-panel                         prints "panel moved|shown inside|outside WM_SHOW_PANEL"
-//                                       whenever the module's panel (g_hwnd, of this thread) is
-//                                       moved or shown, inside its handling of that message or
-//                                       not; exits 10 when there is no panel to watch
+//   page TAB FILE                 TAB's browser shows the page described in FILE (see
+//                                 ReadPageFile) at its address
+//   attach TAB                    a new helper object from the module, sited on TAB's browser
+//   open TAB                      as the browser opens a tab: its windows, and the helper objects
+//                                 that the registry lists, created through COM; prints "helper
+//                                 TAB CLSID from ROOT" for each and "opened TAB process P
+//                                 tab-number N helpers K"
+//   detach TAB                    detaches and releases TAB's helper objects, newest first;
+//                                 prints "detached in N ms" for each
+//   quit TAB                      fires DISPID_ONQUIT, as a closing tab does
+//   state TAB FLAGS MASK          fires DISPID_WINDOWSTATECHANGED (3 3: the tab comes to the front)
+//   prop-bool TAB NAME            puts a browser property that is true
+//   upload TAB                    sends WM_UP_UPLOAD to TAB's hidden window, as a shake does
+//   tip-watch TAB MS              handles messages until TAB's tip is hidden, at most MS
+//   cursor X Y                    puts the cursor where the user's is
+//   exec TAB                      presses the toolbar button: Exec on TAB's newest helper
+//   toolbar X Y WIDTH HEIGHT      a visible toolbar of five 100-pixel buttons at (X, Y); prints
+//                                 "button I LEFT TOP RIGHT BOTTOM" (screen) for each
+// Panels: this thread's panel, whose browser is the control double; or the window of its own
+// that "rundll32.exe KVShake.dll,ShowPanel" opened.
+//   make-panel                    a visible window of a panel's class that becomes the module's
+//                                 panel (g_hwnd, g_bWindowCreated)
+//   watch-panel                   prints "panel moved|shown inside|outside WM_SHOW_PANEL" whenever
+//                                 the module's panel (of this thread) is moved or shown, inside
+//                                 its handling of that message or not
+//   login URL NAME                the service's bind page loads in a frame of the panel, its
+//                                 window named NAME (the account), as after a QR login: this
+//                                 thread's panel, else rundll32's; prints "login sent|none"
+//   own-panel                     "own-panel W x H" (rundll32's window's client area) or "none"
+//   close-panel                   the user closes rundll32's window
+// A command that fails prints "error ..." and ends the process with its own exit code.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -50,26 +69,30 @@
 #include <io.h>
 #include <ocidl.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "KVShake_h.h"
+#include "bho/browser_properties.h"
 #include "bho/hidden_window.h"
 #include "browser_double/browser_double.h"
 #include "browser_double/site_double.h"
+#include "control_double/control_double.h"
 #include "foundation/log.h"
 #include "foundation/named_mutex.h"
 #include "foundation/shared_state.h"
 #include "foundation/text.h"
 #include "support/child_process.h"
-#include "support/pe_sections.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -91,11 +114,36 @@ class Words {
 };
 
 constexpr int kContinue = -1;
+constexpr DWORD kInputIdleMs = 120000;
+constexpr int kBrowserVersion = 9;  // the window tree of the demo's browser
+constexpr wchar_t kTipId[] = L"kovinShakeContainer";
+constexpr wchar_t kOwnPanelTitle[] = L"摇一摇传图";  // the panel opened without the toolbar
+constexpr wchar_t kHelperObjectsKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+
+void Say(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+std::string Utf8(const std::wstring& text) { return WideToUtf8(text.c_str()).value_or("?"); }
+
+int Fail(int exitCode, const char* what, const std::wstring& name = L"") {
+    Say("error %s %s", what, Utf8(name).c_str());
+    return exitCode;
+}
 
 struct Tab {
     ComPtr<BrowserDouble> browser;
     std::vector<ComPtr<IObjectWithSite>> helpers;
     std::shared_ptr<PageDouble> page;
+    bool tipShown = false;
+    DWORD tipSince = 0;
+    std::optional<DWORD> uploadedAt;
 };
 
 std::wstring g_modulePath = ModulePath();
@@ -104,19 +152,22 @@ HMODULE g_module = nullptr;
 // and a peer that opens it later would get a new, unsignalled one.
 std::vector<unique_handle> g_events;
 std::map<std::wstring, Tab> g_tabs;
-HWND g_panel = nullptr;
+std::string g_panelSeen = "none";
 
 HANDLE Event(const std::wstring& name) {
     g_events.push_back(NamedEvent(name));
     return g_events.back().get();
 }
 
+// The module of this process: the one loaded from the module path, else the one COM loaded.
+HMODULE Module() { return g_module ? g_module : ::GetModuleHandleW(L"KVShake.dll"); }
+
 // The block that the module's code opens, held by this process from its first use on.
 SharedBlock& Block() {
     static const SharedBlockMapping mapping = [] {
-        if (!g_module) g_module = ::LoadLibraryW(g_modulePath.c_str());
+        if (!Module()) g_module = ::LoadLibraryW(g_modulePath.c_str());
         const std::wstring sid = CurrentUserSid();
-        return SharedBlockMapping::Open(SharedBlockName(sid, g_module), sid);
+        return SharedBlockMapping::Open(SharedBlockName(sid, Module()), sid);
     }();
     static SharedBlock none{};
     return mapping.Block() ? *mapping.Block() : none;
@@ -158,18 +209,78 @@ int Race(const std::wstring& prefix, int rounds, wchar_t role) {
 }
 
 void LogLines(int count, const std::wstring& tag) {
-    const std::string narrowTag = WideToAnsi(tag.c_str()).value_or("");
     const std::string filler(200, '=');
     for (int i = 0; i < count; ++i) {
-        WriteLog(StringPrintf("%s line %d %s end", narrowTag.c_str(), i, filler.c_str()));
+        WriteLog(StringPrintf("%s line %d %s end", Utf8(tag).c_str(), i, filler.c_str()));
     }
 }
 
-// Handles messages, as a browser thread does, until the event is signalled.
-void Serve(HANDLE until) {
+// A test function of the control double, once the panel has loaded it; null before.
+template <typename Function>
+Function ControlDoubleExport(const char* name) {
+    const HMODULE module = ::GetModuleHandleW(L"kvshake_control_double.dll");
+    return module ? ExportOf<Function>(module, name) : nullptr;
+}
+
+BOOL CALLBACK KeepPanel(HWND window, LPARAM found) {
+    wchar_t className[64] = {}, title[64] = {};
+    ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+    ::GetWindowTextW(window, title, static_cast<int>(std::size(title)));
+    if (std::wstring(className).rfind(L"shakewindow", 0) != 0 ||
+        std::wstring(title) != L"Win32 API")
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The module's panel among this thread's windows, or null.
+HWND FindPanel() {
+    HWND panel = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), KeepPanel, reinterpret_cast<LPARAM>(&panel));
+    return panel;
+}
+
+// The module changes a page and the panel only on this thread, while it handles a message.
+void Watch() {
+    if (g_tabs.empty()) return;
+    for (auto& [name, tab] : g_tabs) {
+        const std::optional<ElementState> tip =
+            tab.page ? tab.page->ElementById(kTipId) : std::nullopt;
+        const bool shown = tip && tip->inBody && tip->display != L"none";
+        if (shown && !tab.tipShown) {
+            tab.tipSince = tab.uploadedAt.value_or(::GetTickCount());
+            tab.uploadedAt.reset();
+            Say("tip shown %s style %s", Utf8(name).c_str(), Utf8(tip->cssText).c_str());
+        } else if (!shown && tab.tipShown) {
+            Say("tip hidden %s after %lu ms", Utf8(name).c_str(),
+                static_cast<unsigned long>(::GetTickCount() - tab.tipSince));
+        }
+        tab.tipShown = shown;
+    }
+    std::string panel = "none";
+    if (const HWND window = FindPanel()) {
+        RECT rect{};
+        ::GetWindowRect(window, &rect);
+        const auto location =
+            ControlDoubleExport<control_double::LocationFn>("ControlDoubleLocation");
+        panel = std::to_string(rect.right - rect.left) + " x " +
+                std::to_string(rect.bottom - rect.top) + " " +
+                (location ? Utf8(location()) : std::string("(no control)"));
+    }
+    if (panel != g_panelSeen) Say("panel %s", panel.c_str());
+    g_panelSeen = panel;
+}
+
+// Handles window messages, as a browser thread does, until `until` is signalled or `done` holds
+// (true), or quietMs pass without a message (false).
+bool HandleMessages(HANDLE until, DWORD quietMs, const std::function<bool()>& done = nullptr) {
+    const DWORD handles = until ? 1 : 0;
     for (;;) {
-        const DWORD wait = ::MsgWaitForMultipleObjects(1, &until, FALSE, 60000, QS_ALLINPUT);
-        if (wait != WAIT_OBJECT_0 + 1) return;
+        Watch();
+        if (done && done()) return true;
+        const DWORD wait =
+            ::MsgWaitForMultipleObjects(handles, &until, FALSE, quietMs, QS_ALLINPUT);
+        if (wait != WAIT_OBJECT_0 + handles) return wait == WAIT_OBJECT_0;
         MSG message;
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             ::TranslateMessage(&message);
@@ -185,6 +296,12 @@ Tab& TabWithBrowser(const std::wstring& name) {
     return tab;
 }
 
+void Site(Tab& tab, const ComPtr<IObjectWithSite>& helper) {
+    const ComPtr<SiteDouble> site = SiteDouble::Create(tab.browser);
+    helper->SetSite(static_cast<IServiceProvider*>(site.Get()));
+    tab.helpers.push_back(helper);
+}
+
 int Attach(const std::wstring& name) {
     if (!g_module) g_module = ::LoadLibraryW(g_modulePath.c_str());
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -193,69 +310,80 @@ int Attach(const std::wstring& name) {
     ComPtr<IObjectWithSite> helper;
     if (!getClassObject || FAILED(getClassObject(CLSID_ShakeBHO, IID_PPV_ARGS(&factory))) ||
         FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&helper)))) {
-        return 5;
+        return Fail(5, "no helper object from", g_modulePath);
     }
+    Site(TabWithBrowser(name), helper);
+    return kContinue;
+}
+
+// The helper objects the browser would load: the subkeys of the Browser Helper Objects key, the
+// user's first and then the machine's, each class once.
+int Open(const std::wstring& name) {
     Tab& tab = TabWithBrowser(name);
-    const ComPtr<SiteDouble> site = SiteDouble::Create(tab.browser);
-    helper->SetSite(static_cast<IServiceProvider*>(site.Get()));
-    tab.helpers.push_back(helper);
+    tab.browser->BuildWindowTree(kBrowserVersion);
+    std::vector<std::wstring> opened;
+    for (const auto& [root, rootName] : {std::pair(HKEY_CURRENT_USER, "HKEY_CURRENT_USER"),
+                                         std::pair(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE")}) {
+        unique_hkey key;
+        ::RegOpenKeyExW(root, kHelperObjectsKey, 0, KEY_READ, key.put());
+        wchar_t clsid[64];
+        for (DWORD i = 0; key; ++i) {
+            DWORD length = static_cast<DWORD>(std::size(clsid));
+            if (::RegEnumKeyExW(key.get(), i, clsid, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            CLSID id;
+            ComPtr<IObjectWithSite> helper;
+            if (FAILED(::CLSIDFromString(clsid, &id)) ||
+                std::find(opened.begin(), opened.end(), clsid) != opened.end()) {
+                continue;
+            }
+            if (FAILED(
+                    ::CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&helper)))) {
+                return Fail(5, "CoCreateInstance failed for", clsid);
+            }
+            Say("helper %s %s from %s", Utf8(name).c_str(), Utf8(clsid).c_str(), rootName);
+            opened.push_back(clsid);
+            Site(tab, helper);
+        }
+    }
+    const ScopedVariant number = tab.browser->Property(kTabNumberProperty);
+    Say("opened %s process %lu tab-number %ld helpers %u", Utf8(name).c_str(),
+        static_cast<unsigned long>(::GetCurrentProcessId()),
+        static_cast<long>(IntegerOf(number.get()).value_or(-1)),
+        static_cast<unsigned>(tab.helpers.size()));
     return kContinue;
 }
 
 void Detach(const std::wstring& name) {
     Tab& tab = g_tabs[name];
-    if (tab.helpers.empty()) return;
-    const auto start = std::chrono::steady_clock::now();
-    tab.helpers.back()->SetSite(nullptr);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    tab.helpers.pop_back();
-    std::printf(
-        "detached in %ld ms\n",
-        static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+    while (!tab.helpers.empty()) {
+        const DWORD start = ::GetTickCount();
+        tab.helpers.back()->SetSite(nullptr);
+        Say("detached in %lu ms", static_cast<unsigned long>(::GetTickCount() - start));
+        tab.helpers.pop_back();
+    }
 }
 
 int ShowPage(const std::wstring& name, const std::wstring& path) {
     std::string error;
     const std::optional<PageDescription> description = ReadPageFile(path, &error);
-    if (!description) {
-        std::fprintf(stderr, "page: %s\n", error.c_str());
-        return 6;
-    }
+    if (!description) return Fail(6, error.c_str(), path);
     Tab& tab = TabWithBrowser(name);
     tab.page = PageDouble::Create(*description);
     tab.browser->ShowPage(tab.page);
+    tab.browser->SetLocationUrl(description->url);
     return kContinue;
 }
 
-DWORD g_lastUpload = 0;
-
 void Upload(const std::wstring& name) {
-    const ScopedVariant window = g_tabs[name].browser->Property(L"HideWindow");
-    g_lastUpload = ::GetTickCount();
+    Tab& tab = g_tabs[name];
+    const ScopedVariant window = tab.browser->Property(L"HideWindow");
+    tab.uploadedAt = ::GetTickCount();
     ::SendMessageW(
         reinterpret_cast<HWND>(static_cast<LONG_PTR>(IntegerOf(window.get()).value_or(0))),
-        WM_USER + 8, 0, 0);
-}
-
-bool TipHidden(const Tab& tab) {
-    const std::optional<ElementState> tip =
-        tab.page ? tab.page->ElementById(L"kovinShakeContainer") : std::nullopt;
-    return tip && tip->display == L"none";
-}
-
-void WatchTip(const std::wstring& name, DWORD limitMs) {
-    const DWORD start = ::GetTickCount();
-    while (!TipHidden(g_tabs[name]) && ::GetTickCount() - start < limitMs) {
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
-    }
-    if (TipHidden(g_tabs[name])) {
-        std::printf("tip hidden after %lu ms\n",
-                    static_cast<unsigned long>(::GetTickCount() - g_lastUpload));
-    } else {
-        std::printf("tip not hidden\n");
-    }
+        WM_UP_UPLOAD, 0, 0);
 }
 
 // A comctl32 toolbar in a window of its own, as the browser's command bar holds one.
@@ -279,7 +407,7 @@ void MakeToolbar(int x, int y, int width, int height) {
         RECT rect{};
         ::SendMessageW(toolbar, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&rect));
         ::MapWindowPoints(toolbar, nullptr, reinterpret_cast<POINT*>(&rect), 2);
-        std::printf("button %d %ld %ld %ld %ld\n", i, rect.left, rect.top, rect.right, rect.bottom);
+        Say("button %d %ld %ld %ld %ld", i, rect.left, rect.top, rect.right, rect.bottom);
     }
 }
 
@@ -289,10 +417,10 @@ void MakePanel() {
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"shakewindow990";
     ::RegisterClassW(&windowClass);
-    g_panel = ::CreateWindowExW(0, L"shakewindow990", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
-                                0, 200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
     SharedBlock& shared = Block();
-    shared.g_hwnd = g_panel;
+    shared.g_hwnd =
+        ::CreateWindowExW(0, L"shakewindow990", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                          200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
     shared.g_bWindowCreated = true;
 }
 
@@ -304,9 +432,9 @@ LRESULT CALLBACK WatchedPanelProcedure(HWND window, UINT message, WPARAM wParam,
     const char* where = g_inShowPanel ? "inside" : "outside";
     if (message == WM_WINDOWPOSCHANGED &&
         !(reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_NOMOVE)) {
-        std::printf("panel moved %s WM_SHOW_PANEL\n", where);
+        Say("panel moved %s WM_SHOW_PANEL", where);
     }
-    if (message == WM_SHOWWINDOW && wParam) std::printf("panel shown %s WM_SHOW_PANEL\n", where);
+    if (message == WM_SHOWWINDOW && wParam) Say("panel shown %s WM_SHOW_PANEL", where);
     if (message != WM_SHOW_PANEL) {
         return ::CallWindowProcW(g_panelProcedure, window, message, wParam, lParam);
     }
@@ -316,188 +444,247 @@ LRESULT CALLBACK WatchedPanelProcedure(HWND window, UINT message, WPARAM wParam,
     return result;
 }
 
+void Login(const std::wstring& url, const std::wstring& account) {
+    const auto fire =
+        ControlDoubleExport<control_double::FireFrameCompleteFn>("ControlDoubleFireFrameComplete");
+    if (fire && FindPanel()) {
+        fire(url.c_str(), account.c_str());
+    } else if (!control_double::SendFrameComplete(::FindWindowW(nullptr, kOwnPanelTitle), url,
+                                                  account)) {
+        Say("login none");
+        return;
+    }
+    Say("login sent");
+}
+
+int LoadedVersion() {
+    const HMODULE module = Module();
+    const HRSRC found =
+        module ? ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION) : nullptr;
+    const HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    const auto* data = static_cast<const BYTE*>(loaded ? ::LockResource(loaded) : nullptr);
+    // VerQueryValueW works in a copy of its own.
+    std::vector<BYTE> copy(data, data ? data + ::SizeofResource(module, found) : data);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT size = 0;
+    if (!data || !::VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&info), &size) ||
+        size < sizeof(VS_FIXEDFILEINFO)) {
+        return Fail(11, "no module with a version is loaded");
+    }
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(module, path, MAX_PATH);
+    Say("loaded %s version %u.%u.%u.%u", Utf8(path).c_str(), HIWORD(info->dwFileVersionMS),
+        LOWORD(info->dwFileVersionMS), HIWORD(info->dwFileVersionLS),
+        LOWORD(info->dwFileVersionLS));
+    return kContinue;
+}
+
+// Standard input, a line at a time, read on a thread of its own so that this thread keeps
+// handling messages meanwhile.
+class InputLines {
+  public:
+    InputLines() { thread_.reset(::CreateThread(nullptr, 0, &InputLines::Read, this, 0, nullptr)); }
+    HANDLE Ready() const { return ready_.get(); }
+    // The line read once Ready is signalled; nullopt at the end of the input.
+    std::optional<std::wstring> Take() {
+        std::optional<std::wstring> line = std::move(line_);
+        ::SetEvent(taken_.get());
+        return line;
+    }
+
+  private:
+    static DWORD WINAPI Read(void* self) {
+        auto* input = static_cast<InputLines*>(self);
+        char buffer[4096];
+        while (std::fgets(buffer, sizeof(buffer), stdin)) {
+            const int size = static_cast<int>(std::strlen(buffer));
+            std::wstring line(::MultiByteToWideChar(CP_UTF8, 0, buffer, size, nullptr, 0), L'\0');
+            ::MultiByteToWideChar(CP_UTF8, 0, buffer, size, line.data(),
+                                  static_cast<int>(line.size()));
+            input->line_ = std::move(line);
+            ::SetEvent(input->ready_.get());
+            ::WaitForSingleObject(input->taken_.get(), INFINITE);
+        }
+        input->line_.reset();
+        ::SetEvent(input->ready_.get());
+        return 0;
+    }
+
+    std::optional<std::wstring> line_;
+    unique_handle ready_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    unique_handle taken_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    unique_handle thread_;
+};
+
+int Run(Words words);
+
+int ReadInput() {
+    static InputLines& input = *new InputLines();  // its thread may sit in a read to the end
+    while (HandleMessages(input.Ready(), kInputIdleMs)) {
+        const std::optional<std::wstring> line = input.Take();
+        if (!line) return kContinue;
+        std::wistringstream split(*line);
+        std::vector<std::wstring> words;
+        for (std::wstring word; split >> word;) words.push_back(word);
+        const int result = Run(Words(words));
+        if (result != kContinue) return result;
+        Say("done");
+    }
+    return Fail(3, "no command for two minutes");
+}
+
+void Checker() {
+    const SharedBlock& shared = Block();
+    if (!shared.g_bHasCheckThread) {
+        Say("checker none");
+        return;
+    }
+    Say("checker process %lu tab-number %ld", static_cast<unsigned long>(shared.g_dwCheckProcessId),
+        static_cast<long>(shared.g_nCheckTabNum));
+}
+
 // A command returns kContinue, or the exit code that ends the run.
 using Command = std::function<int(Words&)>;
 
+// A command that always continues.
+Command Continuing(std::function<void(Words&)> action) {
+    return [action](Words& words) {
+        action(words);
+        return kContinue;
+    };
+}
+
 const std::map<std::wstring, Command>& Commands() {
     static const std::map<std::wstring, Command> commands = {
-        {L"module",
-         [](Words& words) {
-             g_modulePath = words.Text();
-             return kContinue;
-         }},
+        {L"input", [](Words&) { return ReadInput(); }},
+        {L"module", Continuing([](Words& words) { g_modulePath = words.Text(); })},
         {L"load",
          [](Words&) {
              g_module = ::LoadLibraryW(g_modulePath.c_str());
-             return g_module ? kContinue : 2;
+             return g_module ? kContinue : Fail(2, "cannot load", g_modulePath);
          }},
-        {L"unload",
-         [](Words&) {
+        {L"unload", Continuing([](Words&) {
              ::FreeLibrary(g_module);
              g_module = nullptr;
-             return kContinue;
-         }},
-        {L"poke",
-         [](Words& words) {
+         })},
+        {L"loaded", [](Words&) { return LoadedVersion(); }},
+        {L"poke", Continuing([](Words& words) {
              LONG* value = reinterpret_cast<LONG*>(BlockAt(words.Number()));
              *value = words.Number();
-             return kContinue;
-         }},
-        {L"peek8",
-         [](Words& words) {
-             std::printf("%d\n", static_cast<int>(*BlockAt(words.Number())));
-             return kContinue;
-         }},
-        {L"peek",
-         [](Words& words) {
-             std::printf("%ld\n",
-                         static_cast<long>(*reinterpret_cast<LONG*>(BlockAt(words.Number()))));
-             return kContinue;
-         }},
-        {L"block-zero",
-         [](Words&) {
-             std::printf("%s\n", BlockIsZero() ? "zero" : "nonzero");
-             return kContinue;
-         }},
-        {L"lock",
-         [](Words& words) {
+         })},
+        {L"peek8", Continuing([](Words& words) { Say("%d", *BlockAt(words.Number())); })},
+        {L"peek", Continuing([](Words& words) {
+             Say("%ld", static_cast<long>(*reinterpret_cast<LONG*>(BlockAt(words.Number()))));
+         })},
+        {L"block-zero", Continuing([](Words&) { Say(BlockIsZero() ? "zero" : "nonzero"); })},
+        {L"checker", Continuing([](Words&) { Checker(); })},
+        {L"lock", Continuing([](Words& words) {
              static_cast<void>(LockNamedMutex(words.Text().c_str(), kCheckLockWaitMs));  // held
-             return kContinue;
-         }},
-        {L"trylock",
-         [](Words& words) {
+         })},
+        {L"trylock", Continuing([](Words& words) {
              unique_handle mutex(
                  ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, words.Text().c_str()));
              const DWORD wait = mutex ? ::WaitForSingleObject(mutex.get(), 0) : WAIT_FAILED;
              const bool acquired = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-             std::printf("%s\n", !mutex ? "missing" : acquired ? "free" : "busy");
+             Say(!mutex ? "missing" : acquired ? "free" : "busy");
              if (acquired) ::ReleaseMutex(mutex.get());
-             return kContinue;
-         }},
+         })},
         {L"race",
          [](Words& words) {
              const std::wstring prefix = words.Text();
              const int rounds = words.Number();
              return Race(prefix, rounds, words.Text()[0]);
          }},
-        {L"signal",
-         [](Words& words) {
-             ::SetEvent(Event(words.Text()));
-             return kContinue;
-         }},
+        {L"signal", Continuing([](Words& words) { ::SetEvent(Event(words.Text())); })},
         {L"wait",
          [](Words& words) {
              return ::WaitForSingleObject(Event(words.Text()), 60000) == WAIT_OBJECT_0 ? kContinue
                                                                                        : 4;
          }},
-        {L"serve",
-         [](Words& words) {
-             Serve(Event(words.Text()));
-             return kContinue;
-         }},
+        {L"serve", Continuing([](Words& words) { HandleMessages(Event(words.Text()), 60000); })},
         {L"window",
          [](Words& words) {
              const HWND window = ::CreateWindowExW(0, L"STATIC", words.Text().c_str(), WS_POPUP, 0,
                                                    0, 0, 0, nullptr, nullptr, nullptr, nullptr);
              return window ? kContinue : 8;
          }},
-        {L"sleep",
-         [](Words& words) {
-             ::Sleep(words.Number());
-             return kContinue;
-         }},
-        {L"hang",
-         [](Words&) {
-             ::Sleep(INFINITE);
-             return kContinue;
-         }},
-        {L"log-on",
-         [](Words&) {
-             EnableLog(true);
-             return kContinue;
-         }},
-        {L"log-lines",
-         [](Words& words) {
+        {L"sleep", Continuing([](Words& words) { ::Sleep(words.Number()); })},
+        {L"hang", Continuing([](Words&) { ::Sleep(INFINITE); })},
+        {L"log-on", Continuing([](Words&) { EnableLog(true); })},
+        {L"log-init", Continuing([](Words&) { InitLogFile(); })},
+        {L"log-lines", Continuing([](Words& words) {
              const int count = words.Number();
              LogLines(count, words.Text());
-             return kContinue;
-         }},
-        {L"log-writers",
-         [](Words&) {
+         })},
+        {L"log-writers", Continuing([](Words&) {
              WriteLog("info line");
              WriteError("error line");
              WriteWCharLog("wide line: ", L"text");
-             return kContinue;
-         }},
-        {L"log-init",
-         [](Words&) {
-             InitLogFile();
-             return kContinue;
-         }},
-        {L"attach", [](Words& words) { return Attach(words.Text()); }},
-        {L"detach",
-         [](Words& words) {
-             Detach(words.Text());
-             return kContinue;
-         }},
-        {L"quit",
-         [](Words& words) {
-             g_tabs[words.Text()].browser->FireQuit();
-             return kContinue;
-         }},
-        {L"state",
-         [](Words& words) {
-             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
-             const DWORD flags = words.Number();
-             browser->FireWindowStateChanged(flags, words.Number());
-             return kContinue;
-         }},
-        {L"prop-bool",
-         [](Words& words) {
-             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
-             browser->SetProperty(words.Text(), ScopedVariant::BoolValue(VARIANT_TRUE).get());
-             return kContinue;
-         }},
+         })},
         {L"page",
          [](Words& words) {
              const std::wstring name = words.Text();
              return ShowPage(name, words.Text());
          }},
-        {L"upload",
-         [](Words& words) {
-             Upload(words.Text());
-             return kContinue;
-         }},
-        {L"tip-watch",
-         [](Words& words) {
-             const std::wstring name = words.Text();
-             WatchTip(name, static_cast<DWORD>(words.Number()));
-             return kContinue;
-         }},
+        {L"attach", [](Words& words) { return Attach(words.Text()); }},
+        {L"open", [](Words& words) { return Open(words.Text()); }},
+        {L"detach", Continuing([](Words& words) { Detach(words.Text()); })},
+        {L"quit", Continuing([](Words& words) { g_tabs[words.Text()].browser->FireQuit(); })},
+        {L"state", Continuing([](Words& words) {
+             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
+             const DWORD flags = words.Number();
+             browser->FireWindowStateChanged(flags, words.Number());
+         })},
+        {L"prop-bool", Continuing([](Words& words) {
+             BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
+             browser->SetProperty(words.Text(), ScopedVariant::BoolValue(VARIANT_TRUE).get());
+         })},
+        {L"upload", Continuing([](Words& words) { Upload(words.Text()); })},
+        {L"tip-watch", Continuing([](Words& words) {
+             const Tab& tab = g_tabs[words.Text()];
+             HandleMessages(nullptr, words.Number(), [&] { return !tab.tipShown; });
+         })},
+        {L"cursor", Continuing([](Words& words) {
+             const int x = words.Number();
+             ::SetCursorPos(x, words.Number());
+         })},
         {L"exec",
          [](Words& words) {
+             const std::wstring name = words.Text();
              ComPtr<IOleCommandTarget> command;
-             g_tabs[words.Text()].helpers.back().As(&command);
-             return command && command->Exec(nullptr, 0, 0, nullptr, nullptr) == S_OK ? kContinue
-                                                                                      : 9;
+             if (!g_tabs[name].helpers.empty()) g_tabs[name].helpers.back().As(&command);
+             return command && command->Exec(nullptr, 0, 0, nullptr, nullptr) == S_OK
+                        ? kContinue
+                        : Fail(9, "no Exec on", name);
          }},
-        {L"toolbar",
-         [](Words& words) {
+        {L"toolbar", Continuing([](Words& words) {
              const int x = words.Number(), y = words.Number(), width = words.Number();
              MakeToolbar(x, y, width, words.Number());
-             return kContinue;
-         }},
-        {L"make-panel",
-         [](Words&) {
-             MakePanel();
-             return kContinue;
-         }},
+         })},
+        {L"make-panel", Continuing([](Words&) { MakePanel(); })},
         {L"watch-panel",
          [](Words&) {
-             const HWND panel = reinterpret_cast<SharedBlock*>(BlockAt(0))->g_hwnd;
              g_panelProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
-                 panel, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedPanelProcedure)));
-             return g_panelProcedure ? kContinue : 10;
+                 Block().g_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedPanelProcedure)));
+             return g_panelProcedure ? kContinue : Fail(10, "no panel to watch");
+         }},
+        {L"login", Continuing([](Words& words) {
+             const std::wstring url = words.Text();
+             Login(url, words.Text());
+         })},
+        {L"own-panel", Continuing([](Words&) {
+             RECT client{};
+             if (::GetClientRect(::FindWindowW(nullptr, kOwnPanelTitle), &client)) {
+                 Say("own-panel %ld x %ld", client.right, client.bottom);
+             } else {
+                 Say("own-panel none");
+             }
+         })},
+        {L"close-panel",
+         [](Words&) {
+             return ::PostMessageW(::FindWindowW(nullptr, kOwnPanelTitle), WM_CLOSE, 0, 0)
+                        ? kContinue
+                        : Fail(12, "no panel window to close");
          }},
     };
     return commands;
@@ -507,26 +694,23 @@ int Run(Words words) {
     while (!words.Done()) {
         const std::wstring name = words.Text();
         const auto command = Commands().find(name);
-        if (command == Commands().end()) {
-            std::fprintf(stderr, "unknown command\n");
-            return 1;
-        }
+        if (command == Commands().end()) return Fail(1, "unknown command", name);
         const int result = command->second(words);
         std::fflush(stdout);
         if (result != kContinue) return result;
     }
-    return 0;
+    return kContinue;
 }
 
 }  // namespace
 }  // namespace kvshake::testing
 
 int wmain(int argc, wchar_t** argv) {
-    _setmode(_fileno(stdout), _O_BINARY);  // tests compare the output with plain "\n" line ends
+    _setmode(_fileno(stdout), _O_BINARY);  // readers compare the output with plain "\n" line ends
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const int result = kvshake::testing::Run(kvshake::testing::Words({argv + 1, argv + argc}));
     // Tabs go before the apartment does, as they do when a browser thread ends.
     kvshake::testing::g_tabs.clear();
     ::CoUninitialize();
-    return result;
+    return result == kvshake::testing::kContinue ? 0 : result;
 }
