@@ -1,16 +1,12 @@
 #!/usr/bin/env python3
-"""The setup program, made from the test builds' modules and run under Wine.
+"""The setup program and the MSI packages, made from the test builds' modules and run under Wine.
 
     package_test.py GROUP SOURCE_DIR BUILD_DIR OTHER_BUILD_DIR VERSION
 
 BUILD_DIR is the x86_64 test build (its Wine environment lends the display), OTHER_BUILD_DIR the
-i686 one beside it, VERSION the project's version. GROUP is build (this version's setup program and
-MSI packages and an older one's, signed, loadable on Windows XP; a test build of the setup
-program that sees a user who is no administrator; one of a module that refuses DllRegisterServer),
-setup (install in both views, update, a failed update, an install without an administrator and
-beside the MSI package, and uninstall, in fresh 64-bit prefixes, where 32-bit programs run), or
-msi (the x64 package through wine64's msiexec, so on every machine, and the x86 package in a
-32-bit prefix where 32-bit programs run).
+i686 one beside it, VERSION the project's version. GROUP is build (the installers of this version
+and of its variants, checked as files), setup (the setup program in fresh 64-bit prefixes, where
+32-bit programs run) or msi (the packages through msiexec): each group's class says what it does.
 """
 
 import os
@@ -104,20 +100,18 @@ def msi_table(package, table):
     return exported.stdout.decode("utf-8").splitlines() if exported.returncode == 0 else []
 
 
-def refusing_module(module, copy):
+def refusing(module):
     """The module without a DllRegisterServer that regsvr32 finds: its export renamed."""
-    with open(module, "rb") as f, open(copy, "wb") as out:
-        out.write(f.read().replace(b"DllRegisterServer\0", b"DllRegisterServeX\0"))
+    return module.replace(b"DllRegisterServer\0", b"DllRegisterServeX\0")
 
 
-def older_module(module, copy):
+def older(module):
     """The module with the major version numbers of its version resource set to 0."""
-    data = bytearray(open(module, "rb").read())
+    data = bytearray(module)
     fixed = data.find(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO's signature
     for offset in (8, 16):  # dwFileVersionMS, dwProductVersionMS: major in the high word
         data[fixed + offset + 2:fixed + offset + 4] = b"\0\0"
-    with open(copy, "wb") as f:
-        f.write(data)
+    return bytes(data)
 
 
 class Prefix:
@@ -133,7 +127,6 @@ class Prefix:
             run([WINESERVER, "-k"], self.env)
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(self.path)
-        self.env.pop("KVSHAKE_SIGN_PKCS12", None)
         with open(os.path.join(ctx.build, "testenv", "env.sh"), encoding="utf-8") as f:
             self.env["DISPLAY"] = re.search(r"DISPLAY='([^']*)'", f.read()).group(1)
         self.loader = WINE64 if arch == "win64" else WINE32
@@ -248,87 +241,83 @@ class Fixture(unittest.TestCase):
                                  capture_output=True, text=True)
         self.assertEqual(checked.returncode, 0, checked.stderr)
 
+    def assertUnchanged(self, prefix, before, what):
+        """The prefix as it was: nothing added, nothing gone."""
+        after = prefix.snapshot()
+        self.assertEqual((sorted(map(str, after - before)), sorted(map(str, before - after))),
+                         ([], []), "added and gone: " + what)
+
     def assertRestoredAfterRestart(self, prefix, before):
         prefix.wine("wineboot", "-r")  # a restart: what was in use is deleted now
-        after = prefix.snapshot()
-        self.assertEqual(sorted(map(str, after - before)), [], "left after the uninstall")
-        self.assertEqual(sorted(map(str, before - after)), [], "gone after the uninstall")
+        self.assertUnchanged(prefix, before, "after the uninstall")
 
-    def check_entry_and_shortcut(self, prefix, root, folder, folder_variable):
-        """The uninstall entry of this version, and the Start-menu entry: the 32-bit rundll32 on
-        the 32-bit module's ShowPanel, with the module's icon; the helper and the button in both
-        views."""
-        for view in (32, 64):
-            self.assertEqual(prefix.reg(HELPER_KEY, "NoExplorer", view), "0x1")
-            self.assertEqual(prefix.reg(BUTTON_KEY, "ClsidExtension", view), CLSID)
-        entry = root + "\\" + ENTRY_KEY
-        self.assertEqual(prefix.reg(entry, "DisplayVersion", 32), self.ctx.version)
-        self.assertEqual(prefix.reg(entry, "DisplayIcon", 32), folder + "\\KVShake.dll,-214")
-        start_menu = prefix.unix(prefix.windows_env(folder_variable) +
-                                 "\\Microsoft\\Windows\\Start Menu\\Programs")
-        with open(os.path.join(start_menu, SHORTCUT), "rb") as f:
+    def assertShortcut(self, prefix, menus, folder, rundll32):
+        """The Start-menu entry, in the Start menu of one of the folders menus name: rundll32 (of
+        the folder rundll32) on the ShowPanel of the 32-bit module in folder. Returns the link."""
+        links = [os.path.join(prefix.unix(prefix.windows_env(menu) + "\\Microsoft\\Windows\\"
+                                          "Start Menu\\Programs"), SHORTCUT) for menu in menus]
+        (found,) = [link for link in links if os.path.exists(link)]
+        with open(found, "rb") as f:
             link = f.read()
-        self.assertIn(b"\\syswow64\\rundll32.exe", link.lower())
-        module = (folder + "\\KVShake.dll").encode("utf-16-le")
+        self.assertIn(("\\%s\\rundll32.exe" % rundll32).encode(), link.lower())
         self.assertIn(('"%s\\KVShake.dll",ShowPanel' % folder).encode("utf-16-le"), link)
-        self.assertGreaterEqual(link.count(module), 2)  # the arguments and the icon
+        return link
 
 
 class BuildTest(Fixture):
+    """The installers as files: named, signed, loadable on Windows XP, registering from tables."""
+
     @classmethod
     def setUpClass(cls):
         """The installers of this version and an older one, of a module that refuses
         DllRegisterServer, and the test build whose elevation check sees no administrator."""
         ctx = cls.ctx
         shutil.rmtree(ctx.setups, ignore_errors=True)
-        env = {k: v for k, v in os.environ.items() if not k.startswith("KVSHAKE_SIGN_")}
-        modules = (os.path.join(ctx.other, "KVShake.dll"), os.path.join(ctx.build, "KVShake.dll"))
         os.makedirs(ctx.work, exist_ok=True)
-        variants = {"new": modules}
-        for which, change in (("old", older_module), ("refusing", refusing_module)):
-            variants[which] = [os.path.join(ctx.work, "%s-%s.dll" % (which, arch))
-                               for arch in ("i686", "x86_64")]
-            for module, copy in zip(modules, variants[which]):
-                change(module, copy)
-        package = os.path.join(ROOT, "installer", "package.sh")
-        for which, pair, account in (("new", modules, ""), ("old", variants["old"], ""),
-                                     ("refusing", variants["refusing"], ""),
-                                     ("user", modules, "User")):
-            made = run([package, os.path.join(ctx.setups, which), *pair],
+        env = {k: v for k, v in os.environ.items() if not k.startswith("KVSHAKE_SIGN_")}
+        modules = {"i686": os.path.join(ctx.other, "KVShake.dll"),
+                   "x86_64": os.path.join(ctx.build, "KVShake.dll")}
+        for which, change, account in (("new", None, ""), ("old", older, ""),
+                                       ("refusing", refusing, ""), ("user", None, "User")):
+            pair = list(modules.values())
+            if change:
+                pair = [os.path.join(ctx.work, "%s-%s.dll" % (which, arch)) for arch in modules]
+                for module, copy in zip(modules.values(), pair):
+                    with open(module, "rb") as f, open(copy, "wb") as out:
+                        out.write(change(f.read()))
+            made = run([os.path.join(ROOT, "installer", "package.sh"),
+                        os.path.join(ctx.setups, which), *pair],
                        dict(env, KVSHAKE_TEST_ACCOUNT_TYPE=account))
             if made.returncode != 0:
                 raise AssertionError(made.stderr.decode())
 
-    def test_setup_programs_are_signed_and_load_on_xp(self):
+    def test_installers_are_named_signed_and_load_on_xp(self):
         ctx = self.ctx
-        setup = ctx.setup("new")
-        self.assertEqual(os.path.basename(setup), "KVShakeSetup-%s.exe" % ctx.version)
-
-        signed = [setup] + [os.path.join(ctx.setups, "new", "modules", arch, "KVShake.dll")
-                            for arch in ("i686", "x86_64")]
+        names = {".exe": "KVShakeSetup-%s.exe", "-x86.msi": "KVShake-%s-x86.msi",
+                 "-x64.msi": "KVShake-%s-x64.msi"}
+        made = {ending: ctx.made("new", ending) for ending in names}
+        for ending, name in names.items():
+            self.assertEqual(os.path.basename(made[ending]), name % ctx.version)
+        signed = list(made.values()) + [ctx.packaged_module(arch) for arch in ("i686", "x86_64")]
         for path in signed:
             self.assertTrue(verify_signature(path, ctx.certificate()), path)
         altered = os.path.join(ctx.work, "altered.exe")
-        with open(setup, "rb") as f, open(altered, "wb") as out:
+        with open(made[".exe"], "rb") as f, open(altered, "wb") as out:
             data = bytearray(f.read())
             data[len(data) // 2] ^= 0x01
             out.write(data)
         self.assertFalse(verify_signature(altered, ctx.certificate()))
-        self.assertLoadsOnXp(setup)
+        self.assertLoadsOnXp(made[".exe"])
 
-    def test_packages_are_signed_and_register_from_their_tables(self):
+    def test_packages_register_from_their_tables(self):
         ctx = self.ctx
-        for arch in ("x86", "x64"):
-            package = ctx.package("new", arch)
-            self.assertEqual(os.path.basename(package), "KVShake-%s-%s.msi" % (ctx.version, arch))
-            self.assertTrue(verify_signature(package, ctx.certificate()), package)
+        for arch, other in (("x86", "x64"), ("x64", "x86")):
+            package = ctx.made("new", "-%s.msi" % arch)
             # wixl writes an empty CustomAction table: its rows count, not its presence.
             for table in ("CustomAction", "SelfReg"):
-                exported = msi_table(package, table)
-                self.assertEqual(exported[3:], [], "%s rows in %s" % (table, package))
-            conditions = "\n".join(msi_table(package, "LaunchCondition"))
-            other = "KVShake-%s-%s.msi" % (ctx.version, "x64" if arch == "x86" else "x86")
-            self.assertIn(other, conditions)
+                self.assertEqual(msi_table(package, table)[3:], [], "%s rows in %s" % (table, arch))
+            self.assertIn("KVShake-%s-%s.msi" % (ctx.version, other),
+                          "\n".join(msi_table(package, "LaunchCondition")))
             properties = dict(row.split("\t", 1) for row in msi_table(package, "Property")[3:])
             self.assertEqual(properties["MSIRESTARTMANAGERCONTROL"], "DisableShutdown")
             self.assertEqual(properties["UpgradeCode"], UPGRADE_CODE)
@@ -339,7 +328,7 @@ class SetupTest(Fixture):
     32-bit programs run."""
 
     def install(self, prefix, which, expected=0):
-        self.assertEqual(prefix.wine(self.ctx.setup(which), "/S", loader=WINE32).returncode,
+        self.assertEqual(prefix.wine(self.ctx.made(which, ".exe"), "/S", loader=WINE32).returncode,
                          expected)
 
     def test_install_update_and_uninstall_while_loaded(self):
@@ -363,19 +352,28 @@ class SetupTest(Fixture):
         for name, value in ACCOUNT.items():
             prefix.wine("reg", "add", STORE_KEY, "/v", name, "/d", value, "/f")
 
+        # The update, while a browser holds the old module; the entry, the helper and the button
+        # in both views, each module registered in its own.
         self.install(prefix, "new")
         self.assertEqual(loaded_module(prefix.browser("B")), (path, ctx.version))
         self.assertEqual(loaded_module(holding)[1], old_version)  # still at work
-        self.check_entry_and_shortcut(prefix, "HKLM", folder, "ProgramData")
-        server = "HKLM\\" + CLASS_KEY + "\\InprocServer32"
-        self.assertEqual(prefix.reg(server, None, 32), folder + "\\KVShake.dll")
-        self.assertEqual(prefix.reg(server, None, 64), folder + "\\x64\\KVShake.dll")
+        for view, module in ((32, folder), (64, folder + "\\x64")):
+            self.assertEqual(prefix.reg(HELPER_KEY, "NoExplorer", view), "0x1")
+            self.assertEqual(prefix.reg(BUTTON_KEY, "ClsidExtension", view), CLSID)
+            self.assertEqual(prefix.reg("HKLM\\" + CLASS_KEY + "\\InprocServer32", None, view),
+                             module + "\\KVShake.dll")
+        entry = "HKLM\\" + ENTRY_KEY
+        self.assertEqual(prefix.reg(entry, "DisplayVersion", 32), ctx.version)
+        self.assertEqual(prefix.reg(entry, "DisplayIcon", 32), folder + "\\KVShake.dll,-214")
+        link = self.assertShortcut(prefix, ["ProgramData"], folder, "syswow64")
+        # The module twice: in the arguments and as the icon.
+        self.assertGreaterEqual(link.count((folder + "\\KVShake.dll").encode("utf-16-le")), 2)
 
         # The uninstall as Windows runs it, while a browser holds the module.
-        quiet = prefix.reg("HKLM\\" + ENTRY_KEY, "QuietUninstallString", 32)
+        quiet = prefix.reg(entry, "QuietUninstallString", 32)
         self.assertEqual(quiet, '"%s\\Uninstall.exe" /S' % folder)
         prefix.wine(folder + "\\Uninstall.exe", "/S", loader=WINE32)
-        demo.wait_for(lambda: not prefix.has_key("HKLM\\" + ENTRY_KEY, 32), 120, "uninstalled")
+        wait_for(lambda: not prefix.has_key(entry, 32), 120, "uninstalled")
         for name in ACCOUNT:
             self.assertIsNone(prefix.reg(STORE_KEY, name), name)
         for browser in prefix.browsers:
@@ -385,26 +383,27 @@ class SetupTest(Fixture):
     def test_failures_change_nothing(self):
         ctx = self.ctx
         prefix, before = self.fresh_prefix("setup-refused")
+        package = ctx.made("new", "-x64.msi")
 
         # No administrator (the test build's elevation check): 740, a line in the log.
         self.install(prefix, "user", 740)
-        self.assertEqual(sorted(map(str, prefix.snapshot() ^ before)), [])
+        self.assertUnchanged(prefix, before, "without an administrator")
         with open(os.path.join(prefix.unix(prefix.windows_env("TEMP")), "KVShakeSetup.log"),
                   encoding="utf-8", errors="replace") as f:
             self.assertIn("administrator", f.read())
         # Beside the MSI package.
-        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
+        self.assertEqual(prefix.msiexec("/i", package), 0)
         installed = prefix.snapshot()
         self.install(prefix, "new", 2)
-        self.assertEqual(sorted(map(str, prefix.snapshot() ^ installed)), [])
-        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x64")), 0)
+        self.assertUnchanged(prefix, installed, "beside the MSI package")
+        self.assertEqual(prefix.msiexec("/x", package), 0)
         self.assertRestoredAfterRestart(prefix, before)
 
         # A registration that fails part way leaves the previous install working.
         self.install(prefix, "new")
         working = prefix.snapshot()
         self.install(prefix, "refusing", 2)
-        self.assertEqual(sorted(map(str, prefix.snapshot() ^ working)), [])
+        self.assertUnchanged(prefix, working, "by a failed update")
         folder = prefix.reg("HKLM\\" + ENTRY_KEY, "InstallLocation", 32)
         self.assertEqual(loaded_module(prefix.browser("A")),
                          (folder + "\\KVShake.dll", ctx.version))
@@ -420,41 +419,50 @@ class MsiTest(Fixture):
     wine64, on every machine; where 32-bit programs run, also the 32-bit view compared with the
     32-bit module's own registration, and the x86 package in a 32-bit prefix."""
 
-    def check_installed(self, prefix, modules):
-        """The Chinese texts whole, the Start-menu entry on the 32-bit rundll32 and module, and the
-        module of the prefix's width loading into the simulator's tab. modules: (view, arch,
-        folder, loader, build) of each, the 32-bit one first. Returns each view's registration."""
+    def install_check_and_remove(self, prefix, before, arch, modules):
+        """Installs this version's package over what the prefix holds: one product of this
+        version, the Chinese texts whole, the Start-menu entry, and the module of the prefix's
+        width loading into a browser's tab. Then removes it, which leaves the prefix as it was
+        before, and compares what it wrote with what each module's own DllRegisterServer writes.
+        modules: (view, arch, folder, loader, build) of each, the 32-bit one first."""
+        package = self.ctx.made("new", "-%s.msi" % arch)
+        self.assertEqual(prefix.msiexec("/i", package), 0)
+        entries = {}  # uninstall key -> its values, of every product installed
+        uninstall = r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+        for entry in prefix.snapshot():
+            if entry[0] == "system.reg" and len(entry) == 3 and entry[1].startswith(uninstall):
+                entries.setdefault(entry[1], set()).add(entry[2])
+        products = [values for values in entries.values()
+                    if '"DisplayName"="Kovin Shake BHO"' in values]
+        self.assertEqual(len(products), 1, products)
+        self.assertIn('"DisplayVersion"="%s"' % self.ctx.version, products[0])
+
         installed = {module[0]: prefix.registration(module[0]) for module in modules}
-        button = '"ButtonText"="%s"' % reg_text(BUTTON_TEXT)
         for registration in installed.values():
-            self.assertIn(button, {entry[-1] for entry in registration})
+            self.assertIn('"ButtonText"="%s"' % reg_text(BUTTON_TEXT),
+                          {entry[-1] for entry in registration})
         # The type library's key is one for both views.
         self.assertIn('@="%s"' % reg_text(LIBRARY_HELP),
                       {entry[-1] for entry in installed[modules[-1][0]]})
         # Windows puts a per-machine package's shortcut in the common Start menu, Wine's msiexec
         # in the user's.
-        links = [os.path.join(prefix.unix(prefix.windows_env(folder) + "\\Microsoft\\Windows\\"
-                                          "Start Menu\\Programs"), SHORTCUT)
-                 for folder in ("ProgramData", "APPDATA")]
-        (found,) = [link for link in links if os.path.exists(link)]
-        with open(found, "rb") as f:
-            link = f.read().lower()
-        system32 = b"\\syswow64\\" if len(modules) == 2 else b"\\system32\\"
-        self.assertIn(system32 + b"rundll32.exe", link)
-        self.assertIn(('"%s\\kvshake.dll",showpanel' % modules[0][2].lower()).encode("utf-16-le"),
-                      link)
-        view, arch, folder, loader, build = modules[-1]
+        self.assertShortcut(prefix, ["ProgramData", "APPDATA"], modules[0][2],
+                            "syswow64" if len(modules) == 2 else "system32")
+        view, _, folder, loader, build = modules[-1]
         browser = prefix.browser("A", loader, build)
         self.assertEqual(loaded_module(browser), (folder + "\\KVShake.dll", self.ctx.version))
         browser.exit()
-        return installed
+
+        self.assertEqual(prefix.msiexec("/x", package), 0)
+        self.assertRestoredAfterRestart(prefix, before)
+        self.assertRegistersAsTheModules(prefix, installed, modules)
 
     def assertRegistersAsTheModules(self, prefix, installed, modules):
         """What each module's own DllRegisterServer writes from the same file and folder, after
         the package's removal, equals what the package wrote: the 32-bit one first, as the type
         library's shared HELPDIR is the last one's; only the 64-bit one where no 32-bit program
         runs, less the 32-bit module's file in the type library's shared key."""
-        registered = [module for module in modules if module[1] == "x86_64" or demo.runs_32bit()]
+        registered = [module for module in modules if module[1] == "x86_64" or runs_32bit()]
         for view, arch, folder, loader, build in registered:
             os.makedirs(prefix.unix(folder))
             shutil.copy(self.ctx.packaged_module(arch), prefix.unix(folder + "\\KVShake.dll"))
@@ -476,52 +484,32 @@ class MsiTest(Fixture):
                     ctx.build)]
 
         # Refused, with nothing changed: the x86 package on 64-bit Windows.
-        self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x86")), 0)
-        self.assertEqual(sorted(map(str, prefix.snapshot() ^ before)), [], "changed by a refusal")
-
+        self.assertNotEqual(prefix.msiexec("/i", ctx.made("new", "-x86.msi")), 0)
+        self.assertUnchanged(prefix, before, "by a refusal")
         # A major upgrade from the older version, in place.
-        self.assertEqual(prefix.msiexec("/i", ctx.package("old", "x64")), 0)
-        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
-        entries = {}  # uninstall key -> its values, of every product installed
-        uninstall = r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-        for entry in prefix.snapshot():
-            if entry[0] == "system.reg" and len(entry) == 3 and entry[1].startswith(uninstall):
-                entries.setdefault(entry[1], set()).add(entry[2])
-        products = [values for values in entries.values()
-                    if '"DisplayName"="Kovin Shake BHO"' in values]
-        self.assertEqual(len(products), 1, products)
-        self.assertIn('"DisplayVersion"="%s"' % ctx.version, products[0])
-        installed = self.check_installed(prefix, modules)
-
-        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x64")), 0)
-        self.assertRestoredAfterRestart(prefix, before)
-        self.assertRegistersAsTheModules(prefix, installed, modules)
+        self.assertEqual(prefix.msiexec("/i", ctx.made("old", "-x64.msi")), 0)
+        self.install_check_and_remove(prefix, before, "x64", modules)
 
         # Refused beside the setup program's install, with nothing changed.
         prefix.wine("reg", "add", "HKLM\\" + ENTRY_KEY, "/v", "UninstallString", "/d", "x",
                     "/reg:32", "/f")
         with_setup = prefix.snapshot()
-        self.assertNotEqual(prefix.msiexec("/i", ctx.package("new", "x64")), 0)
-        self.assertEqual(sorted(map(str, prefix.snapshot() ^ with_setup)), [], "changed")
+        self.assertNotEqual(prefix.msiexec("/i", ctx.made("new", "-x64.msi")), 0)
+        self.assertUnchanged(prefix, with_setup, "beside the setup program")
 
     def test_x86_package_on_32bit_windows(self):
-        if not demo.runs_32bit():
+        if not runs_32bit():
             self.skipTest("a 32-bit prefix needs 32-bit programs to run")
-        ctx = self.ctx
         prefix, before = self.fresh_prefix("msi-x86", arch="win32")
         # A 32-bit Windows has one registry view, without Wow6432Node.
         modules = [(64, "i686", prefix.windows_env("ProgramFiles") + "\\KVShake", WINE32,
-                    ctx.other)]
-        self.assertEqual(prefix.msiexec("/i", ctx.package("new", "x86")), 0)
-        installed = self.check_installed(prefix, modules)
-        self.assertEqual(prefix.msiexec("/x", ctx.package("new", "x86")), 0)
-        self.assertRestoredAfterRestart(prefix, before)
-        self.assertRegistersAsTheModules(prefix, installed, modules)
+                    self.ctx.other)]
+        self.install_check_and_remove(prefix, before, "x86", modules)
 
 
 def main():
     group, source, build, other, version = sys.argv[1:6]
-    if group == "setup" and not demo.runs_32bit():
+    if group == "setup" and not runs_32bit():
         print("skipped: the setup program's install group runs a 32-bit program, and 32-bit "
               "programs cannot run on this machine; the build group still makes and checks it")
         sys.exit(SKIPPED)
