@@ -253,14 +253,16 @@ class Fixture(unittest.TestCase):
 
     def assertShortcut(self, prefix, menus, folder, rundll32):
         """The Start-menu entry, in the Start menu of one of the folders menus name: rundll32 (of
-        the folder rundll32) on the ShowPanel of the 32-bit module in folder. Returns the link."""
+        the folder rundll32) with exactly the arguments that run the ShowPanel of the 32-bit
+        module in folder (Wine ends each string of a link with a null). Returns the link."""
         links = [os.path.join(prefix.unix(prefix.windows_env(menu) + "\\Microsoft\\Windows\\"
                                           "Start Menu\\Programs"), SHORTCUT) for menu in menus]
         (found,) = [link for link in links if os.path.exists(link)]
         with open(found, "rb") as f:
             link = f.read()
         self.assertIn(("\\%s\\rundll32.exe" % rundll32).encode(), link.lower())
-        self.assertIn(('"%s\\KVShake.dll",ShowPanel' % folder).encode("utf-16-le"), link)
+        arguments = '"%s\\KVShake.dll",ShowPanel' % folder
+        self.assertIn(arguments.encode("utf-16-le") + b"\0\0", link, "no " + arguments)
         return link
 
 
