@@ -432,13 +432,14 @@ class Demo:
                                  r"opened %s process (\d+) tab-number (-?\d+) helpers (\d+)" % tab)
         helpers = []
         while True:
-            helper = browser.take(r"helper %s (\S+) from (\S+)" % tab)
+            helper = browser.take(r"helper %s (\S+)" % tab)
             if not helper:
                 break
-            helpers.append("%s (listed under %s)" % (helper.group(1), helper.group(2)))
-        self.story.say("browser %s opens tab %s: \"%s\"\n  the browser creates its helper objects "
-                       "through COM: %s" % (browser.name, tab, title,
-                                            ", ".join(helpers) or "none"), at=opened.at)
+            helpers.append(helper.group(1))
+        self.story.say("browser %s opens tab %s: \"%s\"\n  the browser creates the helper objects "
+                       "that HKLM lists through COM: %s" % (browser.name, tab, title,
+                                                             ", ".join(helpers) or "none"),
+                       at=opened.at)
         if int(opened.group(3)) == 0:
             raise DemoFailed("the browser found no helper object to load: the registration did "
                              "not list the module as a Browser Helper Object")

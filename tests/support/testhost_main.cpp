@@ -2,66 +2,56 @@
 // across processes and for the demo's browsers. It runs the commands of its command line in
 // order, and with "input" those of its standard input, and prints what they report. Its one
 // thread is the tabs' thread: it handles window messages while it waits, and then reports, unasked,
-//   tip shown TAB style CSS       the module's tip element appears in TAB's page
-//   tip hidden TAB after N ms     it is hidden again, N counted from TAB's last "upload" (when
-//                                 there was one) or from when it appeared
-//   panel W x H URL               the size or the page of this thread's panel changed
-// Commands:
-//   input                         reads lines of commands from standard input, each answered by
-//                                 "done", until its end; exits 3 after 2 minutes without one
-//   module PATH                   the module that later commands load (at first KVShake.dll
-//                                 beside this program)
-//   load | unload                 load or free the module
-//   loaded                        "loaded PATH version V": the module this process has loaded, as
-//                                 its image (not the file on disk) says
-//   poke OFFSET VALUE | peek OFFSET   a 32-bit value at OFFSET in the module's machine run
-//   peek8 OFFSET                  one byte (a flag) at OFFSET
-//   block-zero                    prints "zero" when the whole block is zero, else "nonzero"
-//   checker                       "checker process P tab-number N", or "checker none"
-//   lock NAME                     LockNamedMutex, held for the life of the process
-//   trylock NAME                  prints "free", "busy" or "missing" (never blocks)
-//   race PREFIX ROUNDS ROLE       locks PREFIX<n> in step with the other ROLE (a or b); exits 3
-//                                 if both processes ever owned one mutex together
-//   signal EVENT | wait EVENT     named manual-reset events
-//   serve EVENT                   handles window messages until EVENT is signalled
-//   window TITLE                  a hidden STATIC window titled TITLE, for other processes to
-//                                 send messages to
+// "tip shown TAB style CSS" when the module's tip appears in TAB's page, "tip hidden TAB after N
+// ms" (counted from TAB's last "upload", or else from when it appeared) and "panel W x H URL" when
+// the size or page of this thread's panel changes. A command that fails prints "error ..." and
+// ends the process with an exit code of its own.
+//   input                  runs lines of commands from standard input, each answered by "done",
+//                          until its end; exits 3 after 2 minutes without a line or a message
+//   module PATH            the module that later commands load (at first KVShake.dll beside this
+//                          program); load | unload: load or free it
+//   loaded                 "loaded PATH version V" of the module loaded, as its image says
+//   poke OFFSET VALUE | peek OFFSET | peek8 OFFSET   a 32-bit value (peek8: a byte) at OFFSET in
+//                          the module's machine run
+//   block-zero             "zero" when the whole block is zero, else "nonzero"
+//   checker                "checker process P tab-number N", or "checker none"
+//   lock NAME              LockNamedMutex, held for the life of the process
+//   trylock NAME           "free", "busy" or "missing" (never blocks)
+//   race PREFIX ROUNDS ROLE  locks PREFIX<n> in step with the other ROLE (a or b); exits 3 if both
+//                          processes ever owned one mutex together
+//   signal EVENT | wait EVENT   named manual-reset events
+//   serve EVENT            handles messages until EVENT is signalled (or a minute without one)
+//   window TITLE           a hidden STATIC window titled TITLE, for other processes' messages
 //   sleep MS | hang
-//   log-on | log-init             switches this process's log on; InitLogFile
-//   log-lines COUNT TAG           COUNT lines of WriteLog with a long text naming TAG
-//   log-writers                   one call of every writer (the log switch as it stands)
+//   log-on | log-init      switches this process's log on; InitLogFile
+//   log-lines COUNT TAG    COUNT lines of WriteLog with a long text naming TAG
+//   log-writers            one call of every writer (the log switch as it stands)
 // Tabs: a tab is a browser double named TAB, with the helper objects attached to it.
-//   page TAB FILE                 TAB's browser shows the page described in FILE (see
-//                                 ReadPageFile) at its address
-//   attach TAB                    a new helper object from the module, sited on TAB's browser
-//   open TAB                      as the browser opens a tab: its windows, and the helper objects
-//                                 that the registry lists, created through COM; prints "helper
-//                                 TAB CLSID from ROOT" for each and "opened TAB process P
-//                                 tab-number N helpers K"
-//   detach TAB                    detaches and releases TAB's helper objects, newest first;
-//                                 prints "detached in N ms" for each
-//   quit TAB                      fires DISPID_ONQUIT, as a closing tab does
-//   state TAB FLAGS MASK          fires DISPID_WINDOWSTATECHANGED (3 3: the tab comes to the front)
-//   prop-bool TAB NAME            puts a browser property that is true
-//   upload TAB                    sends WM_UP_UPLOAD to TAB's hidden window, as a shake does
-//   tip-watch TAB MS              handles messages until TAB's tip is hidden, at most MS
-//   cursor X Y                    puts the cursor where the user's is
-//   exec TAB                      presses the toolbar button: Exec on TAB's newest helper
-//   toolbar X Y WIDTH HEIGHT      a visible toolbar of five 100-pixel buttons at (X, Y); prints
-//                                 "button I LEFT TOP RIGHT BOTTOM" (screen) for each
-// Panels: this thread's panel, whose browser is the control double; or the window of its own
-// that "rundll32.exe KVShake.dll,ShowPanel" opened.
-//   make-panel                    a visible window of a panel's class that becomes the module's
-//                                 panel (g_hwnd, g_bWindowCreated)
-//   watch-panel                   prints "panel moved|shown inside|outside WM_SHOW_PANEL" whenever
-//                                 the module's panel (of this thread) is moved or shown, inside
-//                                 its handling of that message or not
-//   login URL NAME                the service's bind page loads in a frame of the panel, its
-//                                 window named NAME (the account), as after a QR login: this
-//                                 thread's panel, else rundll32's; prints "login sent|none"
-//   own-panel                     "own-panel W x H" (rundll32's window's client area) or "none"
-//   close-panel                   the user closes rundll32's window
-// A command that fails prints "error ..." and ends the process with its own exit code.
+//   page TAB FILE          TAB's browser shows the page described in FILE (see ReadPageFile)
+//   attach TAB             a new helper object from the module, sited on TAB's browser
+//   open TAB               as the browser opens a tab: its windows, and the helper objects that
+//                          the machine's Browser Helper Objects key lists, created through COM;
+//                          "helper TAB CLSID" for each, then "opened TAB process P tab-number N
+//                          helpers K"
+//   detach TAB             detaches TAB's helper objects, newest first: "detached in N ms" each
+//   quit TAB               fires DISPID_ONQUIT, as a closing tab does
+//   state TAB FLAGS MASK   fires DISPID_WINDOWSTATECHANGED (3 3: the tab comes to the front)
+//   prop-bool TAB NAME     puts a browser property that is true
+//   upload TAB             sends WM_UP_UPLOAD to TAB's hidden window, as a shake does
+//   tip-watch TAB MS       handles messages until TAB's tip is hidden (or MS without a message)
+//   cursor X Y | exec TAB  puts the cursor where the user's is; presses the toolbar button (Exec
+//                          on TAB's newest helper)
+//   toolbar X Y WIDTH HEIGHT  a visible toolbar of five 100-pixel buttons at (X, Y); prints
+//                          "button I LEFT TOP RIGHT BOTTOM" (screen) for each
+// Panels: this thread's, whose browser is the control double, or rundll32's window of its own.
+//   make-panel             a visible window of a panel's class that becomes the module's panel
+//   watch-panel            "panel moved|shown inside|outside WM_SHOW_PANEL" whenever this thread's
+//                          panel is moved or shown, inside its handling of that message or not
+//   login URL NAME         the service's bind page loads in a frame of the panel (this thread's,
+//                          else rundll32's), its window named NAME (the account), as after a QR
+//                          login: "login sent", or "login none" without a panel
+//   own-panel              "own-panel W x H" (rundll32's window's client area), or "own-panel none"
+//   close-panel            the user closes rundll32's window
 #include <windows.h>
 
 #include <commctrl.h>
@@ -69,7 +59,6 @@
 #include <io.h>
 #include <ocidl.h>
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -316,37 +305,27 @@ int Attach(const std::wstring& name) {
     return kContinue;
 }
 
-// The helper objects the browser would load: the subkeys of the Browser Helper Objects key, the
-// user's first and then the machine's, each class once.
+// As the browser loads its helper objects: those the machine's Browser Helper Objects key lists.
 int Open(const std::wstring& name) {
     Tab& tab = TabWithBrowser(name);
     tab.browser->BuildWindowTree(kBrowserVersion);
-    std::vector<std::wstring> opened;
-    for (const auto& [root, rootName] : {std::pair(HKEY_CURRENT_USER, "HKEY_CURRENT_USER"),
-                                         std::pair(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE")}) {
-        unique_hkey key;
-        ::RegOpenKeyExW(root, kHelperObjectsKey, 0, KEY_READ, key.put());
+    unique_hkey key;
+    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kHelperObjectsKey, 0, KEY_READ, key.put());
+    for (DWORD i = 0; key; ++i) {
         wchar_t clsid[64];
-        for (DWORD i = 0; key; ++i) {
-            DWORD length = static_cast<DWORD>(std::size(clsid));
-            if (::RegEnumKeyExW(key.get(), i, clsid, &length, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS) {
-                break;
-            }
-            CLSID id;
-            ComPtr<IObjectWithSite> helper;
-            if (FAILED(::CLSIDFromString(clsid, &id)) ||
-                std::find(opened.begin(), opened.end(), clsid) != opened.end()) {
-                continue;
-            }
-            if (FAILED(
-                    ::CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&helper)))) {
-                return Fail(5, "CoCreateInstance failed for", clsid);
-            }
-            Say("helper %s %s from %s", Utf8(name).c_str(), Utf8(clsid).c_str(), rootName);
-            opened.push_back(clsid);
-            Site(tab, helper);
+        DWORD length = static_cast<DWORD>(std::size(clsid));
+        if (::RegEnumKeyExW(key.get(), i, clsid, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
         }
+        CLSID id;
+        ComPtr<IObjectWithSite> helper;
+        if (FAILED(::CLSIDFromString(clsid, &id))) continue;
+        if (FAILED(::CoCreateInstance(id, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&helper)))) {
+            return Fail(5, "CoCreateInstance failed for", clsid);
+        }
+        Say("helper %s %s", Utf8(name).c_str(), Utf8(clsid).c_str());
+        Site(tab, helper);
     }
     const ScopedVariant number = tab.browser->Property(kTabNumberProperty);
     Say("opened %s process %lu tab-number %ld helpers %u", Utf8(name).c_str(),
