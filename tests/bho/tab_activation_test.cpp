@@ -90,18 +90,6 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
     EXPECT_FALSE(ReadActive());
 }
 
-// Any process of the user may write the machine run: a window named there that is not one of
-// the module's hears nothing.
-TEST_F(TabActivationTest, TheFrontTabIsSentToOnlyWhenItIsAHiddenWindowOfTheModule) {
-    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
-    AttachedTab tab;
-    const MessageRecorder foreign(L"KVShakeTestForeign");
-    SharedState().g_HideWindowHwnd = foreign.Window();
-    tab.Bho().activate();
-    EXPECT_TRUE(ReadActive());
-    EXPECT_EQ(foreign.Count(WM_ICON_ACTIVE), 0u);
-}
-
 TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheCheckerRole) {
     StartMachineRun();
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
