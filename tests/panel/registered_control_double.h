@@ -9,6 +9,7 @@
 
 #include "control_double/control_double.h"
 #include "foundation/unique_resource.h"
+#include "support/message_recorder.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -80,16 +81,5 @@ class RegisteredControlDouble {
     const HMODULE module_;
     std::optional<ServerValue> server_, threadingModel_;
 };
-
-// Handles the thread's messages until done() or five seconds are over.
-template <typename Done>
-bool PumpUntil(Done done) {
-    for (DWORD start = ::GetTickCount(); !done() && ::GetTickCount() - start < 5000;) {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return done();
-}
 
 }  // namespace kvshake::testing

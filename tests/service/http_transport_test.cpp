@@ -12,7 +12,6 @@
 #include "service/check_loop.h"
 #include "service/protocol.h"
 #include "service/service_config.h"
-#include "support/connect_proxy.h"
 #include "support/standin_client.h"
 
 namespace kvshake::testing {
@@ -111,16 +110,15 @@ TEST_F(HttpTransportTest, ExchangeThatGetsNoAnswerFailsAtItsTimeOut) {
 // The user's own proxy, set as host:port in the Internet Settings, carries the activation and the
 // checks to the service.
 TEST_F(HttpTransportTest, ExchangesGoThroughTheProxyOfTheUsersSettings) {
-    ConnectProxy proxy;
-    ASSERT_NE(proxy.Port(), 0);
-    UsersProxy users(L"127.0.0.1:" + std::to_wstring(proxy.Port()));
+    UsersProxy users(standin::ProxyAddress());
     ASSERT_TRUE(standin::SetDefault(R"({"body":"{\"message\":\"OK\",\"ret\":\"0\"}"})"));
     EXPECT_TRUE(IsAnswer(RequestActivation(), L"message"));
     EXPECT_EQ(checkShake(), CheckOutcome::Nothing);
     const std::string host = WideToUtf8(kServiceHost).value_or("");
-    const std::vector<std::string> lines = proxy.RequestLines();
-    ASSERT_EQ(lines.size(), 2u);
-    for (const std::string& line : lines) {
+    const std::vector<RecordedRequest> tunnels = standin::RequestsTo("CONNECT ");
+    ASSERT_EQ(tunnels.size(), 2u);
+    for (const RecordedRequest& tunnel : tunnels) {
+        const std::string line = tunnel.RequestLine();
         EXPECT_EQ(line.rfind("CONNECT " + host + ":" + std::to_string(kServicePort) + " ", 0), 0u)
             << line;
     }
