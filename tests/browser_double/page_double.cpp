@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cwctype>
 #include <deque>
 #include <string_view>
 #include <utility>
@@ -43,11 +42,6 @@ class PageTree {
 };
 
 namespace {
-
-std::wstring Lower(std::wstring text) {
-    std::transform(text.begin(), text.end(), text.begin(), ::towlower);
-    return text;
-}
 
 std::wstring FromBstr(BSTR text) {
     return text == nullptr ? std::wstring() : std::wstring(text, ::SysStringLen(text));
@@ -164,7 +158,7 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
     Element(PageTree& tree, Document& document, const PageElement& description)
         : PageObject(tree),
           document_(document),
-          tag_(Lower(description.tag)),
+          tag_(description.tag),
           id_(description.id),
           src_(description.src),
           width_(description.width),

@@ -259,47 +259,29 @@ def close_quietly(conn):
     conn.close()
 
 
-class ServiceHandler(socketserver.BaseRequestHandler):
-    def handle(self):
-        peer = "%s:%d" % self.client_address
-        raw_sock = self.request
-        raw_sock.settimeout(READ_TIMEOUT_S)
-        raw_sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        try:
-            conn = self.server.tls.wrap_socket(raw_sock, server_side=True)
-        except (ssl.SSLError, OSError) as exc:
-            log("TLS handshake with %s failed: %s" % (peer, exc))
+def serve(state, conn, raw):
+    """One request of the service port and its answer."""
+    page = login_host_page(raw)
+    if page is not None:
+        send_answer(conn, {"body": page})
+        return
+    served = state.record(raw)
+    try:
+        answer, release = state.next_answer(request_target(raw))
+        if answer.get("delay_ms"):
+            time.sleep(answer["delay_ms"] / 1000.0)
+        if answer.get("hang"):
+            release.wait()
             return
+        if answer.get("close"):
+            return
+        # Done before the answer goes out: the client's next request may follow at once.
+        state.finished(*served)
         served = None
-        state = self.server.state
-        try:
-            raw = read_request(conn)
-            if raw is None:
-                log("%s disconnected before a full request" % peer)
-                return
-            page = login_host_page(raw)
-            if page is not None:
-                send_answer(conn, {"body": page})
-                return
-            served = state.record(raw)
-            answer, release = state.next_answer(request_target(raw))
-            if answer.get("delay_ms"):
-                time.sleep(answer["delay_ms"] / 1000.0)
-            if answer.get("hang"):
-                release.wait()
-                return
-            if answer.get("close"):
-                return
-            # Done before the answer goes out: the client's next request may follow at once.
+        send_answer(conn, answer)
+    finally:
+        if served:
             state.finished(*served)
-            served = None
-            send_answer(conn, answer)
-        except (ssl.SSLError, OSError) as exc:
-            log("connection with %s failed: %s" % (peer, exc))
-        finally:
-            if served:
-                state.finished(*served)
-            close_quietly(conn)
 
 
 def control(state, raw):
@@ -359,24 +341,36 @@ def tunnel(state, conn, raw):
         back.join()
 
 
-class ControlHandler(socketserver.BaseRequestHandler):
+def command(state, conn, raw):
+    """One request of the control port and its answer."""
+    if raw.startswith(b"CONNECT "):
+        tunnel(state, conn, raw)
+        return
+    try:
+        answer = control(state, raw)
+    except ValueError as exc:  # includes json.JSONDecodeError
+        answer = {"status": 400, "body": "bad request: %s" % exc}
+    send_answer(conn, answer)
+
+
+class Handler(socketserver.BaseRequestHandler):
+    """A connection of either port: one request, its answer, then the close."""
+
     def handle(self):
+        peer = "%s:%d" % self.client_address
         conn = self.request
         conn.settimeout(READ_TIMEOUT_S)
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         try:
+            if self.server.tls:
+                conn = self.server.tls.wrap_socket(conn, server_side=True)
             raw = read_request(conn)
             if raw is None:
+                log("%s disconnected before a full request" % peer)
                 return
-            if raw.startswith(b"CONNECT "):
-                tunnel(self.server.state, conn, raw)
-                return
-            try:
-                answer = control(self.server.state, raw)
-            except ValueError as exc:  # includes json.JSONDecodeError
-                answer = {"status": 400, "body": "bad request: %s" % exc}
-            send_answer(conn, answer)
-        except OSError as exc:
-            log("control connection failed: %s" % exc)
+            self.server.serve(self.server.state, conn, raw)
+        except (ssl.SSLError, OSError) as exc:
+            log("connection with %s failed: %s" % (peer, exc))
         finally:
             close_quietly(conn)
 
@@ -385,10 +379,11 @@ class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, address, handler, state, tls=None):
+    def __init__(self, address, serve, state, tls=None):
+        self.serve = serve
         self.tls = tls
         self.state = state
-        super().__init__(address, handler)
+        super().__init__(address, Handler)
 
     def handle_error(self, request, client_address):
         log("error on connection from %s: %s" % (client_address, sys.exc_info()[1]))
@@ -409,8 +404,8 @@ def main():
     tls.load_cert_chain(args.cert, args.key)
 
     state = State()
-    service = Server(("127.0.0.1", args.port), ServiceHandler, state, tls)
-    controller = Server(("127.0.0.1", args.control_port), ControlHandler, state)
+    service = Server(("127.0.0.1", args.port), serve, state, tls)
+    controller = Server(("127.0.0.1", args.control_port), command, state)
     for server in (service, controller):
         threading.Thread(target=server.serve_forever, daemon=True).start()
 
