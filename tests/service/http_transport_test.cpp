@@ -13,36 +13,10 @@
 #include "service/protocol.h"
 #include "service/service_config.h"
 #include "support/standin_client.h"
+#include "support/stored_value.h"
 
 namespace kvshake::testing {
 namespace {
-
-// The user's Internet Settings name a proxy for the test's span; the values go again after it.
-class UsersProxy {
-  public:
-    explicit UsersProxy(const std::wstring& server) {
-        ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_,
-                          nullptr);
-        const DWORD enable = 1;
-        ::RegSetValueExW(key_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
-                         sizeof(enable));
-        ::RegSetValueExW(key_, L"ProxyServer", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(server.c_str()),
-                         static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
-    }
-    ~UsersProxy() {
-        ::RegDeleteValueW(key_, L"ProxyEnable");
-        ::RegDeleteValueW(key_, L"ProxyServer");
-        ::RegCloseKey(key_);
-    }
-    UsersProxy(const UsersProxy&) = delete;
-    UsersProxy& operator=(const UsersProxy&) = delete;
-
-  private:
-    static constexpr wchar_t kKey[] =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    HKEY key_ = nullptr;
-};
 
 class HttpTransportTest : public ::testing::Test {
   protected:
@@ -110,7 +84,13 @@ TEST_F(HttpTransportTest, ExchangeThatGetsNoAnswerFailsAtItsTimeOut) {
 // The user's own proxy, set as host:port in the Internet Settings, carries the activation and the
 // checks to the service.
 TEST_F(HttpTransportTest, ExchangesGoThroughTheProxyOfTheUsersSettings) {
-    UsersProxy users(standin::ProxyAddress());
+    constexpr wchar_t kSettings[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    const DWORD on = 1;
+    const ScopedRegValue enable(HKEY_CURRENT_USER, kSettings, L"ProxyEnable", REG_DWORD, &on,
+                                sizeof(on));
+    const ScopedRegValue proxy(HKEY_CURRENT_USER, kSettings, L"ProxyServer",
+                               standin::ProxyAddress());
     ASSERT_TRUE(standin::SetDefault(R"({"body":"{\"message\":\"OK\",\"ret\":\"0\"}"})"));
     EXPECT_TRUE(IsAnswer(RequestActivation(), L"message"));
     EXPECT_EQ(checkShake(), CheckOutcome::Nothing);
