@@ -50,7 +50,6 @@
 #include "foundation/shared_state.h"
 #include "foundation/unique_resource.h"
 #include "foundation/critical_section.h"
-#include "support/pe_sections.h"
 #include "support/test_paths.h"
 
 namespace kvshake::demo {

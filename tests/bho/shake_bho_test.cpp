@@ -262,7 +262,7 @@ TEST_F(ShakeBhoInProcessTest, ATabOpenedInTheBackgroundNeverTakesTheShakesOfTheT
         PageDescription page;
         page.title = name;
         page.url = std::wstring(L"http://") + name + L".test/";
-        page.elements = {PageElement{L"img", {}, {}, {}, page.url + L"p.png", 300, 300}};
+        page.elements = {PageElement{L"img", {}, {}, page.url + L"p.png", 300, 300}};
         tab->Browser()->ShowPage(PageDouble::Create(page));
     }
     a.Browser()->FireWindowStateChanged(1, 1);

@@ -19,8 +19,7 @@ namespace kvshake::testing {
 namespace {
 
 std::string Answer(const char* body, int delayMs = 0) {
-    return std::string(R"({"match":"shakeactive","delay_ms":)") + std::to_string(delayMs) +
-           R"(,"body":)" + JsonString(body) + "}";
+    return standin::Answer("shakeactive", body, delayMs);
 }
 
 class TabActivationTest : public InProcessTabTest {

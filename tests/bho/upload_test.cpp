@@ -22,12 +22,10 @@ constexpr wchar_t kPictureTip[] = L"KVShake/224\");";  // the tip's image tells 
 constexpr wchar_t kNoPictureTip[] = L"KVShake/223\");";
 
 PageElement Image(const wchar_t* src, long width, long height) {
-    return PageElement{L"img", {}, {}, {}, src, width, height};
+    return PageElement{L"img", {}, {}, src, width, height};
 }
 
-PageElement Background(const wchar_t* value) {
-    return PageElement{L"div", {}, {}, value, {}, 0, 0};
-}
+PageElement Background(const wchar_t* value) { return PageElement{L"div", {}, value, {}, 0, 0}; }
 
 PageDescription Page(std::wstring title, std::vector<PageElement> elements,
                      std::vector<PageDescription> frames = {}) {
@@ -121,7 +119,7 @@ TEST_F(UploadTest, PicturesGoInScanOrderTheTitleIsEncodedAndReferencesAreRelease
 
     // A page that is not a web page sends "not found" only, and gets no tip.
     PageDescription local = Page(L"local", {Image(L"big.png", 500, 500)});
-    local.protocol = L"file:";
+    local.url = L"file:///C:/local.html";
     EXPECT_EQ(UploadBody(local), "stat=notfound");
     for (const auto& [description, tip] :
          {std::pair{Page(L"frame only", {}, {Page(L"f", {Image(L"f.png", 101, 101)})}),

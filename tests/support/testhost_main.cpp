@@ -69,7 +69,6 @@
 #include "foundation/shared_state.h"
 #include "foundation/text.h"
 #include "support/child_process.h"
-#include "support/pe_sections.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
