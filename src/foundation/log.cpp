@@ -12,8 +12,11 @@ namespace {
 
 constexpr wchar_t kLogPath[] = L"d:\\shakelog.txt";
 constexpr wchar_t kCreateFailMessage[] = L"create log file fail\n";
+// Held by every process that writes the log, in every session of the machine.
+constexpr wchar_t kWritersMarkName[] = L"Global\\KVShakeLogWriters";
 
 bool g_bLogOn = false;  // this process's switch; never turned off again once on
+unique_handle g_writersMark;
 LocalTimeSource g_localTime = ::GetLocalTime;
 
 SYSTEMTIME Now() noexcept {
@@ -25,14 +28,35 @@ SYSTEMTIME Now() noexcept {
 // Opens the log file to append to it. The file is one for the machine, while "mutexForWrite" is
 // one per session: processes of other sessions append at the same time, and every write of an
 // append-only handle lands whole at the end of the file.
-unique_file OpenLogFile(DWORD disposition, DWORD access = FILE_APPEND_DATA | SYNCHRONIZE) noexcept {
-    return unique_file(::CreateFileW(kLogPath, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+unique_file OpenLogFile(DWORD disposition, DWORD access = FILE_APPEND_DATA | SYNCHRONIZE,
+                        DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) noexcept {
+    return unique_file(::CreateFileW(kLogPath, access, share, nullptr, disposition,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void WriteBytes(HANDLE file, std::string_view bytes) noexcept {
     DWORD written = 0;
     ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+// Any user's process may open the mark, just to see that it is there.
+void HoldWritersMark() noexcept {
+    if (g_writersMark) return;
+    g_writersMark.reset(::OpenEventW(SYNCHRONIZE, FALSE, kWritersMarkName));
+    if (g_writersMark) return;
+    const unique_hlocal descriptor = NamedMutexSecurity();
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+    g_writersMark.reset(::CreateEventW(&attributes, TRUE, FALSE, kWritersMarkName));
+}
+
+// Whether a process other than this one writes the log: the mark of another user is there too,
+// though it cannot be opened.
+bool OthersWriteTheLog() noexcept {
+    g_writersMark.reset();
+    const unique_handle mark(::OpenEventW(SYNCHRONIZE, FALSE, kWritersMarkName));
+    const bool others = mark || ::GetLastError() == ERROR_ACCESS_DENIED;
+    HoldWritersMark();
+    return others;
 }
 
 // "h:m:s ms\t" without leading zeros.
@@ -79,11 +103,21 @@ void WriteTaggedLine(std::string_view tag, std::string_view message,
 
 }  // namespace
 
-void EnableLog(bool on) noexcept { g_bLogOn = on; }
+void EnableLog(bool on) noexcept {
+    g_bLogOn = on;
+    if (on) {
+        HoldWritersMark();
+    } else {
+        g_writersMark.reset();
+    }
+}
 
+// A machine run of another session (or user) may be writing the file at this moment: then the
+// header goes after its lines instead of emptying them.
 void InitLogFile() noexcept {
     if (!g_bLogOn) return;
-    unique_file file = OpenLogFile(CREATE_ALWAYS, GENERIC_WRITE);
+    unique_file file = OthersWriteTheLog() ? OpenLogFile(OPEN_ALWAYS)
+                                           : OpenLogFile(CREATE_ALWAYS, GENERIC_WRITE, 0);
     if (!file) {
         ::OutputDebugStringW(kCreateFailMessage);
         return;

@@ -12,7 +12,8 @@ namespace kvshake {
 
 void EnableLog(bool on) noexcept;
 
-// Empties the file and writes the dated run header.
+// Empties the file and writes the dated run header; while processes of another machine run write
+// the file (another session's, or another user's), the header is appended instead.
 void InitLogFile() noexcept;
 
 // An information line, tag "[INFO]".

@@ -19,8 +19,7 @@ namespace kvshake::testing {
 namespace {
 
 std::string Answer(const char* body, int delayMs = 0) {
-    return std::string(R"({"match":"shakeactive","delay_ms":)") + std::to_string(delayMs) +
-           R"(,"body":)" + JsonString(body) + "}";
+    return standin::Answer("shakeactive", body, delayMs);
 }
 
 class TabActivationTest : public InProcessTabTest {
@@ -88,18 +87,6 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
     last.Browser()->FireQuit();
     EXPECT_EQ(standin::RequestsTo("action=inactive").size(), 1u);
     EXPECT_FALSE(ReadActive());
-}
-
-// Any process of the user may write the machine run: a window named there that is not one of
-// the module's hears nothing.
-TEST_F(TabActivationTest, TheFrontTabIsSentToOnlyWhenItIsAHiddenWindowOfTheModule) {
-    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-42"})") + "]");
-    AttachedTab tab;
-    const MessageRecorder foreign(L"KVShakeTestForeign");
-    SharedState().g_HideWindowHwnd = foreign.Window();
-    tab.Bho().activate();
-    EXPECT_TRUE(ReadActive());
-    EXPECT_EQ(foreign.Count(WM_ICON_ACTIVE), 0u);
 }
 
 TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheCheckerRole) {

@@ -1,10 +1,11 @@
 #include "browser_double/browser_double.h"
 
 #include <exdispid.h>
-#include <olectl.h>
 
 #include <initializer_list>
 #include <utility>
+
+#include "support/message_recorder.h"
 
 namespace kvshake::testing {
 
@@ -65,21 +66,6 @@ HWND BuildPath(HWND parent, std::initializer_list<const wchar_t*> classes, DWORD
 constexpr std::initializer_list<const wchar_t*> kTabPath = {kTabClass, kDocObjectViewClass,
                                                             kServerClass};
 
-// Waits for object while handling the messages sent to this thread's windows (a window of
-// another thread under one of them talks to it), at most 10 s.
-bool WaitHandlingSentMessages(HANDLE object) {
-    constexpr DWORD kLimitMs = 10000;
-    const DWORD start = ::GetTickCount();
-    for (DWORD waited = 0; waited < kLimitMs; waited = ::GetTickCount() - start) {
-        const DWORD result =
-            ::MsgWaitForMultipleObjects(1, &object, FALSE, kLimitMs - waited, QS_SENDMESSAGE);
-        if (result != WAIT_OBJECT_0 + 1) return result == WAIT_OBJECT_0;
-        MSG message;
-        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-    return false;
-}
-
 }  // namespace
 
 class OtherTab {
@@ -88,12 +74,12 @@ class OtherTab {
         : parent_(parent), ready_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         if (!ready_) return;
         thread_.reset(::CreateThread(nullptr, 0, &OtherTab::Run, this, 0, nullptr));
-        if (thread_) WaitHandlingSentMessages(ready_.get());
+        if (thread_) WaitFor(ready_.get(), 10000);
     }
     // The tab window's thread destroys it on WM_CLOSE, and then ends.
     ~OtherTab() {
         tab_.reset();
-        if (thread_) WaitHandlingSentMessages(thread_.get());
+        if (thread_) WaitFor(thread_.get(), 10000);
     }
     OtherTab(const OtherTab&) = delete;
     OtherTab& operator=(const OtherTab&) = delete;
@@ -152,32 +138,7 @@ ComPtr<BrowserDouble> BrowserDouble::Create() {
 }
 
 BrowserDouble::BrowserDouble(unique_window window)
-    : events_(*this, DIID_DWebBrowserEvents2, calls_), window_(std::move(window)) {}
-
-BrowserDouble::~BrowserDouble() = default;
-
-HRESULT BrowserDouble::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser ||
-        riid == IID_IWebBrowserApp || riid == IID_IWebBrowser2) {
-        *object = static_cast<IWebBrowser2*>(this);
-    } else if (riid == IID_IConnectionPointContainer) {
-        *object = static_cast<IConnectionPointContainer*>(this);
-    } else {
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG BrowserDouble::AddRef() { return ++references_; }
-
-ULONG BrowserDouble::Release() {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-}
+    : events_(*this, DIID_DWebBrowserEvents2), window_(std::move(window)) {}
 
 HRESULT BrowserDouble::get_Document(IDispatch** document) {
     if (document == nullptr) return E_POINTER;
@@ -217,22 +178,6 @@ HRESULT BrowserDouble::GetProperty(BSTR name, VARIANT* value) {
     const auto found = properties_.find(key);
     // A property never set reads as VT_EMPTY, without an error.
     return found == properties_.end() ? S_OK : CopyVariant(value, found->second.get());
-}
-
-HRESULT BrowserDouble::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    if (points != nullptr) *points = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT BrowserDouble::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
-    if (point == nullptr) return E_POINTER;
-    if (riid != events_.Events()) {
-        *point = nullptr;
-        return CONNECT_E_NOCONNECTION;
-    }
-    events_.AddRef();
-    *point = &events_;
-    return S_OK;
 }
 
 void BrowserDouble::FireQuit() {

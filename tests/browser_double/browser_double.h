@@ -6,14 +6,13 @@
 #include <oleauto.h>
 #include <wrl/client.h>
 
-#include <atomic>
-#include <cstddef>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "browser_double/com_object.h"
 #include "browser_double/connection_point_double.h"
 #include "browser_double/page_double.h"
 #include "com/scoped_variant.h"
@@ -36,17 +35,12 @@ using unique_window = unique_any<window_traits>;
 // A tab window with its page under a browser's window, made and kept by a thread of its own.
 class OtherTab;
 
-// VariantCopy, which reads but does not change its source (mingw declares the source non-const).
-class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointContainer {
+// The browser object of a tab.
+class BrowserDouble final : public ComObject<WebBrowser2Stubs, ConnectionPointContainerStubs> {
   public:
     // A browser whose top-level window belongs to the calling thread; null when the window
     // cannot be made.
     static Microsoft::WRL::ComPtr<BrowserDouble> Create();
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // IWebBrowser, IWebBrowserApp
     HRESULT STDMETHODCALLTYPE get_Document(IDispatch** document) override;
@@ -56,8 +50,9 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     HRESULT STDMETHODCALLTYPE GetProperty(BSTR name, VARIANT* value) override;
 
     // IConnectionPointContainer
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override;
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        return events_.HandOut(riid, point);
+    }
 
     // DWebBrowserEvents2::OnQuit.
     void FireQuit();
@@ -80,15 +75,13 @@ class BrowserDouble final : public WebBrowser2Stubs, public IConnectionPointCont
     // other tabs are.
     HWND BuildWindowTree(int version, bool otherTabs = false);
     void SetLocationUrl(std::wstring url);
-    // The references held on the object, for checking that a client let go of it.
-    ULONG References() const { return references_.load(); }
 
   private:
     explicit BrowserDouble(unique_window window);
-    ~BrowserDouble();
+    void* Find(REFIID riid) override {
+        return FindIn<AsBrowser, As<IConnectionPointContainer>>(this, riid);
+    }
 
-    std::atomic<ULONG> references_{0};
-    CallLog calls_;  // the connection point's: Advise and Unadvise
     ConnectionPointDouble events_;
     unique_window window_;
     mutable CriticalSection mutex_;

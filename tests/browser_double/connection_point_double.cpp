@@ -2,70 +2,27 @@
 
 #include <olectl.h>
 
+#include <mutex>
 #include <utility>
 
 namespace kvshake::testing {
 
 using Microsoft::WRL::ComPtr;
 
-void CallLog::Add(std::wstring call) {
-    std::lock_guard<CriticalSection> lock(mutex_);
-    calls_.push_back(std::move(call));
-}
-
-std::vector<std::wstring> CallLog::Snapshot() const {
-    std::lock_guard<CriticalSection> lock(mutex_);
-    return calls_;
-}
-
-void CallLog::Clear() {
-    std::lock_guard<CriticalSection> lock(mutex_);
-    calls_.clear();
-}
-
 ConnectionPointDouble::ConnectionPointDouble(IConnectionPointContainer& container,
-                                             const IID& events, CallLog& log)
-    : container_(container), events_(events), log_(log) {}
+                                             const IID& events, std::wstring* calls)
+    : container_(container), events_(events), calls_(calls) {}
 
-ConnectionPointDouble::~ConnectionPointDouble() {
-    // A sink's last release may run code of its own; do it without holding the lock.
-    std::vector<ComPtr<IDispatch>> sinks;
-    {
-        std::lock_guard<CriticalSection> lock(mutex_);
-        sinks.swap(slots_);
-    }
-}
-
-HRESULT ConnectionPointDouble::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
-        *object = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG ConnectionPointDouble::AddRef() { return container_.AddRef(); }
-
-ULONG ConnectionPointDouble::Release() { return container_.Release(); }
-
-HRESULT ConnectionPointDouble::GetConnectionInterface(IID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = events_;
-    return S_OK;
-}
-
-HRESULT ConnectionPointDouble::GetConnectionPointContainer(IConnectionPointContainer** container) {
-    if (container == nullptr) return E_POINTER;
-    container_.AddRef();
-    *container = &container_;
+HRESULT ConnectionPointDouble::HandOut(REFIID riid, IConnectionPoint** point) {
+    if (point == nullptr) return E_POINTER;
+    *point = riid == events_ ? this : nullptr;
+    if (*point == nullptr) return CONNECT_E_NOCONNECTION;
+    AddRef();
     return S_OK;
 }
 
 HRESULT ConnectionPointDouble::Advise(IUnknown* sink, DWORD* cookie) {
-    log_.Add(L"Advise");
+    if (calls_) *calls_ += L"Advise\n";
     if (cookie == nullptr) return E_POINTER;
     *cookie = 0;
     if (sink == nullptr) return E_POINTER;
@@ -85,7 +42,7 @@ HRESULT ConnectionPointDouble::Advise(IUnknown* sink, DWORD* cookie) {
 }
 
 HRESULT ConnectionPointDouble::Unadvise(DWORD cookie) {
-    log_.Add(L"Unadvise");
+    if (calls_) *calls_ += L"Unadvise\n";
     ComPtr<IDispatch> released;
     {
         std::lock_guard<CriticalSection> lock(mutex_);
@@ -95,11 +52,6 @@ HRESULT ConnectionPointDouble::Unadvise(DWORD cookie) {
         released.Swap(slots_[cookie - 1]);
     }
     return S_OK;
-}
-
-HRESULT ConnectionPointDouble::EnumConnections(IEnumConnections** connections) {
-    if (connections != nullptr) *connections = nullptr;
-    return E_NOTIMPL;
 }
 
 std::vector<ComPtr<IDispatch>> ConnectionPointDouble::SinksNow() const {

@@ -36,102 +36,47 @@ METHOD_RE = re.compile(
     r"\((?P<params>[^)]*)\)\s*=\s*0\s*;",
     re.S,
 )
-# A default argument (mshtml.h has some, such as "LONG index = -1" and 'BSTR name = L""'). The
-# stubs leave it out: an override need not repeat it.
-DEFAULT_RE = re.compile(r"\s*=\s*(-?\w+|L?\"[^\"]*\")$")
-# The declared name of a parameter: the last identifier, before any array brackets.
-PARAM_NAME_RE = re.compile(r"^(?P<type>.*?[\s\*&])(?P<name>\w+)(?P<array>(\s*\[[^\]]*\])*)$", re.S)
-
-ROOT_INTERFACE = "IUnknown"
-
-
-class Method:
-    def __init__(self, return_type, name, params):
-        self.return_type = return_type
-        self.name = name
-        self.params = params  # list of (type text, name, array suffix)
-
-
-def parse_params(text, where):
-    text = " ".join(text.split())
-    if not text or text == "void":
-        return []
-    params = []
-    for piece in text.split(","):
-        piece = DEFAULT_RE.sub("", piece.strip())
-        match = PARAM_NAME_RE.match(piece)
-        if not match:
-            raise ValueError(f"{where}: cannot read parameter '{piece}'")
-        params.append(
-            (" ".join(match["type"].split()).replace(" *", "*"), match["name"], match["array"])
-        )
-    return params
+# A default argument (mshtml.h has some, such as "LONG index = -1" and 'BSTR name = L""'): an
+# override need not repeat it, and L"" would not convert to a BSTR.
+DEFAULT_RE = re.compile(r"\s*=\s*(-?\w+|L?\"[^\"]*\")(?=,|$)")
 
 
 def parse_headers(paths):
+    """{interface: (base, [(return type, name, parameters)])}; the first declaration wins, as it
+    would for the compiler's include guards."""
     interfaces = {}
     for path in paths:
         with open(path, encoding="utf-8", errors="replace") as header:
             text = header.read()
         for block in INTERFACE_RE.finditer(text):
-            name = block["name"]
-            methods = []
-            for method in METHOD_RE.finditer(block["body"]):
-                where = f"{os.path.basename(path)}: {name}::{method['name']}"
-                methods.append(
-                    Method(
-                        " ".join(method["ret"].split()),
-                        method["name"],
-                        parse_params(method["params"], where),
-                    )
-                )
-            # The first declaration wins, as it would for the compiler's include guards.
-            interfaces.setdefault(name, (block["base"], methods))
+            methods = [(" ".join(m["ret"].split()), m["name"],
+                        DEFAULT_RE.sub("", " ".join(m["params"].split())))
+                       for m in METHOD_RE.finditer(block["body"])]
+            interfaces.setdefault(block["name"], (block["base"], methods))
     return interfaces
 
 
-def methods_of(interface, interfaces):
+def stub_class(class_name, interface, interfaces):
     """The methods of the interface and its bases up to IUnknown, base methods first."""
     chain = []
     name = interface
-    while name != ROOT_INTERFACE:
+    while name != "IUnknown":
         if name not in interfaces:
             raise ValueError(f"no declaration of {name} (needed for {interface}) in the headers")
         base, methods = interfaces[name]
-        chain.append(methods)
+        chain.insert(0, methods)
         name = base
-    return [method for methods in reversed(chain) for method in methods]
-
-
-def stub_method(method):
-    # The names stay as comments: the stubs use none of their parameters.
-    params = ", ".join(f"{ptype} /*{pname}*/{array}" for ptype, pname, array in method.params)
-    return (
-        f"    {method.return_type} STDMETHODCALLTYPE {method.name}({params}) override {{\n"
-        f"        return E_NOTIMPL;\n"
-        f"    }}\n"
-    )
-
-
-def stub_class(class_name, interface, interfaces):
-    methods = methods_of(interface, interfaces)
-    if not methods:
+    if not any(chain):
         raise ValueError(f"{interface} declares no methods")
-    lines = [
-        f"// Every method of {interface} below IUnknown, answering E_NOTIMPL.\n",
-        f"class {class_name} : public {interface} {{\n",
-        "  public:\n",
-    ]
-    lines += [stub_method(method) for method in methods]
-    lines += [
-        "\n",
-        "  protected:\n",
-        f"    {class_name}() = default;\n",
-        f"    {class_name}(const {class_name}&) = delete;\n",
-        f"    {class_name}& operator=(const {class_name}&) = delete;\n",
-        f"    virtual ~{class_name}() = default;\n",
-        "};\n",
-    ]
+    lines = [f"// Every method of {interface} below IUnknown, answering E_NOTIMPL.\n",
+             f"class {class_name} : public {interface} {{\n", "  public:\n"]
+    lines += [f"    {ret} STDMETHODCALLTYPE {name}({params}) override {{ return E_NOTIMPL; }}\n"
+              for methods in chain for ret, name, params in methods]
+    lines += ["\n", "  protected:\n",
+              f"    {class_name}() = default;\n",
+              f"    {class_name}(const {class_name}&) = delete;\n",
+              f"    {class_name}& operator=(const {class_name}&) = delete;\n",
+              f"    virtual ~{class_name}() = default;\n", "};\n"]
     return "".join(lines)
 
 
@@ -155,12 +100,15 @@ def main():
         return 1
 
     includes = "".join(f"#include <{os.path.basename(path)}>\n" for path in args.headers)
+    # The stubs name their parameters, as the headers do, and use none of them.
     text = (
         "// Generated by tests/browser_double/generate_stubs.py from the compiler's headers.\n"
         "#pragma once\n\n"
         "#include <windows.h>\n"
         f"{includes}\n"
+        '#pragma GCC diagnostic push\n#pragma GCC diagnostic ignored "-Wunused-parameter"\n'
         "namespace kvshake::testing {\n\n" + "\n".join(classes) + "\n}  // namespace kvshake::testing\n"
+        "#pragma GCC diagnostic pop\n"
     )
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
     with open(args.output, "w", encoding="utf-8") as output:

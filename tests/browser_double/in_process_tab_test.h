@@ -28,9 +28,8 @@ class InProcessTabTest : public ::testing::Test {
         threads_.emplace();
         ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         ASSERT_TRUE(standin::Reset());
-        standin::SetDefault(R"({"match":"shakecheck","delay_ms":)" +
-                            std::to_string(CheckDelayMs()) +
-                            R"(,"body":"{\"ret\":\"0\",\"shake_status\":\"0\"}"})");
+        standin::SetDefault(
+            standin::Answer("shakecheck", R"({"ret":"0","shake_status":"0"})", CheckDelayMs()));
         SharedState() = SharedBlock{};
         SharedState().g_bInited = true;
     }

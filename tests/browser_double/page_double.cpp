@@ -4,16 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <cwctype>
 #include <deque>
 #include <string_view>
-#include <typeinfo>
 #include <utility>
 
+#include "browser_double/com_object.h"
 #include "com/scoped_variant.h"
-#include "foundation/unique_resource.h"
+#include "support/log_file.h"
 #include "com_stubs.h"
 
 namespace kvshake::testing {
@@ -45,16 +42,6 @@ class PageTree {
 };
 
 namespace {
-
-std::wstring Lower(std::wstring text) {
-    std::transform(text.begin(), text.end(), text.begin(), ::towlower);
-    return text;
-}
-
-std::wstring Upper(std::wstring text) {
-    std::transform(text.begin(), text.end(), text.begin(), ::towupper);
-    return text;
-}
 
 std::wstring FromBstr(BSTR text) {
     return text == nullptr ? std::wstring() : std::wstring(text, ::SysStringLen(text));
@@ -102,141 +89,67 @@ HRESULT Refuse(HRESULT error, Interface** out) {
     return error;
 }
 
-// The object as its main interface when riid names that interface, IDispatch or IUnknown.
-template <typename Interface>
-void* AsMain(Interface* object, REFIID riid) {
-    const bool named = riid == IID_IUnknown || riid == IID_IDispatch || riid == __uuidof(Interface);
-    return named ? object : nullptr;
-}
-
-// The common part of the page's COM objects: each keeps a count of its own, to catch a release
-// too many, and adds its references to the page's.
+// The common part of the page's COM objects: each counts its own references, to catch a release
+// too many, and adds them to the page's, which keep all of them alive.
 template <typename... Stubs>
-class PageObject : public Stubs... {
+class PageObject : public ComObject<Stubs...> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = Find(riid);
-        if (*object == nullptr) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
     ULONG STDMETHODCALLTYPE AddRef() override {
         tree_.AddRef();
-        return ++references_;
+        return ComObject<Stubs...>::AddRef();
     }
     ULONG STDMETHODCALLTYPE Release() override {
-        if (references_ == 0) {
-            std::fprintf(stderr, "page double: %s released more often than referenced\n",
-                         typeid(*this).name());
-            std::abort();
-        }
-        const ULONG left = --references_;
+        const ULONG left = ComObject<Stubs...>::Release();
         tree_.Release();  // may delete this object
         return left;
     }
 
   protected:
     explicit PageObject(PageTree& tree) : tree_(tree) {}
-    // The object as the interface riid, or null.
-    virtual void* Find(REFIID riid) = 0;
+    void LastReleased() override {}
 
     PageTree& tree_;
-
-  private:
-    ULONG references_ = 0;
 };
 
+// The inline style, kept as its text: a property set on its own is declared at its end.
 class Style final : public PageObject<HtmlStyleStubs> {
   public:
     Style(PageTree& tree, const std::wstring& backgroundImage) : PageObject(tree) {
-        if (!backgroundImage.empty()) Set(L"background-image", backgroundImage);
+        if (!backgroundImage.empty()) cssText_ = L"background-image:" + backgroundImage + L";";
     }
 
     HRESULT STDMETHODCALLTYPE get_backgroundImage(BSTR* p) override {
         return GiveOrNull(Value(L"background-image"), p);
     }
     HRESULT STDMETHODCALLTYPE put_display(BSTR v) override {
-        Set(L"display", FromBstr(v));
+        cssText_ += L"display:" + FromBstr(v) + L";";
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_display(BSTR* p) override {
-        return GiveOrNull(Value(L"display"), p);
-    }
-    // The whole inline style; its declarations replace all there were.
     HRESULT STDMETHODCALLTYPE put_cssText(BSTR v) override {
         cssText_ = FromBstr(v);
-        declarations_.clear();
-        std::wstring_view rest = cssText_;
-        while (!rest.empty()) {
-            const std::wstring_view declaration = rest.substr(0, DeclarationEnd(rest));
-            rest.remove_prefix(std::min(declaration.size() + 1, rest.size()));
-            const size_t colon = declaration.find(L':');
-            if (colon == std::wstring_view::npos) continue;
-            const std::wstring name = Lower(Trim(declaration.substr(0, colon)));
-            if (!name.empty()) Store(name, Trim(declaration.substr(colon + 1)));
-        }
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_cssText(BSTR* p) override { return GiveOrNull(cssText_, p); }
 
     const std::wstring& CssText() const { return cssText_; }
+    // The value of the property's last declaration; empty without one.
     std::wstring Value(std::wstring_view name) const {
-        for (const auto& [declared, value] : declarations_) {
-            if (declared == name) return value;
+        std::wstring value;
+        std::wstring_view rest = cssText_;
+        while (!rest.empty()) {
+            const std::wstring_view declaration = rest.substr(0, rest.find(L';'));
+            rest.remove_prefix(std::min(declaration.size() + 1, rest.size()));
+            const size_t colon = std::min(declaration.find(L':'), declaration.size());
+            if (declaration.substr(0, colon) == name) value = declaration.substr(colon + 1);
         }
-        return std::wstring();
+        return value;
     }
 
   private:
-    void* Find(REFIID riid) override { return AsMain<IHTMLStyle>(this, riid); }
-
-    // The end of the first declaration: its ';', but not one inside quotes or parentheses
-    // (url("data:image/png;base64,...")).
-    static size_t DeclarationEnd(std::wstring_view text) {
-        wchar_t quote = 0;
-        int depth = 0;
-        for (size_t i = 0; i < text.size(); ++i) {
-            const wchar_t c = text[i];
-            if (quote != 0) {
-                if (c == quote) quote = 0;
-            } else if (c == L'"' || c == L'\'') {
-                quote = c;
-            } else if (c == L'(') {
-                ++depth;
-            } else if (c == L')' && depth > 0) {
-                --depth;
-            } else if (c == L';' && depth == 0) {
-                return i;
-            }
-        }
-        return text.size();
-    }
-    static std::wstring Trim(std::wstring_view text) {
-        const size_t first = text.find_first_not_of(L" \t\r\n");
-        if (first == std::wstring_view::npos) return std::wstring();
-        return std::wstring(text.substr(first, text.find_last_not_of(L" \t\r\n") + 1 - first));
-    }
-
-    // A later declaration of a property replaces the earlier one; an empty value removes it.
-    void Store(const std::wstring& name, std::wstring value) {
-        const auto found = std::find_if(declarations_.begin(), declarations_.end(),
-                                        [&name](const auto& d) { return d.first == name; });
-        if (found != declarations_.end()) declarations_.erase(found);
-        if (!value.empty()) declarations_.emplace_back(name, std::move(value));
-    }
-    // One property set on its own: the inline style's text is rebuilt from the declarations.
-    void Set(const std::wstring& name, std::wstring value) {
-        Store(name, std::move(value));
-        cssText_.clear();
-        for (const auto& [declared, text] : declarations_) {
-            if (!cssText_.empty()) cssText_ += L' ';
-            cssText_ += declared + L": " + text + L";";
-        }
+    void* Find(REFIID riid) override {
+        return FindIn<As<IHTMLStyle, IUnknown, IDispatch>>(this, riid);
     }
 
     std::wstring cssText_;
-    std::vector<std::pair<std::wstring, std::wstring>> declarations_;
 };
 
 class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, HtmlDomNodeStubs,
@@ -245,9 +158,8 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
     Element(PageTree& tree, Document& document, const PageElement& description)
         : PageObject(tree),
           document_(document),
-          tag_(Lower(description.tag)),
+          tag_(description.tag),
           id_(description.id),
-          className_(description.className),
           src_(description.src),
           width_(description.width),
           height_(description.height),
@@ -259,15 +171,9 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
         id_ = FromBstr(v);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_className(BSTR* p) override { return Give(className_, p); }
-    HRESULT STDMETHODCALLTYPE put_className(BSTR v) override {
-        className_ = FromBstr(v);
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE get_style(IHTMLStyle** p) override {
         return Give<IHTMLStyle>(&style_, p);
     }
-    HRESULT STDMETHODCALLTYPE get_tagName(BSTR* p) override { return Give(Upper(tag_), p); }
     // IHTMLElement2
     HRESULT STDMETHODCALLTYPE get_scrollTop(LONG* p) override { return Give(scrollTop, p); }
     // IHTMLDOMNode: the body takes elements created by its document; any element takes text nodes.
@@ -281,13 +187,7 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
     const std::wstring& Id() const { return id_; }
     const std::wstring& Tag() const { return tag_; }
     ElementState State() const {
-        return ElementState{tag_,
-                            className_,
-                            style_.CssText(),
-                            style_.Value(L"display"),
-                            style_.Value(L"background-image"),
-                            inBody,
-                            text};
+        return ElementState{style_.CssText(), style_.Value(L"display"), inBody, text};
     }
 
     long scrollTop = 0;
@@ -296,19 +196,14 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
 
   private:
     void* Find(REFIID riid) override {
-        if (void* element = AsMain<IHTMLElement>(this, riid)) return element;
-        if (riid == __uuidof(IHTMLElement2)) return static_cast<IHTMLElement2*>(this);
-        if (riid == __uuidof(IHTMLDOMNode)) return static_cast<IHTMLDOMNode*>(this);
-        if (riid == __uuidof(IHTMLImgElement) && IsImage()) {
-            return static_cast<IHTMLImgElement*>(this);
-        }
-        return nullptr;
+        if (riid == __uuidof(IHTMLImgElement) && !IsImage()) return nullptr;
+        return FindIn<As<IHTMLElement, IUnknown, IDispatch>, As<IHTMLElement2>, As<IHTMLDOMNode>,
+                      As<IHTMLImgElement>>(this, riid);
     }
 
     Document& document_;
     const std::wstring tag_;
     std::wstring id_;
-    std::wstring className_;
     const std::wstring src_;
     const long width_;
     const long height_;
@@ -333,24 +228,21 @@ class ElementCollection final : public PageObject<HtmlElementCollectionStubs> {
     }
 
   private:
-    void* Find(REFIID riid) override { return AsMain<IHTMLElementCollection>(this, riid); }
+    void* Find(REFIID riid) override {
+        return FindIn<As<IHTMLElementCollection, IUnknown, IDispatch>>(this, riid);
+    }
 
     const std::vector<Element*>& elements_;
 };
 
 class Location final : public PageObject<HtmlLocationStubs> {
   public:
-    Location(PageTree& tree, const PageDescription& description)
-        : PageObject(tree),
-          href_(description.url),
-          protocol_(description.protocol),
-          hostname_(description.hostname) {
-        if (protocol_.empty()) protocol_ = href_.substr(0, href_.find(L':') + 1);
-        const size_t slashes = href_.find(L"//");
-        if (hostname_.empty() && slashes != std::wstring::npos) {
-            const size_t start = slashes + 2;
-            hostname_ = href_.substr(start, href_.find_first_of(L"/:?#", start) - start);
-        }
+    // The protocol and the host name are those of the address.
+    Location(PageTree& tree, const std::wstring& url)
+        : PageObject(tree), href_(url), protocol_(url.substr(0, url.find(L':') + 1)) {
+        const size_t slashes = url.find(L"//");
+        if (slashes == std::wstring::npos) return;
+        hostname_ = url.substr(slashes + 2, url.find_first_of(L"/:?#", slashes + 2) - slashes - 2);
     }
 
     HRESULT STDMETHODCALLTYPE get_href(BSTR* p) override { return Give(href_, p); }
@@ -358,10 +250,12 @@ class Location final : public PageObject<HtmlLocationStubs> {
     HRESULT STDMETHODCALLTYPE get_hostname(BSTR* p) override { return Give(hostname_, p); }
 
   private:
-    void* Find(REFIID riid) override { return AsMain<IHTMLLocation>(this, riid); }
+    void* Find(REFIID riid) override {
+        return FindIn<As<IHTMLLocation, IUnknown, IDispatch>>(this, riid);
+    }
 
     const std::wstring href_;
-    std::wstring protocol_;
+    const std::wstring protocol_;
     std::wstring hostname_;
 };
 
@@ -375,7 +269,9 @@ class Navigator final : public PageObject<OmNavigatorStubs> {
   private:
     const std::wstring appVersion_;
 
-    void* Find(REFIID riid) override { return AsMain<IOmNavigator>(this, riid); }
+    void* Find(REFIID riid) override {
+        return FindIn<As<IOmNavigator, IUnknown, IDispatch>>(this, riid);
+    }
 };
 
 // A document's window. As in the browser, it is also the collection of the document's frames.
@@ -397,10 +293,7 @@ class Window final : public PageObject<HtmlWindow2Stubs> {
 
   private:
     void* Find(REFIID riid) override {
-        if (riid == __uuidof(IHTMLFramesCollection2)) {
-            return static_cast<IHTMLFramesCollection2*>(this);
-        }
-        return AsMain<IHTMLWindow2>(this, riid);
+        return FindIn<As<IHTMLWindow2, IUnknown, IDispatch, IHTMLFramesCollection2>>(this, riid);
     }
 
     Document& document_;
@@ -416,7 +309,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
           windowName_(description.windowName),
           refusesDocument_(description.refusesDocument),
           window_(tree, *this),
-          location_(tree, description),
+          location_(tree, description.url),
           navigator_(tree, description.appVersion),
           all_(tree, allElements_),
           images_(tree, imageElements_) {
@@ -521,10 +414,8 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
     friend class Window;
 
     void* Find(REFIID riid) override {
-        if (riid == __uuidof(IHTMLDocument)) return static_cast<IHTMLDocument2*>(this);
-        if (riid == __uuidof(IHTMLDocument3)) return static_cast<IHTMLDocument3*>(this);
-        if (riid == __uuidof(ICustomDoc)) return static_cast<ICustomDoc*>(this);
-        return AsMain<IHTMLDocument2>(this, riid);
+        return FindIn<As<IHTMLDocument2, IUnknown, IDispatch, IHTMLDocument>, As<IHTMLDocument3>,
+                      As<ICustomDoc>>(this, riid);
     }
 
     void AddToBody(Element& element) {
@@ -595,19 +486,8 @@ HRESULT Window::get_name(BSTR* p) { return Give(document_.windowName_, p); }
 
 // Reads the whole file as UTF-8 (a byte order mark is skipped); nothing when it cannot.
 std::optional<std::wstring> ReadUtf8File(const std::wstring& path) {
-    unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > (1 << 28)) {
-        return std::nullopt;
-    }
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty() &&
-        (!::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-         read != bytes.size())) {
-        return std::nullopt;
-    }
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    std::string bytes = ReadWholeFile(path);
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     if (bytes.empty()) return std::wstring();
     const int length = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
@@ -664,9 +544,7 @@ bool ReadLine(std::wstring_view line, std::vector<PageDescription*>& open) {
             const std::wstring word = NextWord(line);
             if (word.compare(0, 3, L"id=") == 0) {
                 element.id = word.substr(3);
-            } else if (word.compare(0, 6, L"class=") == 0) {
-                element.className = word.substr(6);
-            } else {
+            } else if (word.compare(0, 6, L"class=") != 0) {
                 return false;
             }
         }

@@ -17,7 +17,6 @@ namespace kvshake::testing {
 struct PageElement {
     std::wstring tag = L"div";
     std::wstring id;
-    std::wstring className;
     // The inline style's background image exactly as the browser reports it, e.g. url("a.png").
     std::wstring backgroundImage;
     // Images only: the address and the size as the browser reports them.
@@ -29,10 +28,8 @@ struct PageElement {
 // A page as a test or the demo describes it.
 struct PageDescription {
     std::optional<std::wstring> title = std::wstring();  // nullopt: get_title fails
-    std::wstring url = L"http://example.test/";          // document.URL and location.href
-    std::wstring protocol;    // location.protocol; taken from url ("http:") when empty
-    std::wstring hostname;    // location.hostname; taken from url when empty
-    std::wstring windowName;  // window.name
+    std::wstring url = L"http://example.test/";          // document.URL, location's parts
+    std::wstring windowName;                             // window.name
     std::wstring appVersion = L"5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)";
     std::vector<PageElement> elements;
     std::vector<PageDescription> frames;  // in order; each a document of its own
@@ -43,13 +40,10 @@ struct PageDescription {
 
 // What a test sees of one element of a live page (one the page had, or one the code added).
 struct ElementState {
-    std::wstring tag;  // lower case, as the page's description or createElement gave it
-    std::wstring className;
-    std::wstring cssText;  // the inline style as last set whole, or as built from the description
-    std::wstring display;  // the inline style's display
-    std::wstring backgroundImage;
-    bool inBody = false;  // appended to the body (created and not appended: false)
-    std::wstring text;    // the text of the text nodes appended to it
+    std::wstring cssText;  // the inline style's text: the last one set whole, then what was set
+    std::wstring display;  // on its own; display is its last declaration of display
+    bool inBody = false;   // appended to the body (created and not appended: false)
+    std::wstring text;     // the text of the text nodes appended to it
 };
 
 // A live page: an MSHTML document object model over a PageDescription, for use on one thread. The
@@ -90,7 +84,8 @@ class PageDouble {
 // Reads a page description file (UTF-8), as the demo and the cross-process tests write them:
 //   title TEXT | url URL
 //   img WIDTH HEIGHT SRC
-//   element TAG [id=ID] [class=CLASS] [bg=VALUE]     (VALUE runs to the end of the line)
+//   element TAG [id=ID] [class=CLASS] [bg=VALUE]     (VALUE runs to the end of the line; the
+//                                                     class is not kept)
 //   frame            the lines up to the matching "end" describe the frame's document
 //   frame refused    a frame whose window refuses its document; needs no "end"
 //   end

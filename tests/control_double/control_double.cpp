@@ -7,7 +7,6 @@
 #include <wrl/client.h>
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <memory>
 #include <optional>
@@ -16,7 +15,9 @@
 #include <vector>
 
 #include "browser_double/browser_double.h"
+#include "browser_double/com_object.h"
 #include "browser_double/connection_point_double.h"
+#include "com/class_factory.h"
 #include "com/scoped_variant.h"
 #include "com_stubs.h"
 
@@ -30,58 +31,38 @@ constexpr UINT kFrameLoaded = WM_APP + 2;     // another process's frame: fire i
 
 // Everything is used on the test's thread; the module's state is plain.
 std::map<std::wstring, PageDescription> g_pages;
-CallLog g_calls;
-std::wstring g_callText;
-std::atomic<long> g_liveObjects{0};
+std::wstring g_calls;
+long g_liveObjects = 0;
 
 std::shared_ptr<PageDouble> PageFor(const std::wstring& url, const std::wstring& windowName) {
     const auto found = g_pages.find(url);
     PageDescription page = found == g_pages.end() ? PageDescription() : found->second;
     page.url = url;
-    page.hostname.clear();
     page.windowName = windowName;
     return PageDouble::Create(page);
 }
 
-// Counts itself among the live objects and its references.
+// Counts itself among the live objects.
 template <typename... Bases>
-class Counted : public Bases... {
+class Counted : public ComObject<Bases...> {
   public:
     Counted() { ++g_liveObjects; }
-    virtual ~Counted() { --g_liveObjects; }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-  private:
-    std::atomic<ULONG> references_{0};
+    ~Counted() override { --g_liveObjects; }
 };
 
 // The browser of a frame: only its document.
 class FrameDouble final : public Counted<WebBrowser2Stubs> {
   public:
     explicit FrameDouble(std::shared_ptr<PageDouble> page) : page_(std::move(page)) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        const bool known = riid == IID_IUnknown || riid == IID_IDispatch ||
-                           riid == IID_IWebBrowser || riid == IID_IWebBrowserApp ||
-                           riid == IID_IWebBrowser2;
-        *object = known ? static_cast<IWebBrowser2*>(this) : nullptr;
-        if (!known) return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
     HRESULT STDMETHODCALLTYPE get_Document(IDispatch** document) override {
         if (!document) return E_POINTER;
         *document = page_->Document().Detach();
         return S_OK;
     }
-    long PageReferences() const { return page_->ReferencesHeld(); }
 
   private:
+    void* Find(REFIID riid) override { return FindIn<AsBrowser>(this, riid); }
+
     std::shared_ptr<PageDouble> page_;
 };
 
@@ -89,31 +70,12 @@ class ControlDouble;
 ControlDouble* g_newest = nullptr;
 
 class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, OleInPlaceObjectStubs,
-                                           IConnectionPointContainer> {
+                                           ConnectionPointContainerStubs> {
   public:
-    ControlDouble() : events_(*this, DIID_DWebBrowserEvents2, g_calls) { g_newest = this; }
+    ControlDouble() : events_(*this, DIID_DWebBrowserEvents2, &g_calls) { g_newest = this; }
     ~ControlDouble() override {
         DestroyView();
         if (g_newest == this) g_newest = nullptr;
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IWebBrowser ||
-            riid == IID_IWebBrowserApp || riid == IID_IWebBrowser2) {
-            *object = static_cast<IWebBrowser2*>(this);
-        } else if (riid == IID_IOleObject) {
-            *object = static_cast<IOleObject*>(this);
-        } else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceObject) {
-            *object = static_cast<IOleInPlaceObject*>(this);
-        } else if (riid == IID_IConnectionPointContainer) {
-            *object = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
     }
 
     // IOleObject
@@ -145,7 +107,7 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
         return view_ ? S_OK : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE Close(DWORD) override {
-        g_calls.Add(L"Close");
+        g_calls += L"Close\n";
         return InPlaceDeactivate();
     }
 
@@ -173,12 +135,12 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
 
     // IWebBrowser2
     HRESULT STDMETHODCALLTYPE put_Silent(VARIANT_BOOL silent) override {
-        g_calls.Add(L"put_Silent " + std::to_wstring(silent));
+        g_calls += L"put_Silent " + std::to_wstring(silent) + L"\n";
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Navigate(BSTR url, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override {
         location_ = url ? url : L"";
-        g_calls.Add(L"Navigate " + location_);
+        g_calls += L"Navigate " + location_ + L"\n";
         page_ = PageFor(location_, L"");
         if (view_) ::PostMessageW(view_, kDocumentLoaded, 0, 0);
         return S_OK;
@@ -190,15 +152,8 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
     }
 
     // IConnectionPointContainer
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints**) override {
-        return E_NOTIMPL;
-    }
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
-        if (!point) return E_POINTER;
-        *point = riid == events_.Events() ? &events_ : nullptr;
-        if (!*point) return CONNECT_E_NOCONNECTION;
-        events_.AddRef();
-        return S_OK;
+        return events_.HandOut(riid, point);
     }
 
     // DocumentComplete(pDisp, URL): the arguments go last first.
@@ -240,6 +195,10 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
     std::shared_ptr<PageDouble> Page() const { return page_; }
 
   private:
+    void* Find(REFIID riid) override {
+        return FindIn<AsBrowser, As<IOleObject>, As<IOleInPlaceObject, IOleWindow>,
+                      As<IConnectionPointContainer>>(this, riid);
+    }
     void DestroyView() {
         if (view_) ::DestroyWindow(std::exchange(view_, nullptr));
     }
@@ -265,22 +224,10 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-class Factory final : public IClassFactory {
-  public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
-        return *object ? S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-        if (outer) return CLASS_E_NOAGGREGATION;
-        ComPtr<IUnknown> control(static_cast<IWebBrowser2*>(new ControlDouble));
-        return control->QueryInterface(riid, object);
-    }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
+HRESULT CreateControl(REFIID riid, void** object) {
+    const ComPtr<IUnknown> control(static_cast<IWebBrowser2*>(new ControlDouble));
+    return control->QueryInterface(riid, object);
+}
 
 ComPtr<IDocHostUIHandler> RecordedHandler() {
     return g_newest && g_newest->Page() ? g_newest->Page()->UIHandler() : nullptr;
@@ -303,11 +250,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
-    static Factory factory;
+    // The module keeps the factory's first reference.
+    static kvshake::ClassFactory* const factory = new kvshake::ClassFactory(CreateControl);
     if (!object) return E_POINTER;
     *object = nullptr;
     if (clsid != CLSID_WebBrowser) return CLASS_E_CLASSNOTAVAILABLE;
-    return factory.QueryInterface(riid, object);
+    return factory->QueryInterface(riid, object);
 }
 
 // The test holds the module for as long as it needs it.
@@ -320,14 +268,10 @@ extern "C" void ControlDoubleSetPage(const wchar_t* url,
 
 extern "C" void ControlDoubleReset() {
     g_pages.clear();
-    g_calls.Clear();
+    g_calls.clear();
 }
 
-extern "C" const wchar_t* ControlDoubleCalls() {
-    g_callText.clear();
-    for (const std::wstring& call : g_calls.Snapshot()) g_callText += call + L"\n";
-    return g_callText.c_str();
-}
+extern "C" const wchar_t* ControlDoubleCalls() { return g_calls.c_str(); }
 
 extern "C" const wchar_t* ControlDoubleLocation() {
     return g_newest ? g_newest->Location().c_str() : L"";

@@ -72,6 +72,25 @@ TEST_F(LogTest, OnlyErrorWritersTellTheDebuggerAndOnlyWhenTheFileCannotBeOpened)
     EXPECT_EQ(ReadLogFile(), "");
 }
 
+// A run that begins while a process of another run writes (another session's, in the field) puts
+// its header after that run's lines; once nobody else writes, a run starts the file anew.
+TEST_F(LogTest, ANewRunEmptiesTheFileOnlyWhenNoOtherProcessWritesIt) {
+    const std::wstring wrote = UniqueName(L"wrote"), done = UniqueName(L"done");
+    const unique_handle doneEvent = NamedEvent(done);
+    TestHost other(L"log-on log-lines 1 other signal " + wrote + L" wait " + done);
+    ASSERT_TRUE(WaitForNamedEvent(wrote));
+    InitLogFile();
+    const std::string header = "\r\n\r\n\r\n2026/12/6 14:3:9\r\n";
+    const std::string kept = ReadLogFile();
+    EXPECT_NE(kept.find("[INFO]other line 0 "), std::string::npos) << kept;
+    EXPECT_EQ(kept.rfind(header), kept.size() - header.size()) << kept;
+
+    ::SetEvent(doneEvent.get());
+    ASSERT_EQ(other.Wait(), 0u);
+    InitLogFile();
+    EXPECT_EQ(ReadLogFile(), header);
+}
+
 // A name taken by an event can be no mutex: the scope runs unlocked, and the log says so.
 TEST_F(LogTest, NamedMutexThatCannotBeHadIsLoggedWithItsErrorCode) {
     const std::wstring name = UniqueName(L"not-a-mutex");

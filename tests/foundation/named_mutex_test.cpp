@@ -40,16 +40,23 @@ TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
     EXPECT_TRUE(HasLowNoWriteUpLabel(NamedMutexSecurity().get()));
 }
 
-// An abandoned mutex goes to the next lock; a kept handle holds the mutex for the probe.
-TEST(NamedMutexTest, ScopedLockTakesAnAbandonedMutexAndPublishesItsHandleUntilItsEnd) {
+// A mutex that another process holds is given up on after the bound and the work skipped; once
+// that process has ended, the abandoned mutex goes to the next lock, and a kept handle holds the
+// mutex for the probe.
+TEST(NamedMutexTest, AHeldMutexIsGivenUpOnAfterTheBoundAndAnAbandonedOneIsTaken) {
     const std::wstring name = UniqueName(L"abandoned");
     const std::wstring locked = UniqueName(L"locked");
     TestHost owner(L"lock " + name + L" signal " + locked + L" hang");
     ASSERT_TRUE(WaitForNamedEvent(locked));
+    HANDLE sharedHandle = nullptr;
+    {
+        ScopedNamedMutex held(name.c_str(), sharedHandle, 200, OnLockFailure::StayQuiet);
+        EXPECT_FALSE(held.Held());
+        EXPECT_EQ(held.Error(), static_cast<DWORD>(WAIT_TIMEOUT));
+        EXPECT_EQ(sharedHandle, nullptr);
+    }
     unique_handle keepAlive(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
     owner.Kill();
-
-    HANDLE sharedHandle = nullptr;
     {
         // A lock that never comes fails the case at its time limit.
         ScopedNamedMutex lock(name.c_str(), sharedHandle);
@@ -58,18 +65,6 @@ TEST(NamedMutexTest, ScopedLockTakesAnAbandonedMutexAndPublishesItsHandleUntilIt
     }
     EXPECT_EQ(sharedHandle, nullptr);
     EXPECT_EQ(StateSeenFromAnotherProcess(name), "free\n");
-}
-
-// Any process of the session may hold a mutex for good: the wait ends and the work is skipped.
-TEST(NamedMutexTest, AMutexHeldForGoodIsGivenUpOnAfterTheBound) {
-    const std::wstring name = UniqueName(L"held"), locked = UniqueName(L"locked");
-    TestHost owner(L"lock " + name + L" signal " + locked + L" hang");
-    ASSERT_TRUE(WaitForNamedEvent(locked));
-    HANDLE sharedHandle = nullptr;
-    ScopedNamedMutex lock(name.c_str(), sharedHandle, 200, OnLockFailure::StayQuiet);
-    EXPECT_FALSE(lock.Held());
-    EXPECT_EQ(lock.Error(), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(sharedHandle, nullptr);
 }
 
 TEST(NamedMutexTest, TwoProcessesRacingToCreateNeverBothOwnIt) {

@@ -72,7 +72,7 @@ class PageRoutingTest : public InProcessTabTest {
     static bool Loaded(const wchar_t* url) {
         const std::string line = "Load Href:" + std::string(url, url + std::wcslen(url));
         const size_t before = CountOccurrences(ReadLogFile(), line);
-        return PumpUntil([&] { return CountOccurrences(ReadLogFile(), line) > before; });
+        return WaitUntil([&] { return CountOccurrences(ReadLogFile(), line) > before; });
     }
     static Size PanelSize() {
         RECT rect{};

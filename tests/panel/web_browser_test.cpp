@@ -62,7 +62,7 @@ class WebBrowserTest : public ::testing::Test {
         page.title = L"Status";
         double_.Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
         browser_->Navigate(kPageUrl);
-        ASSERT_TRUE(PumpUntil([] { return LogHas("WebBrowser Document onload"); }));
+        ASSERT_TRUE(WaitUntil([] { return LogHas("WebBrowser Document onload"); }));
     }
 
     RegisteredControlDouble double_;

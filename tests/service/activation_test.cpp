@@ -26,7 +26,7 @@ struct FrontTabRecord final : FrontTab {
 
 // One answer to the next request, or a connection closed without one.
 void ScriptAnswer(const char* body) {
-    standin::Script(body ? R"([{"match":"shakeactive","body":)" + JsonString(body) + "}]"
+    standin::Script(body ? "[" + standin::Answer("shakeactive", body) + "]"
                          : R"([{"match":"shakeactive","close":true}])");
 }
 

@@ -12,38 +12,11 @@
 #include "service/check_loop.h"
 #include "service/protocol.h"
 #include "service/service_config.h"
-#include "support/connect_proxy.h"
 #include "support/standin_client.h"
+#include "support/stored_value.h"
 
 namespace kvshake::testing {
 namespace {
-
-// The user's Internet Settings name a proxy for the test's span; the values go again after it.
-class UsersProxy {
-  public:
-    explicit UsersProxy(const std::wstring& server) {
-        ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key_,
-                          nullptr);
-        const DWORD enable = 1;
-        ::RegSetValueExW(key_, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
-                         sizeof(enable));
-        ::RegSetValueExW(key_, L"ProxyServer", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(server.c_str()),
-                         static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
-    }
-    ~UsersProxy() {
-        ::RegDeleteValueW(key_, L"ProxyEnable");
-        ::RegDeleteValueW(key_, L"ProxyServer");
-        ::RegCloseKey(key_);
-    }
-    UsersProxy(const UsersProxy&) = delete;
-    UsersProxy& operator=(const UsersProxy&) = delete;
-
-  private:
-    static constexpr wchar_t kKey[] =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    HKEY key_ = nullptr;
-};
 
 class HttpTransportTest : public ::testing::Test {
   protected:
@@ -111,16 +84,21 @@ TEST_F(HttpTransportTest, ExchangeThatGetsNoAnswerFailsAtItsTimeOut) {
 // The user's own proxy, set as host:port in the Internet Settings, carries the activation and the
 // checks to the service.
 TEST_F(HttpTransportTest, ExchangesGoThroughTheProxyOfTheUsersSettings) {
-    ConnectProxy proxy;
-    ASSERT_NE(proxy.Port(), 0);
-    UsersProxy users(L"127.0.0.1:" + std::to_wstring(proxy.Port()));
+    constexpr wchar_t kSettings[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    const DWORD on = 1;
+    const ScopedRegValue enable(HKEY_CURRENT_USER, kSettings, L"ProxyEnable", REG_DWORD, &on,
+                                sizeof(on));
+    const ScopedRegValue proxy(HKEY_CURRENT_USER, kSettings, L"ProxyServer",
+                               standin::ProxyAddress());
     ASSERT_TRUE(standin::SetDefault(R"({"body":"{\"message\":\"OK\",\"ret\":\"0\"}"})"));
     EXPECT_TRUE(IsAnswer(RequestActivation(), L"message"));
     EXPECT_EQ(checkShake(), CheckOutcome::Nothing);
     const std::string host = WideToUtf8(kServiceHost).value_or("");
-    const std::vector<std::string> lines = proxy.RequestLines();
-    ASSERT_EQ(lines.size(), 2u);
-    for (const std::string& line : lines) {
+    const std::vector<RecordedRequest> tunnels = standin::RequestsTo("CONNECT ");
+    ASSERT_EQ(tunnels.size(), 2u);
+    for (const RecordedRequest& tunnel : tunnels) {
+        const std::string line = tunnel.RequestLine();
         EXPECT_EQ(line.rfind("CONNECT " + host + ":" + std::to_string(kServicePort) + " ", 0), 0u)
             << line;
     }

@@ -21,11 +21,13 @@ Two loopback listeners:
                     query) were waiting for their answers when it arrived;
                     done: 1 once its answer is being sent or was dropped
     GET  /count     number of recorded requests, decimal text
-    GET  /ping      "ok"
+    CONNECT host:port   as a user's proxy: records the request and tunnels
+                    the connection to host:port
 
 Answer object fields (all optional): status, body or body_b64, pieces
 ([{body|body_b64, delay_ms}]), delay_ms, hang, close, match.  An answer's
-one header is Content-Length, so tests know the whole header block.
+one header is Content-Length, so tests know the whole header block; the
+control port's answers and the login host's pages are built the same way.
 
 The service port also plays the login host of the test builds, apart from the
 queue and not recorded: GET /qrlogin answers a stand-in QR page whose link,
@@ -43,7 +45,6 @@ import argparse
 import base64
 import collections
 import http
-import http.server
 import json
 import os
 import signal
@@ -168,7 +169,8 @@ def request_target(raw):
 def body_bytes(obj):
     if "body_b64" in obj:
         return base64.b64decode(obj["body_b64"])
-    return str(obj.get("body", "")).encode("utf-8")
+    body = obj.get("body", "")
+    return body if isinstance(body, bytes) else str(body).encode("utf-8")
 
 
 def login_host_page(raw):
@@ -222,7 +224,8 @@ def read_request(conn):
     return head + rest[:length]
 
 
-def send_answer(conn, answer, content_type=None):
+def send_answer(conn, answer):
+    """The one writer of answers, of both ports."""
     status = int(answer.get("status", 200))
     try:
         reason = http.HTTPStatus(status).phrase
@@ -233,10 +236,7 @@ def send_answer(conn, answer, content_type=None):
     else:
         pieces = [(body_bytes(answer), 0)]
     length = sum(len(b) for b, _ in pieces)
-    head = "HTTP/1.1 %d %s\r\nContent-Length: %d\r\n" % (status, reason, length)
-    if content_type:
-        head += "Content-Type: %s\r\n" % content_type
-    head += "\r\n"
+    head = "HTTP/1.1 %d %s\r\nContent-Length: %d\r\n\r\n" % (status, reason, length)
     # Header block first, then one socket write per piece after its delay,
     # so the client sees the body arrive in separate deliveries.
     conn.sendall(head.encode("utf-8"))
@@ -259,126 +259,134 @@ def close_quietly(conn):
     conn.close()
 
 
-class ServiceHandler(socketserver.BaseRequestHandler):
+def serve(state, conn, raw):
+    """One request of the service port and its answer."""
+    page = login_host_page(raw)
+    if page is not None:
+        send_answer(conn, {"body": page})
+        return
+    served = state.record(raw)
+    try:
+        answer, release = state.next_answer(request_target(raw))
+        if answer.get("delay_ms"):
+            time.sleep(answer["delay_ms"] / 1000.0)
+        if answer.get("hang"):
+            release.wait()
+            return
+        if answer.get("close"):
+            return
+        # Done before the answer goes out: the client's next request may follow at once.
+        state.finished(*served)
+        served = None
+        send_answer(conn, answer)
+    finally:
+        if served:
+            state.finished(*served)
+
+
+def control(state, raw):
+    """The answer to one request of the control port."""
+    request = (raw.split(b" ", 1)[0].decode("ascii", "replace"), request_target(raw))
+    body = raw.split(b"\r\n\r\n", 1)[1]
+    if request == ("GET", "/count"):
+        with state.lock:
+            return {"body": str(len(state.requests))}
+    if request == ("GET", "/requests"):
+        with state.lock:
+            recorded = list(state.requests)
+        return {"body": b"".join(b"REQUEST %d %d %d\r\n%s" % (len(raw), alongside, done, raw)
+                                 for raw, alongside, done in recorded)}
+    if request == ("POST", "/reset"):
+        state.reset()
+    elif request == ("POST", "/script"):
+        answers = json.loads(body or b"null")
+        if not isinstance(answers, list):
+            raise ValueError("expected a JSON array of objects")
+        for answer in answers:
+            check_answer(answer)
+        with state.lock:
+            state.queue.extend(answers)
+    elif request == ("POST", "/default"):
+        answer = json.loads(body or b"null")
+        check_answer(answer)
+        state.set_default(answer)
+    else:
+        return {"status": 404, "body": "unknown path"}
+    return {"body": "ok"}
+
+
+def relay(source, sink):
+    """Copies source to sink until source ends, then ends sink's output."""
+    try:
+        while data := source.recv(65536):
+            sink.sendall(data)
+        sink.shutdown(socket.SHUT_WR)
+    except OSError:
+        pass
+
+
+def tunnel(state, conn, raw):
+    state.finished(*state.record(raw))
+    host, _, port = request_target(raw).rpartition(":")
+    try:
+        server = socket.create_connection((host, int(port)), timeout=READ_TIMEOUT_S)
+    except (OSError, ValueError):
+        send_answer(conn, {"status": 502})
+        return
+    with server:
+        conn.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        back = threading.Thread(target=relay, args=(server, conn), daemon=True)
+        back.start()
+        relay(conn, server)
+        back.join()
+
+
+def command(state, conn, raw):
+    """One request of the control port and its answer."""
+    if raw.startswith(b"CONNECT "):
+        tunnel(state, conn, raw)
+        return
+    try:
+        answer = control(state, raw)
+    except ValueError as exc:  # includes json.JSONDecodeError
+        answer = {"status": 400, "body": "bad request: %s" % exc}
+    send_answer(conn, answer)
+
+
+class Handler(socketserver.BaseRequestHandler):
+    """A connection of either port: one request, its answer, then the close."""
+
     def handle(self):
         peer = "%s:%d" % self.client_address
-        raw_sock = self.request
-        raw_sock.settimeout(READ_TIMEOUT_S)
-        raw_sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        conn = self.request
+        conn.settimeout(READ_TIMEOUT_S)
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         try:
-            conn = self.server.tls.wrap_socket(raw_sock, server_side=True)
-        except (ssl.SSLError, OSError) as exc:
-            log("TLS handshake with %s failed: %s" % (peer, exc))
-            return
-        served = None
-        state = self.server.state
-        try:
+            if self.server.tls:
+                conn = self.server.tls.wrap_socket(conn, server_side=True)
             raw = read_request(conn)
             if raw is None:
                 log("%s disconnected before a full request" % peer)
                 return
-            page = login_host_page(raw)
-            if page is not None:
-                send_answer(conn, {"body": page}, "text/html; charset=utf-8")
-                return
-            served = state.record(raw)
-            answer, release = state.next_answer(request_target(raw))
-            if answer.get("delay_ms"):
-                time.sleep(answer["delay_ms"] / 1000.0)
-            if answer.get("hang"):
-                release.wait()
-                return
-            if answer.get("close"):
-                return
-            # Done before the answer goes out: the client's next request may follow at once.
-            state.finished(*served)
-            served = None
-            send_answer(conn, answer)
+            self.server.serve(self.server.state, conn, raw)
         except (ssl.SSLError, OSError) as exc:
             log("connection with %s failed: %s" % (peer, exc))
         finally:
-            if served:
-                state.finished(*served)
             close_quietly(conn)
 
 
-class ServiceServer(socketserver.ThreadingTCPServer):
+class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, address, tls, state):
+    def __init__(self, address, serve, state, tls=None):
+        self.serve = serve
         self.tls = tls
         self.state = state
-        super().__init__(address, ServiceHandler)
+        super().__init__(address, Handler)
 
     def handle_error(self, request, client_address):
         log("error on connection from %s: %s" % (client_address, sys.exc_info()[1]))
-
-
-class ControlHandler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.0"
-
-    def log_message(self, format, *args):
-        pass  # the tests poll often; keep stderr for real problems
-
-    def reply(self, status, body, content_type="text/plain"):
-        if isinstance(body, str):
-            body = body.encode("utf-8")
-        self.send_response(status)
-        self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def read_json(self):
-        length = int(self.headers.get("Content-Length") or 0)
-        return json.loads(self.rfile.read(length) or b"null")
-
-    def do_GET(self):
-        state = self.server.state
-        if self.path == "/ping":
-            self.reply(200, "ok")
-        elif self.path == "/count":
-            with state.lock:
-                self.reply(200, str(len(state.requests)))
-        elif self.path == "/requests":
-            with state.lock:
-                recorded = list(state.requests)
-            out = b"".join(b"REQUEST %d %d %d\r\n%s" % (len(raw), alongside, done, raw)
-                           for raw, alongside, done in recorded)
-            self.reply(200, out, "application/octet-stream")
-        else:
-            self.reply(404, "unknown path")
-
-    def do_POST(self):
-        state = self.server.state
-        try:
-            if self.path == "/reset":
-                state.reset()
-            elif self.path == "/script":
-                answers = self.read_json()
-                if not isinstance(answers, list):
-                    raise ValueError("expected a JSON array of objects")
-                for answer in answers:
-                    check_answer(answer)
-                with state.lock:
-                    state.queue.extend(answers)
-            elif self.path == "/default":
-                answer = self.read_json()
-                check_answer(answer)
-                state.set_default(answer)
-            else:
-                self.reply(404, "unknown path")
-                return
-        except ValueError as exc:  # includes json.JSONDecodeError
-            self.reply(400, "bad request: %s" % exc)
-            return
-        self.reply(200, "ok")
-
-
-class ControlServer(http.server.ThreadingHTTPServer):
-    allow_reuse_address = True
-    daemon_threads = True
 
 
 def main():
@@ -396,10 +404,9 @@ def main():
     tls.load_cert_chain(args.cert, args.key)
 
     state = State()
-    service = ServiceServer(("127.0.0.1", args.port), tls, state)
-    control = ControlServer(("127.0.0.1", args.control_port), ControlHandler)
-    control.state = state
-    for server in (service, control):
+    service = Server(("127.0.0.1", args.port), serve, state, tls)
+    controller = Server(("127.0.0.1", args.control_port), command, state)
+    for server in (service, controller):
         threading.Thread(target=server.serve_forever, daemon=True).start()
 
     stop = threading.Event()
@@ -415,7 +422,7 @@ def main():
     while not stop.wait(0.5):
         pass
     state.release_hanging()
-    for server in (service, control):
+    for server in (service, controller):
         server.shutdown()
         server.server_close()
     return 0

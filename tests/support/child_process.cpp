@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "support/log_file.h"
 #include "support/test_paths.h"
 
 namespace kvshake::testing {
@@ -9,18 +10,6 @@ namespace {
 
 std::wstring TestHostCommandLine(const std::wstring& commands) {
     return L"\"" + TestHostPath() + L"\" " + commands;
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-    unique_file file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
-        content.append(chunk, read);
-    }
-    return content;
 }
 
 std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {

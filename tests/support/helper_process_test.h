@@ -19,8 +19,7 @@ inline constexpr char kShake[] = R"({"ret":"0","shake_status":"1"})";
 
 // An answer of the stand-in to the check request.
 inline std::string CheckAnswer(const char* body, int delayMs = 0) {
-    return std::string(R"({"match":"shakecheck","delay_ms":)") + std::to_string(delayMs) +
-           R"(,"body":)" + JsonString(body) + "}";
+    return standin::Answer("shakecheck", body, delayMs);
 }
 
 // Tests of a machine run in helper processes that load the module: a bound browser (a stored
@@ -30,8 +29,7 @@ class HelperProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(standin::Reset());
-        standin::SetDefault(
-            R"({"match":"shakeactive","body":"{\"message\":\"OK\",\"sid\":\"s-1\"}"})");
+        standin::SetDefault(standin::Answer("shakeactive", R"({"message":"OK","sid":"s-1"})"));
         standin::SetDefault(CheckAnswer(kNothing, 250));
         ClearAccount();
         WriteReg(kTokenValue, L"t-1");

@@ -9,17 +9,6 @@ namespace kvshake::testing {
 namespace {
 constexpr wchar_t kLogPath[] = L"d:\\shakelog.txt";
 
-// Writers hold the file without sharing for the moment of a line, so a read may have to wait.
-unique_file OpenForReading() {
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        unique_file file(::CreateFileW(kLogPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION) return file;
-        ::Sleep(10);
-    }
-    return unique_file();
-}
-
 // The writers' named lock, held for a while at most: a writer that hangs holding it (or one
 // that was killed) does not stop a test from reading.
 class WritersLock {
@@ -44,19 +33,23 @@ class WritersLock {
 
 }  // namespace
 
-// Read under the writers' lock, so that no writer finds the file taken by the reader and drops
-// its line.
-std::string ReadLogFile() {
-    const WritersLock lock;
-    unique_file file = OpenForReading();
+std::string ReadWholeFile(const std::wstring& path) {
+    const unique_file file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string content;
-    if (!file) return content;
     char chunk[4096];
     DWORD read = 0;
-    while (::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
+    while (file && ::ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
         content.append(chunk, read);
     }
     return content;
+}
+
+// Read under the writers' lock, so that no line is read half written.
+std::string ReadLogFile() {
+    const WritersLock lock;
+    return ReadWholeFile(kLogPath);
 }
 
 bool LogFileExists() { return ::GetFileAttributesW(kLogPath) != INVALID_FILE_ATTRIBUTES; }

@@ -5,6 +5,8 @@
 
 namespace kvshake::testing {
 
+// A file's bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::wstring& path);
 // The diagnostic log file "d:\shakelog.txt", as raw bytes; empty when it does not exist.
 std::string ReadLogFile();
 bool LogFileExists();

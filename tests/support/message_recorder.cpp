@@ -26,13 +26,26 @@ size_t MessageRecorder::Count(UINT message) const {
 }
 
 void MessageRecorder::Pump(DWORD ms) {
+    WaitUntil([] { return false; }, ms);
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     // Elapsed time as a difference of tick counts stays right across the counter's wrap.
     const DWORD start = ::GetTickCount();
-    for (DWORD elapsed = 0; elapsed < ms; elapsed = ::GetTickCount() - start) {
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - elapsed, QS_ALLINPUT);
+    for (DWORD elapsed = 0; !condition(); elapsed = ::GetTickCount() - start) {
+        if (elapsed >= timeoutMs) return false;
+        // A message wakes the wait at once; the condition is looked at again at least every 50 ms.
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(timeoutMs - elapsed, 50),
+                                    QS_ALLINPUT);
         MSG message;
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
     }
+    return true;
+}
+
+bool WaitFor(HANDLE object, DWORD timeoutMs) {
+    return WaitUntil([object] { return ::WaitForSingleObject(object, 0) == WAIT_OBJECT_0; },
+                     timeoutMs);
 }
 
 LRESULT CALLBACK MessageRecorder::Procedure(HWND window, UINT message, WPARAM wParam,

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <vector>
 
 namespace kvshake::testing {
@@ -28,14 +29,11 @@ class MessageRecorder {
     std::vector<UINT> received_;
 };
 
-// Waits, handling this thread's messages, until the condition holds; false after timeoutMs.
-template <typename Condition>
-bool WaitUntil(Condition condition, DWORD timeoutMs = 15000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-        if (condition()) return true;
-        MessageRecorder::Pump(100);
-    }
-    return condition();
-}
+// The one wait of the tests: handles this thread's messages (as a browser thread does, and as a
+// thread must whose windows another thread sends to) until condition holds; false when timeoutMs
+// pass first.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 15000);
+// Until the object is signalled.
+bool WaitFor(HANDLE object, DWORD timeoutMs);
 
 }  // namespace kvshake::testing

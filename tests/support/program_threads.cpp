@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/unique_resource.h"
+#include "support/message_recorder.h"
 
 namespace kvshake::testing {
 namespace {
@@ -46,33 +47,23 @@ std::vector<std::pair<DWORD, unique_handle>> ThreadsOfThisProgram() {
     return threads;
 }
 
-// Waits for the thread while handling this thread's messages: it may be sending one to a window
-// of this thread.
-bool WaitHandlingMessages(HANDLE thread, DWORD deadline) {
-    for (;;) {
-        const DWORD now = ::GetTickCount();
-        const DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
-        const DWORD woken = ::MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_ALLINPUT);
-        if (woken == WAIT_OBJECT_0) return true;
-        if (woken != WAIT_OBJECT_0 + 1) return false;
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
-    }
-}
-
 }  // namespace
 
 ProgramThreads::ProgramThreads() {
     for (const auto& [id, thread] : ThreadsOfThisProgram()) before_.push_back(id);
 }
 
+// Handles this thread's messages while it waits: a thread may be sending one to a window of it.
 bool ProgramThreads::WaitForThoseStartedSince(DWORD timeoutMs) const {
-    const DWORD deadline = ::GetTickCount() + timeoutMs;
-    for (const auto& [id, thread] : ThreadsOfThisProgram()) {
-        if (std::find(before_.begin(), before_.end(), id) != before_.end()) continue;
-        if (!WaitHandlingMessages(thread.get(), deadline)) return false;
-    }
-    return true;
+    const auto threads = ThreadsOfThisProgram();
+    return WaitUntil(
+        [&] {
+            return std::all_of(threads.begin(), threads.end(), [&](const auto& thread) {
+                return std::find(before_.begin(), before_.end(), thread.first) != before_.end() ||
+                       ::WaitForSingleObject(thread.second.get(), 0) == WAIT_OBJECT_0;
+            });
+        },
+        timeoutMs);
 }
 
 }  // namespace kvshake::testing

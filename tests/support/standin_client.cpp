@@ -109,6 +109,13 @@ size_t RequestCount() {
     return Exchange("GET", "/count", "", reply) ? std::strtoul(reply.c_str(), nullptr, 10) : 0;
 }
 
+std::wstring ProxyAddress() { return L"127.0.0.1:" + std::to_wstring(ControlPort()); }
+
+std::string Answer(const char* match, const std::string& body, int delayMs) {
+    return std::string(R"({"match":)") + JsonString(match) + R"(,"delay_ms":)" +
+           std::to_string(delayMs) + R"(,"body":)" + JsonString(body) + "}";
+}
+
 }  // namespace standin
 
 std::string JsonString(const std::string& text) {

@@ -27,6 +27,11 @@ bool SetDefault(const std::string& answerJsonObject);
 std::vector<RecordedRequest> Requests();
 std::vector<RecordedRequest> RequestsTo(const char* pathPart);  // whose request line has the part
 size_t RequestCount();  // cheaper than Requests() for a test that only counts
+// host:port of the control port, which tunnels CONNECT requests as a user's proxy and records
+// them among the requests.
+std::wstring ProxyAddress();
+// The answer object for requests whose path has match: body, after delayMs.
+std::string Answer(const char* match, const std::string& body, int delayMs = 0);
 
 }  // namespace standin
 
