@@ -378,11 +378,7 @@ void BenchCheckLoop() {
             standin::Script(
                 R"([{"match":"shakecheck","body":"{\"ret\":\"0\",\"shake_status\":\"1\"}"}])");
             const size_t uploads = i + 1;
-            for (const DWORD sent = ::GetTickCount();
-                 front.Count(WM_UP_UPLOAD) < uploads && ::GetTickCount() - sent < 30000;) {
-                MessageRecorder::Pump(1);
-            }
-            if (front.Count(WM_UP_UPLOAD) < uploads) {
+            if (!WaitUntil([&] { return front.Count(WM_UP_UPLOAD) >= uploads; }, 30000)) {
                 Fail("a shake reached no tab in front");
                 break;
             }

@@ -104,14 +104,6 @@ class OtherTab {
     unique_handle thread_;
 };
 
-namespace {
-
-std::wstring NameOf(BSTR name) {
-    return name == nullptr ? std::wstring() : std::wstring(name, ::SysStringLen(name));
-}
-
-}  // namespace
-
 HINSTANCE ThisModule() {
     HMODULE module = nullptr;
     ::GetModuleHandleExW(
@@ -141,17 +133,13 @@ BrowserDouble::BrowserDouble(unique_window window)
     : events_(*this, DIID_DWebBrowserEvents2), window_(std::move(window)) {}
 
 HRESULT BrowserDouble::get_Document(IDispatch** document) {
-    if (document == nullptr) return E_POINTER;
     std::lock_guard<CriticalSection> lock(mutex_);
-    *document = page_ ? page_->Document().Detach() : nullptr;
-    return S_OK;
+    return Give<IDispatch>(page_ ? page_->Document().Get() : nullptr, document);
 }
 
 HRESULT BrowserDouble::get_LocationURL(BSTR* url) {
-    if (url == nullptr) return E_POINTER;
     std::lock_guard<CriticalSection> lock(mutex_);
-    *url = ::SysAllocStringLen(locationUrl_.data(), static_cast<UINT>(locationUrl_.size()));
-    return *url != nullptr ? S_OK : E_OUTOFMEMORY;
+    return Give(locationUrl_, url);
 }
 
 HRESULT BrowserDouble::get_HWND(SHANDLE_PTR* window) {
@@ -161,7 +149,7 @@ HRESULT BrowserDouble::get_HWND(SHANDLE_PTR* window) {
 }
 
 HRESULT BrowserDouble::PutProperty(BSTR name, VARIANT value) {
-    std::wstring key = NameOf(name);
+    std::wstring key = FromBstr(name);
     ScopedVariant copy;
     const HRESULT hr = CopyVariant(copy.put(), value);
     if (FAILED(hr)) return hr;
@@ -171,7 +159,7 @@ HRESULT BrowserDouble::PutProperty(BSTR name, VARIANT value) {
 }
 
 HRESULT BrowserDouble::GetProperty(BSTR name, VARIANT* value) {
-    const std::wstring key = NameOf(name);
+    const std::wstring key = FromBstr(name);
     if (value == nullptr) return E_POINTER;
     ::VariantInit(value);
     std::lock_guard<CriticalSection> lock(mutex_);

@@ -2,14 +2,48 @@
 
 #include <windows.h>
 #include <exdisp.h>
+#include <oleauto.h>
 #include <unknwn.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <typeinfo>
 
 namespace kvshake::testing {
+
+// The doubles' out-parameters, as COM hands them out: E_POINTER for a null one.
+inline std::wstring FromBstr(BSTR text) {
+    return text == nullptr ? std::wstring() : std::wstring(text, ::SysStringLen(text));
+}
+
+inline HRESULT Give(const std::wstring& value, BSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+inline HRESULT Give(long value, LONG* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = value;
+    return S_OK;
+}
+
+// A new reference to an object (or null).
+template <typename Interface>
+HRESULT Give(Interface* object, Interface** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = object;
+    if (object != nullptr) object->AddRef();
+    return S_OK;
+}
+
+template <typename Interface>
+HRESULT Refuse(HRESULT error, Interface** out) {
+    if (out != nullptr) *out = nullptr;
+    return error;
+}
 
 // One interface a double answers: the object as Interface when asked for it or for one of Also
 // (its bases, IUnknown).

@@ -43,20 +43,10 @@ class PageTree {
 
 namespace {
 
-std::wstring FromBstr(BSTR text) {
-    return text == nullptr ? std::wstring() : std::wstring(text, ::SysStringLen(text));
-}
-
 PageElement Tagged(std::wstring tag) {
     PageElement element;
     element.tag = std::move(tag);
     return element;
-}
-
-HRESULT Give(const std::wstring& value, BSTR* out) {
-    if (out == nullptr) return E_POINTER;
-    *out = ::SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 // Style values that are not set read as a null BSTR, as the browser gives them.
@@ -66,27 +56,6 @@ HRESULT GiveOrNull(const std::wstring& value, BSTR* out) {
         return S_OK;
     }
     return Give(value, out);
-}
-
-HRESULT Give(long value, LONG* out) {
-    if (out == nullptr) return E_POINTER;
-    *out = value;
-    return S_OK;
-}
-
-// A new reference to an object of the page (or null) into an out-parameter.
-template <typename Interface>
-HRESULT Give(Interface* object, Interface** out) {
-    if (out == nullptr) return E_POINTER;
-    *out = object;
-    if (object != nullptr) object->AddRef();
-    return S_OK;
-}
-
-template <typename Interface>
-HRESULT Refuse(HRESULT error, Interface** out) {
-    if (out != nullptr) *out = nullptr;
-    return error;
 }
 
 // The common part of the page's COM objects: each counts its own references, to catch a release

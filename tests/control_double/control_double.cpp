@@ -55,9 +55,7 @@ class FrameDouble final : public Counted<WebBrowser2Stubs> {
   public:
     explicit FrameDouble(std::shared_ptr<PageDouble> page) : page_(std::move(page)) {}
     HRESULT STDMETHODCALLTYPE get_Document(IDispatch** document) override {
-        if (!document) return E_POINTER;
-        *document = page_->Document().Detach();
-        return S_OK;
+        return Give<IDispatch>(page_->Document().Get(), document);
     }
 
   private:
@@ -146,9 +144,7 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_Document(IDispatch** document) override {
-        if (!document) return E_POINTER;
-        *document = page_ ? page_->Document().Detach() : nullptr;
-        return S_OK;
+        return Give<IDispatch>(page_ ? page_->Document().Get() : nullptr, document);
     }
 
     // IConnectionPointContainer

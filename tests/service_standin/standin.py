@@ -143,10 +143,6 @@ class State:
             self.hang_release.set()
             self.hang_release = threading.Event()
 
-    def release_hanging(self):
-        with self.lock:
-            self.hang_release.set()
-
 
 def matches(answer, target):
     return "match" not in answer or answer["match"] in target
@@ -421,7 +417,7 @@ def main():
 
     while not stop.wait(0.5):
         pass
-    state.release_hanging()
+    state.reset()  # releases the hanging connections
     for server in (service, controller):
         server.shutdown()
         server.server_close()

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "foundation/text.h"
 #include "foundation/unique_resource.h"
 
 namespace kvshake::testing {
@@ -16,11 +17,7 @@ unique_hkey Open(HKEY root, const std::wstring& path) {
     return key;
 }
 
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (const wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    return narrow;
-}
+std::string Narrow(const std::wstring& text) { return WideToUtf8(text.c_str()).value_or("?"); }
 
 std::string Describe(const RegValue& value) {
     const std::string name = value.name.empty() ? "(default)" : Narrow(value.name);

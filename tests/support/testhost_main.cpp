@@ -1,57 +1,16 @@
 // kvshake_testhost.exe: a browser process of its own, for the tests that must show what happens
-// across processes and for the demo's browsers. It runs the commands of its command line in
-// order, and with "input" those of its standard input, and prints what they report. Its one
-// thread is the tabs' thread: it handles window messages while it waits, and then reports, unasked,
-// "tip shown TAB style CSS" when the module's tip appears in TAB's page, "tip hidden TAB after N
-// ms" (counted from TAB's last "upload", or else from when it appeared) and "panel W x H URL" when
-// the size or page of this thread's panel changes. A command that fails prints "error ..." and
-// ends the process with an exit code of its own.
-//   input                  runs lines of commands from standard input, each answered by "done",
-//                          until its end; exits 3 after 2 minutes without a line or a message
-//   module PATH            the module that later commands load (at first KVShake.dll beside this
-//                          program); load | unload: load or free it
-//   loaded                 "loaded PATH version V" of the module loaded, as its image says
-//   poke OFFSET VALUE | peek OFFSET | peek8 OFFSET   a 32-bit value (peek8: a byte) at OFFSET in
-//                          the module's machine run
-//   block-zero             "zero" when the whole block is zero, else "nonzero"
-//   checker                "checker process P tab-number N", or "checker none"
-//   lock NAME              LockNamedMutex, held for the life of the process
-//   trylock NAME           "free", "busy" or "missing" (never blocks)
-//   race PREFIX ROUNDS ROLE  locks PREFIX<n> in step with the other ROLE (a or b); exits 3 if both
-//                          processes ever owned one mutex together
-//   signal EVENT | wait EVENT   named manual-reset events
-//   serve EVENT            handles messages until EVENT is signalled (or a minute without one)
-//   window TITLE           a hidden STATIC window titled TITLE, for other processes' messages
-//   sleep MS | hang
-//   log-on | log-init      switches this process's log on; InitLogFile
-//   log-lines COUNT TAG    COUNT lines of WriteLog with a long text naming TAG
-//   log-writers            one call of every writer (the log switch as it stands)
-// Tabs: a tab is a browser double named TAB, with the helper objects attached to it.
-//   page TAB FILE          TAB's browser shows the page described in FILE (see ReadPageFile)
-//   attach TAB             a new helper object from the module, sited on TAB's browser
-//   open TAB               as the browser opens a tab: its windows, and the helper objects that
-//                          the machine's Browser Helper Objects key lists, created through COM;
-//                          "helper TAB CLSID" for each, then "opened TAB process P tab-number N
-//                          helpers K"
-//   detach TAB             detaches TAB's helper objects, newest first: "detached in N ms" each
-//   quit TAB               fires DISPID_ONQUIT, as a closing tab does
-//   state TAB FLAGS MASK   fires DISPID_WINDOWSTATECHANGED (3 3: the tab comes to the front)
-//   prop-bool TAB NAME     puts a browser property that is true
-//   upload TAB             sends WM_UP_UPLOAD to TAB's hidden window, as a shake does
-//   tip-watch TAB MS       handles messages until TAB's tip is hidden (or MS without a message)
-//   cursor X Y | exec TAB  puts the cursor where the user's is; presses the toolbar button (Exec
-//                          on TAB's newest helper)
-//   toolbar X Y WIDTH HEIGHT  a visible toolbar of five 100-pixel buttons at (X, Y); prints
-//                          "button I LEFT TOP RIGHT BOTTOM" (screen) for each
-// Panels: this thread's, whose browser is the control double, or rundll32's window of its own.
-//   make-panel             a visible window of a panel's class that becomes the module's panel
-//   watch-panel            "panel moved|shown inside|outside WM_SHOW_PANEL" whenever this thread's
-//                          panel is moved or shown, inside its handling of that message or not
-//   login URL NAME         the service's bind page loads in a frame of the panel (this thread's,
-//                          else rundll32's), its window named NAME (the account), as after a QR
-//                          login: "login sent", or "login none" without a panel
-//   own-panel              "own-panel W x H" (rundll32's window's client area), or "own-panel none"
-//   close-panel            the user closes rundll32's window
+// across processes and for the demo's browsers. It runs the commands of its command line in order
+// (the table in Commands; "input" runs lines of them from standard input, each answered by "done")
+// and prints what they report. Its one thread is the tabs' thread: it handles window messages
+// while it waits, and reports, unasked, "tip shown TAB style CSS" when the module's tip appears in
+// TAB's page, "tip hidden TAB after N ms" (counted from TAB's last "upload", or else from when it
+// appeared) and "panel W x H URL" when the size or page of this thread's panel changes. A command
+// that fails prints "error ..." and ends the process with an exit code of its own.
+// A tab is a browser double named TAB with the helper objects attached to it ("attach": one from
+// the module; "open": those that the machine's Browser Helper Objects key lists, through COM, as
+// the browser opens a tab); "page TAB FILE" shows the page that FILE describes (see ReadPageFile).
+// The panel commands act on this thread's panel, whose browser is the control double, else on
+// the window that rundll32 opened for a panel of its own.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -59,6 +18,7 @@
 #include <io.h>
 #include <ocidl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -164,44 +124,28 @@ SharedBlock& Block() {
 
 BYTE* BlockAt(long offset) { return reinterpret_cast<BYTE*>(&Block()) + offset; }
 
-bool BlockIsZero() {
-    const BYTE* block = BlockAt(0);
-    for (size_t i = 0; i < sizeof(SharedBlock); ++i) {
-        if (block[i] != 0) return false;
-    }
-    return true;
-}
-
 // Two processes step through fresh mutex names together; in each round both try to take the
 // mutex at once, which makes both find it missing and race to create it.
 int Race(const std::wstring& prefix, int rounds, wchar_t role) {
     const wchar_t other = role == L'a' ? L'b' : L'a';
     unique_handle holders(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                sizeof(LONG), (prefix + L"-holders").c_str()));
-    auto* count = static_cast<volatile LONG*>(
-        ::MapViewOfFile(holders.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LONG)));
+    const unique_view view(::MapViewOfFile(holders.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(LONG)));
+    auto* count = static_cast<volatile LONG*>(view.get());
     int result = 0;
     for (int round = 0; round < rounds; ++round) {
         const std::wstring name = prefix + std::to_wstring(round);
         unique_handle mine = NamedEvent(name + L"-ready-" + role);
         unique_handle theirs = NamedEvent(name + L"-ready-" + other);
         ::SetEvent(mine.get());
-        ::WaitForSingleObject(theirs.get(), INFINITE);
+        if (::WaitForSingleObject(theirs.get(), 60000) != WAIT_OBJECT_0) return 4;
         HANDLE mutex = LockNamedMutex(name.c_str(), kCheckLockWaitMs);
         if (::InterlockedIncrement(count) != 1) result = 3;
         ::Sleep(1);
         ::InterlockedDecrement(count);
         UnlockNamedMutex(mutex);
     }
-    ::UnmapViewOfFile(const_cast<LONG*>(count));
     return result;
-}
-
-void LogLines(int count, const std::wstring& tag) {
-    const std::string filler(200, '=');
-    for (int i = 0; i < count; ++i) {
-        WriteLog(StringPrintf("%s line %d %s end", Utf8(tag).c_str(), i, filler.c_str()));
-    }
 }
 
 // A test function of the control double, once the panel has loaded it; null before.
@@ -423,6 +367,8 @@ LRESULT CALLBACK WatchedPanelProcedure(HWND window, UINT message, WPARAM wParam,
     return result;
 }
 
+// As after a QR login: the service's bind page at url loads in a frame of the panel, its window
+// named account.
 void Login(const std::wstring& url, const std::wstring& account) {
     const auto fire =
         ControlDoubleExport<control_double::FireFrameCompleteFn>("ControlDoubleFireFrameComplete");
@@ -512,16 +458,6 @@ int ReadInput() {
     return Fail(3, "no command for two minutes");
 }
 
-void Checker() {
-    const SharedBlock& shared = Block();
-    if (!shared.g_bHasCheckThread) {
-        Say("checker none");
-        return;
-    }
-    Say("checker process %lu tab-number %ld", static_cast<unsigned long>(shared.g_dwCheckProcessId),
-        static_cast<long>(shared.g_nCheckTabNum));
-}
-
 // A command returns kContinue, or the exit code that ends the run.
 using Command = std::function<int(Words&)>;
 
@@ -555,8 +491,18 @@ const std::map<std::wstring, Command>& Commands() {
         {L"peek", Continuing([](Words& words) {
              Say("%ld", static_cast<long>(*reinterpret_cast<LONG*>(BlockAt(words.Number()))));
          })},
-        {L"block-zero", Continuing([](Words&) { Say(BlockIsZero() ? "zero" : "nonzero"); })},
-        {L"checker", Continuing([](Words&) { Checker(); })},
+        {L"block-zero", Continuing([](Words&) {
+             const bool zero = std::all_of(BlockAt(0), BlockAt(sizeof(SharedBlock)),
+                                           [](BYTE byte) { return byte == 0; });
+             Say(zero ? "zero" : "nonzero");
+         })},
+        {L"checker", Continuing([](Words&) {
+             const SharedBlock& shared = Block();
+             if (!shared.g_bHasCheckThread) return Say("checker none");
+             Say("checker process %lu tab-number %ld",
+                 static_cast<unsigned long>(shared.g_dwCheckProcessId),
+                 static_cast<long>(shared.g_nCheckTabNum));
+         })},
         {L"lock", Continuing([](Words& words) {
              static_cast<void>(LockNamedMutex(words.Text().c_str(), kCheckLockWaitMs));  // held
          })},
@@ -593,7 +539,10 @@ const std::map<std::wstring, Command>& Commands() {
         {L"log-init", Continuing([](Words&) { InitLogFile(); })},
         {L"log-lines", Continuing([](Words& words) {
              const int count = words.Number();
-             LogLines(count, words.Text());
+             const std::string tag = Utf8(words.Text()), filler(200, '=');
+             for (int i = 0; i < count; ++i) {
+                 WriteLog(StringPrintf("%s line %d %s end", tag.c_str(), i, filler.c_str()));
+             }
          })},
         {L"log-writers", Continuing([](Words&) {
              WriteLog("info line");
@@ -609,7 +558,7 @@ const std::map<std::wstring, Command>& Commands() {
         {L"open", [](Words& words) { return Open(words.Text()); }},
         {L"detach", Continuing([](Words& words) { Detach(words.Text()); })},
         {L"quit", Continuing([](Words& words) { g_tabs[words.Text()].browser->FireQuit(); })},
-        {L"state", Continuing([](Words& words) {
+        {L"state", Continuing([](Words& words) {  // FLAGS MASK; 3 3: the tab comes to the front
              BrowserDouble* browser = g_tabs[words.Text()].browser.Get();
              const DWORD flags = words.Number();
              browser->FireWindowStateChanged(flags, words.Number());
