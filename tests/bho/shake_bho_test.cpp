@@ -185,22 +185,17 @@ TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTarget) {
     EXPECT_EQ(SharedState().g_nTabNum, 2);
     EXPECT_EQ(t0.Browser()->Property(L"ClickBtn").get().boolVal, 1);
     // The browser's window going inactive hides the panel, and only a window of a panel's class.
-    WNDCLASSW panelClass{};
-    panelClass.lpfnWndProc = ::DefWindowProcW;
-    panelClass.lpszClassName = L"shakewindow991";
-    ::RegisterClassW(&panelClass);
-    unique_window panel(::CreateWindowExW(0, panelClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE,
-                                          0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr));
-    const MessageRecorder other;
+    const MessageRecorder panel(L"shakewindow991"), other;
+    ::ShowWindow(panel.Window(), SW_SHOW);
     ::ShowWindow(other.Window(), SW_SHOW);
     SharedState().g_hwnd = other.Window();
     ::SendMessageW(h0, WM_ACTIVATE, WA_INACTIVE, 0);
     EXPECT_TRUE(::IsWindowVisible(other.Window()));
-    SharedState().g_hwnd = panel.get();
+    SharedState().g_hwnd = panel.Window();
     ::SendMessageW(h0, WM_ACTIVATE, WA_ACTIVE, 0);
-    EXPECT_TRUE(::IsWindowVisible(panel.get()));
+    EXPECT_TRUE(::IsWindowVisible(panel.Window()));
     ::SendMessageW(h0, WM_ACTIVATE, WA_INACTIVE, 0);
-    EXPECT_FALSE(::IsWindowVisible(panel.get()));
+    EXPECT_FALSE(::IsWindowVisible(panel.Window()));
     SharedState().g_hwnd = nullptr;
     // Both objects of the tab hear its quit; it leaves the count once.
     t0.Browser()->FireQuit();

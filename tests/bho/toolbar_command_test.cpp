@@ -121,16 +121,14 @@ TEST_F(ToolbarCommandTest, AToolbarOfTheOtherWidthIsSearchedToo) {
 // Panel placement, toolbar-only messages; a panel closed or a stale record makes a new panel.
 TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCursor) {
     ClearAccount();  // no account: the login panel
-    WNDCLASSW pageClass{};
-    pageClass.lpfnWndProc = ::DefWindowProcW;
-    pageClass.lpszClassName = L"Internet Explorer_Server";
-    ::RegisterClassW(&pageClass);
-    unique_window page(::CreateWindowExW(0, pageClass.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 0,
-                                         100, 1000, 600, nullptr, nullptr, nullptr, nullptr));
-    RECT panel = Press({500, 400});
-    EXPECT_EQ(panel.right, 1000);
-    EXPECT_EQ(panel.top, 97);
-    page.reset();
+    RECT panel;
+    {
+        const MessageRecorder page(L"Internet Explorer_Server");
+        ::SetWindowPos(page.Window(), HWND_TOP, 0, 100, 1000, 600, SWP_SHOWWINDOW);
+        panel = Press({500, 400});
+        EXPECT_EQ(panel.right, 1000);
+        EXPECT_EQ(panel.top, 97);
+    }
 
     const MessageRecorder other;
     ::SetWindowPos(other.Window(), HWND_TOP, 100, 300, 200, 200, SWP_SHOWWINDOW);
@@ -154,26 +152,15 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
 
 // The record was found stale, but a panel was made meanwhile: this press's panel goes again, and
 // the record keeps naming the first.
-LRESULT CALLBACK CountShowPanel(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    static LONG shown = 0;
-    if (message == WM_SHOW_PANEL) return ++shown;
-    return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
 TEST_F(ToolbarCommandTest, ASecondPanelMadeWhileOneIsLiveIsGoneAgain) {
-    WNDCLASSW panelClass{};
-    panelClass.lpfnWndProc = CountShowPanel;
-    panelClass.lpszClassName = L"shakewindow990";
-    ::RegisterClassW(&panelClass);
-    unique_window first(::CreateWindowExW(0, panelClass.lpszClassName, L"", WS_POPUP, 0, 0, 100,
-                                          100, nullptr, nullptr, nullptr, nullptr));
-    SharedState().g_hwnd = first.get();
+    const MessageRecorder first(L"shakewindow990");
+    SharedState().g_hwnd = first.Window();
     SharedState().g_bWindowCreated = false;
     Press({150, 350});
-    EXPECT_EQ(SharedState().g_hwnd, first.get());
+    EXPECT_EQ(SharedState().g_hwnd, first.Window());
     const std::wstring second = L"shakewindow" + std::to_wstring(Tab().Bho().TabNumber());
     EXPECT_EQ(::FindWindowW(second.c_str(), nullptr), nullptr);
-    EXPECT_EQ(::SendMessageW(first.get(), WM_SHOW_PANEL, 0, 0), 2) << "the first is shown";
+    EXPECT_EQ(first.Count(WM_SHOW_PANEL), 1u) << "the first is shown";
     SharedState().g_hwnd = nullptr;
 }
 

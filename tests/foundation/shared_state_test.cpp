@@ -70,31 +70,17 @@ TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
     const SharedBlockMapping mapping = SharedBlockMapping::Open(own, sid);
     ASSERT_NE(mapping.Block(), nullptr);
     unique_handle opened(::OpenFileMappingW(READ_CONTROL, FALSE, own.c_str()));
-    ASSERT_TRUE(opened);
-    PSID owner = nullptr;
-    ACL* access = nullptr;
-    unique_hlocal read;
+    unique_hlocal read, text;
     ASSERT_EQ(::GetSecurityInfo(opened.get(), SE_KERNEL_OBJECT,
-                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                                nullptr, &access, nullptr, read.put()),
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, nullptr, nullptr, read.put()),
               static_cast<DWORD>(ERROR_SUCCESS));
-    const auto textOf = [](const void* sidRead) {
-        unique_hlocal text;
-        if (!::ConvertSidToStringSidW(const_cast<void*>(sidRead),
-                                      reinterpret_cast<wchar_t**>(text.put()))) {
-            return std::wstring();
-        }
-        return std::wstring(static_cast<wchar_t*>(text.get()));
-    };
-    EXPECT_EQ(textOf(owner), sid);
-    ASSERT_TRUE(access);
-    ASSERT_EQ(access->AceCount, 1);  // the user's, and no Everyone
-    void* ace = nullptr;
-    ASSERT_TRUE(::GetAce(access, 0, &ace));
-    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-    EXPECT_EQ(allowed->Mask, static_cast<DWORD>(SECTION_ALL_ACCESS));
-    EXPECT_EQ(textOf(&allowed->SidStart), sid);
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        read.get(), SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        reinterpret_cast<wchar_t**>(text.put()), nullptr));
+    // The user's every right to a section (SECTION_ALL_ACCESS, 0xf001f), and no Everyone.
+    EXPECT_EQ(std::wstring(static_cast<wchar_t*>(text.get())),
+              L"O:" + sid + L"D:P(A;;CCDCLCSWRPSDRCWDWO;;;" + sid + L")");
 
     EXPECT_TRUE(HasLowNoWriteUpLabel(SharedBlockSecurity(sid).get()));
 }
