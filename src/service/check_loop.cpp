@@ -34,6 +34,12 @@ ULONGLONG CreationTimeOf(HANDLE process) noexcept {
     return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
 }
 
+// This process's creation time does not change: it is read once, not on every check pass.
+ULONGLONG OwnCreationTime() noexcept {
+    static const ULONGLONG created = CreationTimeOf(::GetCurrentProcess());
+    return created;
+}
+
 ULONGLONG RecordedCreationTime(const SharedBlock& shared) noexcept {
     return (static_cast<ULONGLONG>(shared.g_dwCheckProcessCreatedHigh) << 32) |
            shared.g_dwCheckProcessCreatedLow;
@@ -47,7 +53,7 @@ bool CheckerHasEnded(const SharedBlock& shared) {
     if (processId == 0) return false;
     const ULONGLONG recorded = RecordedCreationTime(shared);
     if (processId == ::GetCurrentProcessId()) {
-        const ULONGLONG mine = CreationTimeOf(::GetCurrentProcess());
+        const ULONGLONG mine = OwnCreationTime();
         return recorded != 0 && mine != 0 && recorded != mine;
     }
     constexpr DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION, Vista on
@@ -65,7 +71,7 @@ bool CheckerHasEnded(const SharedBlock& shared) {
 }
 
 void RecordChecker(SharedBlock& shared) noexcept {
-    const ULONGLONG created = CreationTimeOf(::GetCurrentProcess());
+    const ULONGLONG created = OwnCreationTime();
     shared.g_dwCheckProcessId = ::GetCurrentProcessId();
     shared.g_dwCheckProcessCreatedLow = static_cast<DWORD>(created);
     shared.g_dwCheckProcessCreatedHigh = static_cast<DWORD>(created >> 32);
