@@ -5,7 +5,6 @@
 #include <sddl.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <string>
 
 #include "foundation/log.h"
@@ -39,18 +38,15 @@ TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload
 }
 
 // A helper of the other width, from the test build beside this one, shares the machine run with
-// one of this width. Skipped where that width cannot run, unless KVSHAKE_RUNS_32BIT says it can.
+// one of this width.
 TEST(SharedBlockTest, ProcessesOfBothWidthsShareOneBlock) {
+    if (!KVSHAKE_OTHER_WIDTH_RUNS) GTEST_SKIP() << "32-bit programs cannot run on this machine";
     const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
     const std::wstring written = UniqueName(L"written"), read = UniqueName(L"read");
     ChildProcess other(L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST L" poke" + tabNum + L"5 signal " +
                        written + L" wait " + read);
-    const char* runs = std::getenv("KVSHAKE_RUNS_32BIT");
-    const bool mustRun = runs && std::string(runs) == "yes";
-    if (!other.Started() || !WaitForNamedEvent(written, 20000)) {
-        if (!mustRun) GTEST_SKIP() << "the helper of the other width does not run here";
-        FAIL() << "the helper of the other width did not start: " << other.Output();
-    }
+    ASSERT_TRUE(WaitForNamedEvent(written, 20000))
+        << "the other width's helper: " << other.Output();
     TestHost mine(L"peek" + tabNum + L"signal " + read);
     ASSERT_EQ(mine.Wait(), 0u);
     EXPECT_EQ(mine.Output(), "5\n");
