@@ -54,8 +54,9 @@ TEST(SharedBlockTest, ProcessesOfBothWidthsShareOneBlock) {
 }
 
 // The block's name is the session's and the user's, with its layout; only the user may use it,
-// at either integrity level (Wine keeps no label: that is read from the descriptor made).
-TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
+// at either integrity level (Wine keeps no label: that is read from the descriptor made). A block
+// that someone of the session made first, under another owner or open to others, is refused.
+TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAloneAndOneMadeFirstOtherwiseIsRefused) {
     const std::wstring sid = CurrentUserSid();
     ASSERT_EQ(sid.rfind(L"S-1-5-", 0), 0u) << sid.c_str();
     const std::wstring name = SharedBlockName(sid, nullptr);
@@ -79,31 +80,24 @@ TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
               L"O:" + sid + L"D:P(A;;CCDCLCSWRPSDRCWDWO;;;" + sid + L")");
 
     EXPECT_TRUE(HasLowNoWriteUpLabel(SharedBlockSecurity(sid).get()));
-}
 
-// Someone of the session made the block first, under another owner or open to others.
-TEST(SharedBlockSecurityTest, ABlockMadeFirstByAnotherOwnerOrOpenToOthersIsRefused) {
-    const std::wstring sid = CurrentUserSid();
     DeleteLogFile();
     EnableLog(true);
-    const struct {
-        std::wstring form;
-        const char* why;
-    } cases[] = {
+    const std::pair<std::wstring, const char*> cases[] = {
         {L"O:BAD:(A;;GA;;;" + sid + L")", "another owner"},
         {L"O:" + sid + L"D:(A;;GA;;;" + sid + L")(A;;GR;;;WD)", "access granted to others"},
     };
-    for (const auto& made : cases) {
+    for (const auto& [form, why] : cases) {
         const std::wstring name = UniqueName(L"Local\\refused");
         unique_hlocal descriptor;
         ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            made.form.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr));
+            form.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr));
         SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
         unique_handle first(::CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE,
                                                  0, 4096, name.c_str()));
-        ASSERT_TRUE(first) << made.why;
-        EXPECT_EQ(SharedBlockMapping::Open(name, sid).Block(), nullptr) << made.why;
-        EXPECT_TRUE(LogHas(std::string("[Error]Shared block refused, ") + made.why + "\r\n"))
+        ASSERT_TRUE(first) << why;
+        EXPECT_EQ(SharedBlockMapping::Open(name, sid).Block(), nullptr) << why;
+        EXPECT_TRUE(LogHas(std::string("[Error]Shared block refused, ") + why + "\r\n"))
             << ReadLogFile();
     }
     EnableLog(false);

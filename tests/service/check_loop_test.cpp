@@ -30,34 +30,24 @@ bool ChecksFlow(size_t count = 3) {
     return WaitUntil([&] { return Checks().size() >= start + count; });
 }
 
-// A copy of the module, named as shipped, in a folder of its own; empty when it cannot be made.
-std::wstring CopyOfModule(const wchar_t* folderName) {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = temp + UniqueName(folderName);
-    const std::wstring copy = folder + L"\\KVShake.dll";
-    if (!::CreateDirectoryW(folder.c_str(), nullptr) ||
-        !::CopyFileW(ModulePath().c_str(), copy.c_str(), TRUE)) {
-        return {};
-    }
-    return copy;
-}
-
 using CheckLoopTest = HelperProcessTest;
 
 // The checker role passes on as tabs close or die mid-exchange, also when a running process
-// carries the dead checker's id; a failed check deactivates. The first two tabs run copies of the
-// module from two folders, as an update in place leaves them while tabs run the old file: they
-// make one machine run.
+// carries the dead checker's id; a failed check deactivates. The first two tabs run the module
+// from two folders, as an update in place leaves them while tabs run the old file: they make one
+// machine run.
 TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverUntilACheckFails) {
-    const std::wstring oldCopy = CopyOfModule(L"old"), newCopy = CopyOfModule(L"new");
-    ASSERT_FALSE(oldCopy.empty() || newCopy.empty());
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = temp + UniqueName(L"update"), copy = folder + L"\\KVShake.dll";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr) &&
+                ::CopyFileW(ModulePath().c_str(), copy.c_str(), TRUE));
     const std::wstring go = UniqueName(L"go"), gone = UniqueName(L"gone");
     unique_handle goEvent = NamedEvent(go);
-    TestHost first(L"module " + oldCopy + L" attach tab serve " + go + L" quit tab detach tab " +
-                   L"signal " + gone + L" serve " + done_);
+    TestHost first(L"attach tab serve " + go + L" quit tab detach tab signal " + gone + L" serve " +
+                   done_);
     ASSERT_TRUE(Activated());
-    TestHost second(L"module " + newCopy + L" attach tab serve " + done_);
+    TestHost second(L"module " + copy + L" attach tab serve " + done_);
     ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); })) << ReadLogFile();
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Explorer Init"), 1u);
 
