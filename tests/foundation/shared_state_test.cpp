@@ -20,8 +20,7 @@ namespace {
 TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload) {
     const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
     const std::wstring nextTabNum = Word(offsetof(SharedBlock, g_nNextTabNum));
-    const std::wstring written = UniqueName(L"written");
-    const std::wstring answered = UniqueName(L"answered");
+    const std::wstring written = UniqueName(L"written"), answered = UniqueName(L"answered");
 
     TestHost first(L"load block-zero poke" + tabNum + L"7 signal " + written + L" wait " +
                    answered + L" peek" + nextTabNum + L"unload");
