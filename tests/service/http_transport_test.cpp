@@ -98,8 +98,8 @@ TEST_F(HttpTransportTest, ExchangesGoThroughTheProxyOfTheUsersSettings) {
                                std::to_string(kServicePort) + " ";
     const std::vector<RecordedRequest> tunnels = standin::RequestsTo("CONNECT ");
     ASSERT_EQ(tunnels.size(), 2u);
-    for (const RecordedRequest& t : tunnels)
-        EXPECT_EQ(t.RequestLine().rfind(tunnel, 0), 0u) << t.raw;
+    for (const RecordedRequest& request : tunnels)
+        EXPECT_EQ(request.RequestLine().rfind(tunnel, 0), 0u) << request.raw;
     EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
     EXPECT_EQ(standin::RequestsTo("shakecheck").size(), 1u);
 }
