@@ -72,25 +72,6 @@ TEST_F(LogTest, OnlyErrorWritersTellTheDebuggerAndOnlyWhenTheFileCannotBeOpened)
     EXPECT_EQ(ReadLogFile(), "");
 }
 
-// A run that begins while a process of another run writes (another session's, in the field) puts
-// its header after that run's lines; once nobody else writes, a run starts the file anew.
-TEST_F(LogTest, ANewRunEmptiesTheFileOnlyWhenNoOtherProcessWritesIt) {
-    const std::wstring wrote = UniqueName(L"wrote"), done = UniqueName(L"done");
-    const unique_handle doneEvent = NamedEvent(done);
-    TestHost other(L"log-on log-lines 1 other signal " + wrote + L" wait " + done);
-    ASSERT_TRUE(WaitForNamedEvent(wrote));
-    InitLogFile();
-    const std::string header = "\r\n\r\n\r\n2026/12/6 14:3:9\r\n";
-    const std::string kept = ReadLogFile();
-    EXPECT_NE(kept.find("[INFO]other line 0 "), std::string::npos) << kept;
-    EXPECT_EQ(kept.rfind(header), kept.size() - header.size()) << kept;
-
-    ::SetEvent(doneEvent.get());
-    ASSERT_EQ(other.Wait(), 0u);
-    InitLogFile();
-    EXPECT_EQ(ReadLogFile(), header);
-}
-
 // A name taken by an event can be no mutex: the scope runs unlocked, and the log says so.
 TEST_F(LogTest, NamedMutexThatCannotBeHadIsLoggedWithItsErrorCode) {
     const std::wstring name = UniqueName(L"not-a-mutex");
@@ -101,26 +82,38 @@ TEST_F(LogTest, NamedMutexThatCannotBeHadIsLoggedWithItsErrorCode) {
     EXPECT_NE(ReadLogFile().find(" fail, Error Code:6\r\n"), std::string::npos);
 }
 
-TEST_F(LogTest, LinesFromTwoProcessesNeverInterleave) {
-    constexpr int kLines = 300;
-    const std::wstring go = UniqueName(L"go");
-    const unique_handle goEvent = NamedEvent(go);
-    const std::wstring lines = L" log-lines " + std::to_wstring(kLines);
-    TestHost alpha(L"log-on wait " + go + lines + L" alpha");
-    TestHost beta(L"log-on wait " + go + lines + L" beta");
+// Lines of two processes never interleave. A run that begins while processes of another run write
+// (another session's, in the field) puts its header after their lines; once nobody else writes, a
+// run starts the file anew.
+TEST_F(LogTest, LinesOfTwoProcessesNeverInterleaveAndOnlyARunAloneEmptiesTheFile) {
+    const std::wstring go = UniqueName(L"go"), done = UniqueName(L"done");
+    const unique_handle goEvent = NamedEvent(go), doneEvent = NamedEvent(done);
+    const auto writer = [&](const wchar_t* tag) {
+        return L"log-on wait " + go + L" log-lines 300 " + tag + L" signal " + go + tag +
+               L" wait " + done;
+    };
+    TestHost alpha(writer(L"alpha")), beta(writer(L"beta"));
     ::SetEvent(goEvent.get());
-    for (TestHost* host : {&alpha, &beta}) ASSERT_EQ(host->Wait(), 0u);
+    for (const wchar_t* tag : {L"alpha", L"beta"}) ASSERT_TRUE(WaitForNamedEvent(go + tag));
+    InitLogFile();
+    const std::string header = "\r\n\r\n\r\n2026/12/6 14:3:9\r\n", kept = ReadLogFile();
+    ASSERT_EQ(kept.rfind(header), kept.size() - header.size()) << kept;
 
     const std::regex line(R"(\d+:\d+:\d+ \d+\t\[INFO\](alpha|beta) line (\d+) ={200} end\r)");
     std::map<std::string, int> nextLine;
-    std::istringstream content(ReadLogFile());
+    std::istringstream content(kept.substr(0, kept.size() - header.size()));
     std::string text;
     while (std::getline(content, text)) {
         std::smatch match;
         ASSERT_TRUE(std::regex_match(text, match, line)) << text;
         EXPECT_EQ(std::stoi(match[2]), nextLine[match[1]]++);
     }
-    EXPECT_EQ(nextLine, (std::map<std::string, int>{{"alpha", kLines}, {"beta", kLines}}));
+    EXPECT_EQ(nextLine, (std::map<std::string, int>{{"alpha", 300}, {"beta", 300}}));
+
+    ::SetEvent(doneEvent.get());
+    for (TestHost* host : {&alpha, &beta}) ASSERT_EQ(host->Wait(), 0u);
+    InitLogFile();
+    EXPECT_EQ(ReadLogFile(), header);
 }
 
 }  // namespace

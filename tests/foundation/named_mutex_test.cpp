@@ -44,8 +44,7 @@ TEST(NamedMutexTest, MutexIsMadeForTabsOfEveryIntegrityLevel) {
 // that process has ended, the abandoned mutex goes to the next lock, and a kept handle holds the
 // mutex for the probe.
 TEST(NamedMutexTest, AHeldMutexIsGivenUpOnAfterTheBoundAndAnAbandonedOneIsTaken) {
-    const std::wstring name = UniqueName(L"abandoned");
-    const std::wstring locked = UniqueName(L"locked");
+    const std::wstring name = UniqueName(L"abandoned"), locked = UniqueName(L"locked");
     TestHost owner(L"lock " + name + L" signal " + locked + L" hang");
     ASSERT_TRUE(WaitForNamedEvent(locked));
     HANDLE sharedHandle = nullptr;

@@ -5,7 +5,6 @@
 #include <sddl.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <string>
 
 #include "foundation/log.h"
@@ -21,8 +20,7 @@ namespace {
 TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload) {
     const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
     const std::wstring nextTabNum = Word(offsetof(SharedBlock, g_nNextTabNum));
-    const std::wstring written = UniqueName(L"written");
-    const std::wstring answered = UniqueName(L"answered");
+    const std::wstring written = UniqueName(L"written"), answered = UniqueName(L"answered");
 
     TestHost first(L"load block-zero poke" + tabNum + L"7 signal " + written + L" wait " +
                    answered + L" peek" + nextTabNum + L"unload");
@@ -39,18 +37,15 @@ TEST(SharedBlockTest, ProcessesShareOneBlockThatStartsFromZeroAfterTheLastUnload
 }
 
 // A helper of the other width, from the test build beside this one, shares the machine run with
-// one of this width. Skipped where that width cannot run, unless KVSHAKE_RUNS_32BIT says it can.
+// one of this width.
 TEST(SharedBlockTest, ProcessesOfBothWidthsShareOneBlock) {
+    if (!KVSHAKE_OTHER_WIDTH_RUNS) GTEST_SKIP() << "32-bit programs cannot run on this machine";
     const std::wstring tabNum = Word(offsetof(SharedBlock, g_nTabNum));
     const std::wstring written = UniqueName(L"written"), read = UniqueName(L"read");
     ChildProcess other(L"Z:" KVSHAKE_OTHER_WIDTH_TESTHOST L" poke" + tabNum + L"5 signal " +
                        written + L" wait " + read);
-    const char* runs = std::getenv("KVSHAKE_RUNS_32BIT");
-    const bool mustRun = runs && std::string(runs) == "yes";
-    if (!other.Started() || !WaitForNamedEvent(written, 20000)) {
-        if (!mustRun) GTEST_SKIP() << "the helper of the other width does not run here";
-        FAIL() << "the helper of the other width did not start: " << other.Output();
-    }
+    ASSERT_TRUE(WaitForNamedEvent(written, 20000))
+        << "the other width's helper: " << other.Output();
     TestHost mine(L"peek" + tabNum + L"signal " + read);
     ASSERT_EQ(mine.Wait(), 0u);
     EXPECT_EQ(mine.Output(), "5\n");
@@ -58,8 +53,9 @@ TEST(SharedBlockTest, ProcessesOfBothWidthsShareOneBlock) {
 }
 
 // The block's name is the session's and the user's, with its layout; only the user may use it,
-// at either integrity level (Wine keeps no label: that is read from the descriptor made).
-TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
+// at either integrity level (Wine keeps no label: that is read from the descriptor made). A block
+// that someone of the session made first, under another owner or open to others, is refused.
+TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAloneAndOneMadeFirstOtherwiseIsRefused) {
     const std::wstring sid = CurrentUserSid();
     ASSERT_EQ(sid.rfind(L"S-1-5-", 0), 0u) << sid.c_str();
     const std::wstring name = SharedBlockName(sid, nullptr);
@@ -83,31 +79,24 @@ TEST(SharedBlockSecurityTest, TheBlockIsTheUsersAlone) {
               L"O:" + sid + L"D:P(A;;CCDCLCSWRPSDRCWDWO;;;" + sid + L")");
 
     EXPECT_TRUE(HasLowNoWriteUpLabel(SharedBlockSecurity(sid).get()));
-}
 
-// Someone of the session made the block first, under another owner or open to others.
-TEST(SharedBlockSecurityTest, ABlockMadeFirstByAnotherOwnerOrOpenToOthersIsRefused) {
-    const std::wstring sid = CurrentUserSid();
     DeleteLogFile();
     EnableLog(true);
-    const struct {
-        std::wstring form;
-        const char* why;
-    } cases[] = {
+    const std::pair<std::wstring, const char*> cases[] = {
         {L"O:BAD:(A;;GA;;;" + sid + L")", "another owner"},
         {L"O:" + sid + L"D:(A;;GA;;;" + sid + L")(A;;GR;;;WD)", "access granted to others"},
     };
-    for (const auto& made : cases) {
+    for (const auto& [form, why] : cases) {
         const std::wstring name = UniqueName(L"Local\\refused");
         unique_hlocal descriptor;
         ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            made.form.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr));
+            form.c_str(), SDDL_REVISION_1, descriptor.put(), nullptr));
         SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
         unique_handle first(::CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE,
                                                  0, 4096, name.c_str()));
-        ASSERT_TRUE(first) << made.why;
-        EXPECT_EQ(SharedBlockMapping::Open(name, sid).Block(), nullptr) << made.why;
-        EXPECT_TRUE(LogHas(std::string("[Error]Shared block refused, ") + made.why + "\r\n"))
+        ASSERT_TRUE(first) << why;
+        EXPECT_EQ(SharedBlockMapping::Open(name, sid).Block(), nullptr) << why;
+        EXPECT_TRUE(LogHas(std::string("[Error]Shared block refused, ") + why + "\r\n"))
             << ReadLogFile();
     }
     EnableLog(false);

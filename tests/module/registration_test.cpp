@@ -18,8 +18,6 @@ namespace kvshake::testing {
 namespace {
 
 constexpr wchar_t kClsid[] = L"{D3441990-2A84-4A2F-9D12-0B7F605DE4E9}";
-constexpr wchar_t kLibId[] = L"{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}";
-constexpr wchar_t kAppId[] = L"{1EEED60E-0AD3-4740-989C-6CA268313F93}";
 constexpr wchar_t kBhoParent[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
 constexpr wchar_t kExtensionsParent[] = L"Software\\Microsoft\\Internet Explorer\\Extensions";
@@ -38,25 +36,33 @@ struct Classes {
 const Classes kMachineClasses{HKEY_LOCAL_MACHINE};
 const Classes kUserClasses{HKEY_CURRENT_USER};
 
-const std::vector<std::wstring> kScriptClassKeys = {std::wstring(L"AppID\\") + kAppId,
-                                                    L"AppID\\KVShake.DLL", L"KVShake.ShakeBHO.1",
-                                                    L"KVShake.ShakeBHO", kObject};
-const std::vector<std::wstring> kTypeLibraryKeys = {
-    std::wstring(L"TypeLib\\") + kLibId, L"Interface\\{F743C3A5-5319-4FD4-AB3B-0FBDA9B8BB22}"};
-const std::vector<std::wstring> kNeighbourKeys = {std::wstring(L"AppID\\") + kNeighbour,
-                                                  std::wstring(L"CLSID\\") + kNeighbour};
+const std::vector<std::wstring> kScriptClassKeys = {
+    L"AppID\\{1EEED60E-0AD3-4740-989C-6CA268313F93}", L"AppID\\KVShake.DLL", L"KVShake.ShakeBHO.1",
+    L"KVShake.ShakeBHO", kObject};
+// Another add-on's keys beside ours.
+const std::wstring kNeighbours[] = {kMachineClasses + L"AppID\\" + kNeighbour,
+                                    kMachineClasses + L"CLSID\\" + kNeighbour,
+                                    std::wstring(kBhoParent) + L"\\" + kNeighbour,
+                                    std::wstring(kExtensionsParent) + L"\\" + kNeighbour};
+
+// Every key that the module writes, in either place.
+std::vector<std::pair<HKEY, std::wstring>> OurKeys() {
+    std::vector<std::pair<HKEY, std::wstring>> keys = {{HKEY_LOCAL_MACHINE, kBhoKey},
+                                                       {HKEY_LOCAL_MACHINE, kButtonKey}};
+    for (const Classes& classes : {kMachineClasses, kUserClasses}) {
+        for (const std::wstring& key : kScriptClassKeys)
+            keys.emplace_back(classes.root, classes + key);
+        keys.emplace_back(classes.root,
+                          classes + L"TypeLib\\{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}");
+        keys.emplace_back(classes.root,
+                          classes + L"Interface\\{F743C3A5-5319-4FD4-AB3B-0FBDA9B8BB22}");
+    }
+    return keys;
+}
 
 void RemoveEverything() {
-    for (const Classes& classes : {kMachineClasses, kUserClasses}) {
-        for (const auto* keys : {&kScriptClassKeys, &kTypeLibraryKeys, &kNeighbourKeys}) {
-            for (const std::wstring& key : *keys) DeleteTree(classes.root, classes + key);
-        }
-    }
-    for (const wchar_t* parent : {kBhoParent, kExtensionsParent}) {
-        for (const wchar_t* key : {kClsid, kButton, kNeighbour}) {
-            DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(parent) + L"\\" + key);
-        }
-    }
+    for (const auto& [root, key] : OurKeys()) DeleteTree(root, key);
+    for (const std::wstring& key : kNeighbours) DeleteTree(HKEY_LOCAL_MACHINE, key);
 }
 
 // Class keys in `classes` only, the browser's HKLM keys, the type library: each names the module.
@@ -103,21 +109,10 @@ class RegistrationTest : public ::testing::Test {
 TEST_F(RegistrationTest, ExportsWriteEveryKeyAndTheTypeLibraryAndTakeBackTheirOwnOnly) {
     ASSERT_EQ(registerServer_(), S_OK);
     ExpectRegistered(kMachineClasses, ModulePath());
-    const std::wstring neighbours[] = {kMachineClasses + kNeighbourKeys[0],
-                                       kMachineClasses + kNeighbourKeys[1],
-                                       std::wstring(kBhoParent) + L"\\" + kNeighbour,
-                                       std::wstring(kExtensionsParent) + L"\\" + kNeighbour};
-    for (const std::wstring& key : neighbours) SetString(HKEY_LOCAL_MACHINE, key, L"", L"theirs");
+    for (const std::wstring& key : kNeighbours) SetString(HKEY_LOCAL_MACHINE, key, L"", L"theirs");
     ASSERT_EQ(unregisterServer_(), S_OK);
-    for (const Classes& classes : {kMachineClasses, kUserClasses}) {
-        for (const auto* keys : {&kScriptClassKeys, &kTypeLibraryKeys}) {
-            for (const std::wstring& key : *keys)
-                EXPECT_FALSE(KeyExists(classes.root, classes + key));
-        }
-    }
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kBhoKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kButtonKey));
-    for (const std::wstring& key : neighbours) EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key));
+    for (const auto& [root, key] : OurKeys()) EXPECT_FALSE(KeyExists(root, key)) << key;
+    for (const std::wstring& key : kNeighbours) EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, key));
 }
 
 // "user" in any case, and nothing else, installs per user; a fresh process each.

@@ -24,12 +24,6 @@ struct FrontTabRecord final : FrontTab {
     int shownInactive = 0;
 };
 
-// One answer to the next request, or a connection closed without one.
-void ScriptAnswer(const char* body) {
-    standin::Script(body ? "[" + standin::Answer("shakeactive", body) + "]"
-                         : R"([{"match":"shakeactive","close":true}])");
-}
-
 class ActivationTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -77,10 +71,10 @@ TEST_F(ActivationTest, InactivateAndUnbindFollowTheAnswer) {
          }) {
         SCOPED_TRACE(std::string(c.call == unbind ? "unbind " : "inactivate ") +
                      (c.answer ? c.answer : "no answer"));
-        for (const wchar_t* name : {kTokenValue, kUinValue, kSidValue, kUserValue}) {
+        for (const wchar_t* name : {kTokenValue, kUinValue, kSidValue, kUserValue})
             WriteReg(name, L"v");
-        }
-        ScriptAnswer(c.answer);
+        standin::Script(c.answer ? "[" + standin::Answer("shakeactive", c.answer) + "]"
+                                 : R"([{"match":"shakeactive","close":true}])");
         SetActive(true);
         FrontTabRecord front;
         EXPECT_EQ(c.call(front), c.done);

@@ -7,19 +7,13 @@
 #include <vector>
 
 #include "bho/hidden_window.h"
-#include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
 #include "foundation/log.h"
 #include "foundation/shared_state.h"
 #include "service/active_state.h"
 #include "service/check_loop.h"
-#include "support/child_process.h"
 #include "support/helper_process_test.h"
 #include "support/handle_count.h"
-#include "support/log_file.h"
-#include "support/message_recorder.h"
-#include "support/standin_client.h"
-#include "support/test_paths.h"
 
 namespace kvshake::testing {
 namespace {
@@ -36,46 +30,50 @@ bool ChecksFlow(size_t count = 3) {
     return WaitUntil([&] { return Checks().size() >= start + count; });
 }
 
-// A copy of the module, named as shipped, in a folder of its own; empty when it cannot be made.
-std::wstring CopyOfModule(const wchar_t* folderName) {
+using CheckLoopTest = HelperProcessTest;
+
+// The checker role passes on as tabs close or die mid-exchange, also when a running process
+// carries the dead checker's id; a failed check deactivates. The first two tabs run the module
+// from two folders, as an update in place leaves them while tabs run the old file: they make one
+// machine run.
+TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverUntilACheckFails) {
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = temp + UniqueName(folderName);
-    const std::wstring copy = folder + L"\\KVShake.dll";
-    if (!::CreateDirectoryW(folder.c_str(), nullptr) ||
-        !::CopyFileW(ModulePath().c_str(), copy.c_str(), TRUE)) {
-        return {};
-    }
-    return copy;
-}
-
-class CheckLoopTest : public HelperProcessTest {
-  protected:
-    static bool SecondTabJoined() { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); }
-};
-
-// The checker role passes on as tabs close or die mid-exchange; a failed check deactivates.
-TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverUntilACheckFails) {
+    const std::wstring folder = temp + UniqueName(L"update"), copy = folder + L"\\KVShake.dll";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr) &&
+                ::CopyFileW(ModulePath().c_str(), copy.c_str(), TRUE));
     const std::wstring go = UniqueName(L"go"), gone = UniqueName(L"gone");
     unique_handle goEvent = NamedEvent(go);
-    TestHost first(L"attach tab serve " + go + L" detach tab signal " + gone + L" serve " + done_);
+    TestHost first(L"attach tab serve " + go + L" quit tab detach tab signal " + gone + L" serve " +
+                   done_);
     ASSERT_TRUE(Activated());
-    TestHost second(L"attach tab serve " + done_);
-    ASSERT_TRUE(WaitUntil(SecondTabJoined));
+    TestHost second(L"module " + copy + L" attach tab serve " + done_);
+    ASSERT_TRUE(WaitUntil([] { return LogHas("[INFO]New Tab, Tab Num:1\r\n"); })) << ReadLogFile();
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Explorer Init"), 1u);
 
     ASSERT_TRUE(ChecksFlow());
+    // The old copy's last tab closes: the second tab takes the role, and as it is still open,
+    // nothing is inactivated. Never two checks at once.
     ::SetEvent(goEvent.get());
     ASSERT_TRUE(WaitForNamedEvent(gone));
-    ASSERT_TRUE(ChecksFlow());  // the second tab took the role; never two checks at once
+    ASSERT_TRUE(ChecksFlow());
     for (const RecordedRequest& check : Checks()) EXPECT_EQ(check.alongside, 0u);
+    EXPECT_TRUE(standin::RequestsTo("action=inactive").empty());
+    EXPECT_FALSE(LogHas("Before UnActive"));
     const size_t tabs = CountOccurrences(ReadLogFile(), "New Tab");
-    TestHost third(L"attach tab serve " + done_ + L" peek8" +
-                   Word(offsetof(SharedBlock, g_bActive)));
+    TestHost third(L"attach tab serve " + done_);
     ASSERT_TRUE(WaitUntil([&] { return CountOccurrences(ReadLogFile(), "New Tab") > tabs; }));
     standin::SetDefault(CheckAnswer(kNothing, 2000));
     ASSERT_TRUE(WaitUntil([] { return !Checks().back().done; }));
     second.Kill();
     EXPECT_TRUE(ChecksFlow(1));  // the third tab took the role of the checker that died
+    // That one's process ends too, and a process that still runs carries its id, as a later process
+    // can: the role is taken over all the same.
+    third.Kill();
+    TestHost fourth(L"poke" + Word(offsetof(SharedBlock, g_dwCheckProcessId)) +
+                    std::to_wstring(first.ProcessId()) + L" attach tab serve " + done_ + L" peek8" +
+                    Word(offsetof(SharedBlock, g_bActive)));
+    EXPECT_TRUE(ChecksFlow(1)) << ReadLogFile();
 
     standin::Script("[" + CheckAnswer(R"({"ret":"-1"})") + "]");
     ASSERT_TRUE(WaitUntil([] { return LogHas("check result: {\"ret\":\"-1\"}"); }));
@@ -84,90 +82,20 @@ TEST_F(CheckLoopTest, OneCheckerForTheMachineAndAnotherTabTakesOverUntilACheckFa
     EXPECT_EQ(Checks().size(), last);
     ::SetEvent(doneEvent_.get());
     EXPECT_EQ(first.Wait(), 0u);
-    ASSERT_EQ(third.Wait(), 0u);
-    EXPECT_EQ(third.Output(), "0\n");
+    ASSERT_EQ(fourth.Wait(), 0u);
+    EXPECT_EQ(fourth.Output(), "0\n");
 }
 
-// The module in two folders, as an update in place leaves it while tabs run the old file: tabs
-// of both copies make one machine run.
-TEST_F(CheckLoopTest, TwoCopiesFromTwoFoldersShareOneMachineRun) {
-    const std::wstring oldCopy = CopyOfModule(L"old"), newCopy = CopyOfModule(L"new");
-    ASSERT_FALSE(oldCopy.empty() || newCopy.empty());
-    const std::wstring go = UniqueName(L"go"), gone = UniqueName(L"gone");
+// A shake that reaches no tab is dropped and checking goes on: with no tab in front, and with a
+// newest tab whose thread stops handling messages (a hung tab), which the test build gives up on
+// within seconds, whether or not the system takes it for hung. Then the checker waits on a
+// service that answers only after its tab's detach has given up on it.
+TEST_F(CheckLoopTest, ShakeThatReachesNoTabIsDroppedAndADetachLeavesASilentExchangeToEnd) {
+    const std::wstring hung = UniqueName(L"hung"), go = UniqueName(L"go"),
+                       gone = UniqueName(L"gone");
     unique_handle goEvent = NamedEvent(go);
-    TestHost oldTab(L"module " + oldCopy + L" attach tab serve " + go + L" quit tab detach tab " +
-                    L"signal " + gone + L" serve " + done_);
-    ASSERT_TRUE(Activated());
-    TestHost newTab(L"module " + newCopy + L" attach tab serve " + done_);
-    ASSERT_TRUE(WaitUntil(SecondTabJoined)) << ReadLogFile();
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Explorer Init"), 1u);
-
-    ASSERT_TRUE(ChecksFlow());
-    for (const RecordedRequest& check : Checks()) EXPECT_EQ(check.alongside, 0u);
-
-    // The old copy's last tab closes: the new copy's tab is still open, so nothing is inactivated.
-    ::SetEvent(goEvent.get());
-    ASSERT_TRUE(WaitForNamedEvent(gone));
-    ASSERT_TRUE(ChecksFlow());
-    EXPECT_TRUE(standin::RequestsTo("action=inactive").empty());
-    EXPECT_FALSE(LogHas("Before UnActive"));
-    ::SetEvent(doneEvent_.get());
-    EXPECT_EQ(oldTab.Wait(), 0u);
-    EXPECT_EQ(newTab.Wait(), 0u);
-}
-
-// The checker's process has ended and a later process carries its id: the role is taken over.
-TEST_F(CheckLoopTest, ACheckerWhoseIdALaterProcessCarriesIsTakenForEnded) {
-    TestHost first(L"attach tab serve " + done_);
-    ASSERT_TRUE(Activated());
-    ASSERT_TRUE(WaitUntil([] { return Checks().size() >= 2; }));
-    const std::wstring holding = UniqueName(L"holding");
-    TestHost later(L"peek8 0 signal " + holding + L" hang");  // keeps the machine run
-    ASSERT_TRUE(WaitForNamedEvent(holding));
-    first.Kill();
-    TestHost second(L"poke" + Word(offsetof(SharedBlock, g_dwCheckProcessId)) +
-                    std::to_wstring(later.ProcessId()) + L" attach tab serve " + done_);
-    EXPECT_TRUE(ChecksFlow()) << ReadLogFile();
-    ::SetEvent(doneEvent_.get());
-    EXPECT_EQ(second.Wait(), 0u);
-}
-
-// The checker waits on a service that answers only after detach has given up on it.
-TEST_F(CheckLoopTest, DetachDuringASilentExchangeLeavesTheThreadToEndByItself) {
-    const std::wstring go = UniqueName(L"go"), gone = UniqueName(L"gone");
-    unique_handle goEvent = NamedEvent(go);
-    TestHost host(L"attach tab serve " + go + L" detach tab signal " + gone + L" serve " + done_);
-    ASSERT_TRUE(Activated());
-    standin::Reset();
-    standin::SetDefault(CheckAnswer(kShake, 8000));
-    ASSERT_TRUE(WaitUntil([] { return !Checks().empty(); }));
-    ::SetEvent(goEvent.get());
-    ASSERT_TRUE(WaitForNamedEvent(gone, 10000));
-    for (const wchar_t* mutex : {L"mutexForActive", L"mutexForChecking"}) {
-        TestHost probe(std::wstring(L"trylock ") + mutex);
-        ASSERT_EQ(probe.Wait(), 0u);
-        EXPECT_NE(probe.Output(), "busy\n") << mutex;
-    }
-    // The late answer arrives and the thread ends without another check.
-    ASSERT_TRUE(WaitUntil([] { return Checks().at(0).done; }));
-    ::SetEvent(doneEvent_.get());
-    ASSERT_EQ(host.Wait(), 0u);
-    EXPECT_EQ(Checks().size(), 1u);
-
-    const std::vector<long> detached = DetachTimes(host.Output());
-    // The detach waited its whole limit (the exchange held the thread) and not much longer.
-    ASSERT_EQ(detached.size(), 1u) << host.Output();
-    EXPECT_GE(detached[0], kActiveDetachMs - 50);
-    EXPECT_LT(detached[0], kActiveDetachMs + 3000);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "TerminateThread"), 0u);
-}
-
-// With no tab in front, and with a newest tab whose thread stops handling messages (a hung tab):
-// the test build gives up on it within seconds, whether or not the system takes it for hung.
-TEST_F(CheckLoopTest, ShakeThatReachesNoTabInFrontIsDroppedAndCheckingGoesOn) {
-    const std::wstring hung = UniqueName(L"hung");
     TestHost checker(L"attach tab poke" + Word(offsetof(SharedBlock, g_HideWindowHwnd)) +
-                     L"0 serve " + done_);
+                     L"0 serve " + go + L" detach tab signal " + gone + L" serve " + done_);
     ASSERT_TRUE(Activated());
     standin::Script("[" + CheckAnswer(kShake) + "]");
     ASSERT_TRUE(WaitUntil([] { return LogHas("[Error]g_HideWindowHwnd NULL\r\n"); }));
@@ -177,9 +105,31 @@ TEST_F(CheckLoopTest, ShakeThatReachesNoTabInFrontIsDroppedAndCheckingGoesOn) {
     ASSERT_TRUE(WaitUntil([] { return LogHas("[Error]The tab in front did not take message"); }))
         << ReadLogFile();
     EXPECT_TRUE(ChecksFlow());
+    front.Kill();  // its check thread would take the role once the checker's tab is gone
+
+    standin::SetDefault(CheckAnswer(kShake, 8000));
+    const size_t silent = Checks().size();
+    ASSERT_TRUE(WaitUntil([&] { return Checks().size() > silent; }));
+    ::SetEvent(goEvent.get());
+    ASSERT_TRUE(WaitForNamedEvent(gone, 10000));
+    for (const wchar_t* mutex : {L"mutexForActive", L"mutexForChecking"}) {
+        TestHost probe(std::wstring(L"trylock ") + mutex);
+        ASSERT_EQ(probe.Wait(), 0u);
+        EXPECT_NE(probe.Output(), "busy\n") << mutex;
+    }
+    // The late answer arrives and the thread ends without another check or upload.
+    ASSERT_TRUE(WaitUntil([&] { return Checks().at(silent).done; }));
     ::SetEvent(doneEvent_.get());
-    EXPECT_EQ(checker.Wait(), 0u);
+    ASSERT_EQ(checker.Wait(), 0u);
+    EXPECT_EQ(Checks().size(), silent + 1);
     EXPECT_EQ(CountOccurrences(ReadLogFile(), "Receive Msg:WM_UP_UPLOAD"), 0u);
+
+    const std::vector<long> detached = DetachTimes(checker.Output());
+    // The detach waited its whole limit (the exchange held the thread) and not much longer.
+    ASSERT_EQ(detached.size(), 1u) << checker.Output();
+    EXPECT_GE(detached[0], kActiveDetachMs - 50);
+    EXPECT_LT(detached[0], kActiveDetachMs + 3000);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "TerminateThread"), 0u);
 }
 
 TEST(RetryPauseTest, DoublesFromThreeSecondsToAMinuteAndStartsOverAfterAnAnswer) {
@@ -199,60 +149,19 @@ class CheckLoopPassesTest : public InProcessTabTest {
 };
 
 // Activating an active browser only wakes the tab's check thread. The checker does not pause
-// between passes that get an answer, and they leave no handle behind.
-TEST_F(CheckLoopPassesTest, PassesFollowOneAnotherAndLeaveTheHandleCountFlat) {
-    AttachedTab tab;
+// between passes that get an answer, and they leave no handle behind. Tabs that come and go, with
+// a thread or without one, leave it checking; its own tab's quit ends its checks.
+TEST_F(CheckLoopPassesTest, PassesFollowOneAnotherLeaveNoHandleAndEndAtTheirTabsStop) {
+    AttachedTab checker;
     SetActive(true);
-    tab.Bho().activate();
+    checker.Bho().activate();
     ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 20; }));
     EXPECT_TRUE(standin::RequestsTo("shakeactive").empty());
     const std::optional<DWORD> before = HandleCountOfThisProcess();
     ASSERT_TRUE(before) << "the system's handle table cannot be read";
     ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 120; }, 30000));
     EXPECT_LE(HandleCountOfThisProcess().value_or(MAXDWORD), *before + kNetworkHandleSlack);
-    SetActive(false);
-}
 
-// Dropped connections and a gateway's error keep the activation: checks go on after a pause, and
-// a shake answered with bare numbers uploads. Only the service's own failure ends it.
-TEST_F(CheckLoopPassesTest, TransportFailuresKeepTheActivationAndOnlyAnAnswerEndsIt) {
-    DeleteLogFile();
-    EnableLog(true);
-    AttachedTab tab;
-    MessageRecorder front;
-    const std::string nothing = CheckAnswer(kNothing);
-    standin::Script("[" + std::string(R"({"match":"shakecheck","close":true})") + "," + nothing +
-                    "," + R"({"match":"shakecheck","status":503,"body":"{\"ret\":\"0\"}"})" + "," +
-                    nothing + "," + R"({"match":"shakecheck","close":true})" + "," +
-                    CheckAnswer(R"({"ret":0,"shake_status":1})") + "]");
-    SetActive(true);
-    tab.Bho().activate();
-    SharedState().g_HideWindowHwnd = front.Window();  // the tab's activation brought it forward
-    ASSERT_TRUE(WaitUntil([&] { return front.Count(WM_UP_UPLOAD) == 1; }, 30000)) << ReadLogFile();
-    EXPECT_TRUE(ReadActive());
-    EXPECT_EQ(front.Count(WM_ICON_INACTIVE), 0u);
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[Error]Check No Answer, check again in 3000 ms"),
-              3u);
-    standin::Script("[" + CheckAnswer(R"({"ret":"-1"})") + "]");
-    ASSERT_TRUE(WaitUntil([] { return !ReadActive(); }));
-    EXPECT_TRUE(WaitUntil([&] { return front.Count(WM_ICON_INACTIVE) == 1; }));
-    EnableLog(false);
-}
-
-// The service answers a check at once: a connection left half open is given up within a minute.
-TEST_F(CheckLoopPassesTest, CheckOnASilentConnectionEndsWithinAMinute) {
-    standin::Script(R"([{"match":"shakecheck","hang":true}])");
-    const DWORD start = ::GetTickCount();
-    EXPECT_EQ(checkShake(), CheckOutcome::NoAnswer);
-    EXPECT_LT(::GetTickCount() - start, 60000u + 20000u);
-}
-
-// A tab stops its own check thread alone: the checker's quit ends its checks, and the tabs that
-// come and go meanwhile, with a thread or without one, leave the checker checking.
-TEST_F(CheckLoopPassesTest, AStopEndsTheTabsOwnThreadAlone) {
-    SetActive(true);
-    AttachedTab checker;
-    ASSERT_TRUE(WaitUntil([] { return standin::RequestCount() >= 3; }));
     for (int i = 0; i < 3; ++i) {
         AttachedTab waiting;
         MessageRecorder::Pump(200);  // its thread finds the role taken and pauses
@@ -265,6 +174,36 @@ TEST_F(CheckLoopPassesTest, AStopEndsTheTabsOwnThreadAlone) {
     const size_t checks = standin::RequestCount();
     MessageRecorder::Pump(500);
     EXPECT_EQ(standin::RequestCount(), checks);
+}
+
+// A connection left silent, one dropped and a gateway's error keep the activation: checks go on
+// after a pause, and a shake answered with bare numbers uploads. Only the service's own failure
+// ends it. The service answers a check at once, so a silent connection is half open and is given
+// up at the check's limit, a minute, which the test build shortens to ten seconds.
+TEST_F(CheckLoopPassesTest, TransportFailuresKeepTheActivationAndOnlyAnAnswerEndsIt) {
+    DeleteLogFile();
+    EnableLog(true);
+    AttachedTab tab;
+    MessageRecorder front;
+    const std::string nothing = CheckAnswer(kNothing);
+    standin::Script("[" + std::string(R"({"match":"shakecheck","hang":true})") + "," + nothing +
+                    "," + R"({"match":"shakecheck","status":503,"body":"{\"ret\":\"0\"}"})" + "," +
+                    nothing + "," + R"({"match":"shakecheck","close":true})" + "," +
+                    CheckAnswer(R"({"ret":0,"shake_status":1})") + "]");
+    SetActive(true);
+    tab.Bho().activate();
+    SharedState().g_HideWindowHwnd = front.Window();  // the tab's activation brought it forward
+    // Within the silent connection's limit, three pauses and a margin.
+    ASSERT_TRUE(WaitUntil([&] { return front.Count(WM_UP_UPLOAD) == 1; }, 10000 + 9000 + 8000))
+        << ReadLogFile();
+    EXPECT_TRUE(ReadActive());
+    EXPECT_EQ(front.Count(WM_ICON_INACTIVE), 0u);
+    EXPECT_EQ(CountOccurrences(ReadLogFile(), "[Error]Check No Answer, check again in 3000 ms"),
+              3u);
+    standin::Script("[" + CheckAnswer(R"({"ret":"-1"})") + "]");
+    ASSERT_TRUE(WaitUntil([] { return !ReadActive(); }));
+    EXPECT_TRUE(WaitUntil([&] { return front.Count(WM_ICON_INACTIVE) == 1; }));
+    EnableLog(false);
 }
 
 }  // namespace

@@ -94,32 +94,28 @@ TEST_F(HttpTransportTest, ExchangesGoThroughTheProxyOfTheUsersSettings) {
     ASSERT_TRUE(standin::SetDefault(R"({"body":"{\"message\":\"OK\",\"ret\":\"0\"}"})"));
     EXPECT_TRUE(IsAnswer(RequestActivation(), L"message"));
     EXPECT_EQ(checkShake(), CheckOutcome::Nothing);
-    const std::string host = WideToUtf8(kServiceHost).value_or("");
+    const std::string tunnel = "CONNECT " + WideToUtf8(kServiceHost).value_or("") + ":" +
+                               std::to_string(kServicePort) + " ";
     const std::vector<RecordedRequest> tunnels = standin::RequestsTo("CONNECT ");
     ASSERT_EQ(tunnels.size(), 2u);
-    for (const RecordedRequest& tunnel : tunnels) {
-        const std::string line = tunnel.RequestLine();
-        EXPECT_EQ(line.rfind("CONNECT " + host + ":" + std::to_string(kServicePort) + " ", 0), 0u)
-            << line;
-    }
+    for (const RecordedRequest& request : tunnels)
+        EXPECT_EQ(request.RequestLine().rfind(tunnel, 0), 0u) << request.raw;
     EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
     EXPECT_EQ(standin::RequestsTo("shakecheck").size(), 1u);
 }
 
-int g_prompts = 0;
-DWORD RetryOnceThenCancel(HINTERNET) {
-    return ++g_prompts == 1 ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
-}
-
 TEST_F(HttpTransportTest, AuthenticationRetriesWhileThePromptSaysSoThenGivesAnEmptyText) {
+    static int prompts;
+    SetAuthenticationPromptForTesting([](HINTERNET) -> DWORD {
+        return ++prompts == 1 ? ERROR_INTERNET_FORCE_RETRY : ERROR_CANCELLED;
+    });
     for (const char* status : {"401", "407"}) {
         ASSERT_TRUE(standin::Reset());
         ASSERT_TRUE(
             standin::SetDefault(std::string(R"({"status":)") + status + R"(,"body":"denied"})"));
-        g_prompts = 0;
-        SetAuthenticationPromptForTesting(RetryOnceThenCancel);
+        prompts = 0;
         EXPECT_EQ(Get(), std::wstring()) << status;
-        EXPECT_EQ(g_prompts, 2);
+        EXPECT_EQ(prompts, 2);
         EXPECT_EQ(standin::Requests().size(), 2u) << status;
     }
 }
