@@ -163,26 +163,49 @@ TEST_F(ShakeBhoTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
 
 using ShakeBhoInProcessTest = InProcessTabTest;
 
-// Only the visible flag of the mask counts; any integer form of the DWORDs is read.
-TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTarget) {
+// Only the visible flag of the mask counts; any integer form of the DWORDs is read. A tab opened
+// behind the one the user sees, while the activation is pending, never takes its shakes.
+TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetAndATabOpenedBehindItNeverIs) {
+    WriteReg(kUinValue, L"10001");
+    WriteReg(kSidValue, L"s-1");
+    DeleteLogFile();
+    EnableLog(true);
     AttachedTab t0, t1;
+    for (auto [tab, name] : {std::pair{&t0, L"A"}, std::pair{&t1, L"B"}}) {
+        PageDescription page;
+        page.title = name;
+        page.url = std::wstring(L"http://") + name + L".test/";
+        page.elements = {PageElement{L"img", {}, {}, page.url + L"p.png", 300, 300}};
+        tab->Browser()->ShowPage(PageDouble::Create(page));
+    }
     const HWND h0 = t0.Bho().HiddenWindow(), h1 = t1.Bho().HiddenWindow();
-    ASSERT_EQ(SharedState().g_HideWindowHwnd,
-              h1);  // no tab seen yet: the newest is taken to be in front
-    SetActive(true);
+    // No tab seen yet: the newest is taken to be in front.
+    ASSERT_EQ(SharedState().g_HideWindowHwnd, h1);
     t0.Browser()->FireWindowStateChanged(3, 2);
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h1) << "mask without the visible flag";
     t0.Browser()->FireWindowStateChanged(1, 1, VT_UI4);
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
+    EXPECT_FALSE(LogHas("Current Tab Url:")) << "only while active";
+    {
+        AttachedTab behind;
+        EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
+    }
+    SetActive(true);
+    TheFrontTab().Upload();
+    EnableLog(false);
+    const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
+    ASSERT_EQ(uploads.size(), 1u) << ReadLogFile();
+    EXPECT_EQ(uploads[0].Body(), "title=A&pageurl=http://A.test/&url=http://A.test/p.png");
     t1.Browser()->FireWindowStateChanged(1, 1);
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h1);
+
     // A second object on a browser object takes no number nor window, and the tab counts once.
-    const int next = SharedState().g_nNextTabNum;
+    const int next = SharedState().g_nNextTabNum, tabs = SharedState().g_nTabNum;
     AttachedTab second(t0.Browser());
     EXPECT_EQ(second.Bho().TabNumber(), t0.Bho().TabNumber());
     EXPECT_EQ(second.Bho().HiddenWindow(), h0);
     EXPECT_EQ(SharedState().g_nNextTabNum, next);
-    EXPECT_EQ(SharedState().g_nTabNum, 2);
+    EXPECT_EQ(SharedState().g_nTabNum, tabs);
     EXPECT_EQ(t0.Browser()->Property(L"ClickBtn").get().boolVal, 1);
     // The browser's window going inactive hides the panel, and only a window of a panel's class.
     const MessageRecorder panel(L"shakewindow991"), other;
@@ -199,7 +222,18 @@ TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTarget) {
     SharedState().g_hwnd = nullptr;
     // Both objects of the tab hear its quit; it leaves the count once.
     t0.Browser()->FireQuit();
-    EXPECT_EQ(SharedState().g_nTabNum, 1);
+    EXPECT_EQ(SharedState().g_nTabNum, tabs - 1);
+
+    // Any process of the user may write the record: a window that is no tab's hears nothing, and
+    // the next tab takes its place though a tab has been seen.
+    const MessageRecorder foreign(L"KVShakeTestForeign");
+    SharedState().g_HideWindowHwnd = foreign.Window();
+    TheFrontTab().ShowActivation(true);
+    TheFrontTab().Upload();
+    EXPECT_EQ(foreign.Count(WM_ICON_ACTIVE) + foreign.Count(WM_UP_UPLOAD), 0u);
+    AttachedTab last;
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, last.Bho().HiddenWindow());
+    ClearAccount();
 }
 
 std::vector<std::pair<HWND, UINT>> g_filterCalls;
@@ -243,50 +277,6 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
     WNDCLASSW info;
     EXPECT_FALSE(::GetClassInfoW(Module().Instance(), windowClass.c_str(), &info));
     EXPECT_EQ(SharedState().g_HideWindowHwnd, nullptr);
-}
-
-// A tab opened behind the one the user sees, while the activation is pending, takes no shakes;
-// a login in a tab's panel brings that tab to the front.
-TEST_F(ShakeBhoInProcessTest, ATabOpenedInTheBackgroundNeverTakesTheShakesOfTheTabInSight) {
-    WriteReg(kUinValue, L"10001");
-    WriteReg(kSidValue, L"s-1");
-    DeleteLogFile();
-    EnableLog(true);
-    AttachedTab a, b;
-    for (auto [tab, name] : {std::pair{&a, L"A"}, std::pair{&b, L"B"}}) {
-        PageDescription page;
-        page.title = name;
-        page.url = std::wstring(L"http://") + name + L".test/";
-        page.elements = {PageElement{L"img", {}, {}, page.url + L"p.png", 300, 300}};
-        tab->Browser()->ShowPage(PageDouble::Create(page));
-    }
-    a.Browser()->FireWindowStateChanged(1, 1);
-    EXPECT_FALSE(LogHas("Current Tab Url:")) << "only while active";
-    EXPECT_EQ(SharedState().g_HideWindowHwnd, a.Bho().HiddenWindow());
-    {
-        AttachedTab behind;
-        EXPECT_EQ(SharedState().g_HideWindowHwnd, a.Bho().HiddenWindow());
-    }
-    SetActive(true);
-    TheFrontTab().Upload();
-    EnableLog(false);
-    const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
-    ASSERT_EQ(uploads.size(), 1u) << ReadLogFile();
-    EXPECT_EQ(uploads[0].Body(), "title=A&pageurl=http://A.test/&url=http://A.test/p.png");
-
-    b.Bho().activate();  // bound or switched on in B's panel
-    EXPECT_EQ(SharedState().g_HideWindowHwnd, b.Bho().HiddenWindow());
-
-    // Any process of the user may write the record: a window that is no tab's hears nothing, and
-    // the next tab takes its place though a tab has been seen.
-    const MessageRecorder foreign(L"KVShakeTestForeign");
-    SharedState().g_HideWindowHwnd = foreign.Window();
-    TheFrontTab().ShowActivation(true);
-    TheFrontTab().Upload();
-    EXPECT_EQ(foreign.Count(WM_ICON_ACTIVE) + foreign.Count(WM_UP_UPLOAD), 0u);
-    AttachedTab next;
-    EXPECT_EQ(SharedState().g_HideWindowHwnd, next.Bho().HiddenWindow());
-    ClearAccount();
 }
 
 }  // namespace
