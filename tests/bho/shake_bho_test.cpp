@@ -14,7 +14,6 @@
 #include "bho/front_tab.h"
 #include "bho/hidden_window.h"
 #include "bho/tip_timer.h"
-#include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
 #include "com/module.h"
 #include "foundation/log.h"

@@ -9,7 +9,6 @@
 #include "bho/hidden_window.h"
 #include "browser_double/in_process_tab_test.h"
 #include "foundation/log.h"
-#include "service/activation.h"
 #include "service/active_state.h"
 #include "support/handle_count.h"
 #include "support/helper_process_test.h"
