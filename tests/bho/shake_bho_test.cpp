@@ -189,8 +189,10 @@ TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetAndATabOpenedBehind
     const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
     ASSERT_EQ(uploads.size(), 1u) << ReadLogFile();
     EXPECT_EQ(uploads[0].Body(), "title=A&pageurl=http://A.test/&url=http://A.test/p.png");
-    t1.Browser()->FireWindowStateChanged(1, 1);
+    t1.Bho().activate();  // switched on in B's panel while active
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h1);
+    t0.Browser()->FireWindowStateChanged(1, 1);
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
 
     // A second object on a browser object takes no number nor window, and the tab counts once.
     const int next = SharedState().g_nNextTabNum, tabs = SharedState().g_nTabNum;
