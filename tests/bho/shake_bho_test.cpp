@@ -7,13 +7,13 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "bho/front_tab.h"
 #include "bho/hidden_window.h"
 #include "bho/tip_timer.h"
-#include "browser_double/attached_tab.h"
 #include "browser_double/in_process_tab_test.h"
 #include "com/module.h"
 #include "foundation/log.h"
@@ -92,6 +92,8 @@ struct PageFile {
 };
 
 // Bound by rundll32's panel without the toolbar; a shake uploads the front tab of another process.
+// Its tip and a newer tab's in a third process each go after their own three seconds, though the
+// newer tab last named itself the tip's tab.
 TEST_F(ShakeBhoTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
     ClearAccount();
     RegisteredControlDouble control;  // the panel's browser in the rundll32 process
@@ -108,11 +110,13 @@ TEST_F(ShakeBhoTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
     EXPECT_EQ(standin::RequestsTo("shakeactive").size(), 1u);
     const PageFile pageB("title Tab B\nurl http://b.test/\nimg 300 200 http://b.test/big.png\n");
     const PageFile pageA("title Tab A\nimg 400 400 http://a.test/a.png\n");
-    const std::wstring joined = UniqueName(L"joined"), front = UniqueName(L"front");
-    unique_handle joinedEvent = NamedEvent(joined), frontEvent = NamedEvent(front);
+    const std::wstring joined = UniqueName(L"joined"), front = UniqueName(L"front"),
+                       tip = UniqueName(L"tip");
+    unique_handle joinedEvent = NamedEvent(joined), frontEvent = NamedEvent(front),
+                  tipEvent = NamedEvent(tip);
     // A's first tab checks; after B joins A opens a newer tab, then B's comes to the front.
     TestHost processA(L"attach a serve " + joined + L" attach a2 page a2 " + pageA.path +
-                      L" serve " + done_);
+                      L" serve " + tip + L" upload a2 tip-watch a2 10000 serve " + done_);
     ASSERT_TRUE(WaitUntil([] { return LogHas("New Tab, Tab Num:0"); }));
     TestHost processB(L"attach b page b " + pageB.path + L" serve " + front +
                       L" state b 3 3 serve " + done_);
@@ -124,6 +128,8 @@ TEST_F(ShakeBhoTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
 
     standin::Script("[" + CheckAnswer(kShake) + "]");
     ASSERT_TRUE(WaitUntil([] { return LogHas("uploadPic PostData Result"); })) << ReadLogFile();
+    ::SetEvent(tipEvent.get());
+    ASSERT_TRUE(WaitUntil([] { return LogHas("RemoveTip End", 2); })) << ReadLogFile();
     ::SetEvent(doneEvent_.get());
     EXPECT_EQ(processA.Wait(), 0u);
     EXPECT_EQ(processB.Wait(), 0u);
@@ -131,58 +137,70 @@ TEST_F(ShakeBhoTest, AfterARundll32BindAShakeUploadsThePageOfTheFrontTab) {
     EXPECT_EQ(rundll32.Wait(), 0u);
 
     const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
-    ASSERT_EQ(uploads.size(), 1u);
+    ASSERT_EQ(uploads.size(), 2u);  // the shake's, then the newer tab's own
     EXPECT_EQ(uploads[0].Body(), "title=Tab+B&pageurl=http://b.test/&url=http://b.test/big.png");
-}
-
-// Each tip goes after its own three seconds, though the later tab last named itself the tip's tab.
-TEST_F(ShakeBhoTest, TipsOfTabsInTwoProcessesEachGoAfterTheirOwnThreeSeconds) {
-    const PageFile page("title Tip\nimg 300 300 http://t.test/p.png\n");
-    const std::wstring second = UniqueName(L"second");
-    unique_handle secondEvent = NamedEvent(second);
-    const std::wstring tab = L" page t " + page.path + L" ";
-    TestHost first(L"attach t" + tab + L"upload t tip-watch t 10000");
-    TestHost later(L"attach t" + tab + L"wait " + second +
-                   L" sleep 1000 upload t tip-watch t 10000");
-    ASSERT_TRUE(WaitUntil([] { return LogHas("Type : New Insert"); }));
-    ::SetEvent(secondEvent.get());
-    ASSERT_EQ(first.Wait(), 0u);
-    ASSERT_EQ(later.Wait(), 0u);
-    // The second tip came while the first was still shown: else the case tried nothing.
+    // The newer tab's tip came while B's was still shown: else the case tried nothing.
     const std::string log = ReadLogFile();
     const size_t secondTip = log.find("InsertTip End", log.find("InsertTip End") + 1);
     ASSERT_LT(secondTip, log.find("RemoveTip Start")) << "the tips did not overlap: " << log;
-    for (const TestHost* host : {&first, &later}) {
+    // B's time counts from the end of its upload's exchange, A's from its upload's start.
+    for (const auto& [host, name, least] :
+         {std::tuple{&processA, "a2", 2500L}, std::tuple{&processB, "b", 0L}}) {
+        const std::string output = host->Output(), hidden = std::string("tip hidden ") + name;
         long ms = -1;
-        const std::string output = host->Output();
-        const size_t at = std::min(output.find("tip hidden t after "), output.size());
-        std::sscanf(output.c_str() + at, "tip hidden t after %ld ms", &ms);
-        EXPECT_TRUE(ms >= 2500 && ms <= 8000) << output;
+        std::sscanf(output.c_str() + std::min(output.find(hidden), output.size()),
+                    (hidden + " after %ld ms").c_str(), &ms);
+        EXPECT_TRUE(ms >= least && ms <= 8000) << output;
     }
 }
 
 using ShakeBhoInProcessTest = InProcessTabTest;
 
-// Only the visible flag of the mask counts; any integer form of the DWORDs is read.
-TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTarget) {
+// Only the visible flag of the mask counts; any integer form of the DWORDs is read. A tab opened
+// behind the one the user sees, while the activation is pending, never takes its shakes.
+TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTargetAndATabOpenedBehindItNeverIs) {
+    WriteReg(kUinValue, L"10001");
+    WriteReg(kSidValue, L"s-1");
+    DeleteLogFile();
+    EnableLog(true);
     AttachedTab t0, t1;
+    for (auto [tab, name] : {std::pair{&t0, L"A"}, std::pair{&t1, L"B"}}) {
+        PageDescription page;
+        page.title = name;
+        page.url = std::wstring(L"http://") + name + L".test/";
+        page.elements = {PageElement{L"img", {}, {}, page.url + L"p.png", 300, 300}};
+        tab->Browser()->ShowPage(PageDouble::Create(page));
+    }
     const HWND h0 = t0.Bho().HiddenWindow(), h1 = t1.Bho().HiddenWindow();
-    ASSERT_EQ(SharedState().g_HideWindowHwnd,
-              h1);  // no tab seen yet: the newest is taken to be in front
-    SetActive(true);
+    // No tab seen yet: the newest is taken to be in front.
+    ASSERT_EQ(SharedState().g_HideWindowHwnd, h1);
     t0.Browser()->FireWindowStateChanged(3, 2);
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h1) << "mask without the visible flag";
     t0.Browser()->FireWindowStateChanged(1, 1, VT_UI4);
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
-    t1.Browser()->FireWindowStateChanged(1, 1);
+    EXPECT_FALSE(LogHas("Current Tab Url:")) << "only while active";
+    {
+        AttachedTab behind;
+        EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
+    }
+    SetActive(true);
+    TheFrontTab().Upload();
+    EnableLog(false);
+    const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
+    ASSERT_EQ(uploads.size(), 1u) << ReadLogFile();
+    EXPECT_EQ(uploads[0].Body(), "title=A&pageurl=http://A.test/&url=http://A.test/p.png");
+    t1.Bho().activate();  // switched on in B's panel while active
     EXPECT_EQ(SharedState().g_HideWindowHwnd, h1);
+    t0.Browser()->FireWindowStateChanged(1, 1);
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, h0);
+
     // A second object on a browser object takes no number nor window, and the tab counts once.
-    const int next = SharedState().g_nNextTabNum;
+    const int next = SharedState().g_nNextTabNum, tabs = SharedState().g_nTabNum;
     AttachedTab second(t0.Browser());
     EXPECT_EQ(second.Bho().TabNumber(), t0.Bho().TabNumber());
     EXPECT_EQ(second.Bho().HiddenWindow(), h0);
     EXPECT_EQ(SharedState().g_nNextTabNum, next);
-    EXPECT_EQ(SharedState().g_nTabNum, 2);
+    EXPECT_EQ(SharedState().g_nTabNum, tabs);
     EXPECT_EQ(t0.Browser()->Property(L"ClickBtn").get().boolVal, 1);
     // The browser's window going inactive hides the panel, and only a window of a panel's class.
     const MessageRecorder panel(L"shakewindow991"), other;
@@ -199,7 +217,18 @@ TEST_F(ShakeBhoInProcessTest, VisibleTabBecomesTheShakeTarget) {
     SharedState().g_hwnd = nullptr;
     // Both objects of the tab hear its quit; it leaves the count once.
     t0.Browser()->FireQuit();
-    EXPECT_EQ(SharedState().g_nTabNum, 1);
+    EXPECT_EQ(SharedState().g_nTabNum, tabs - 1);
+
+    // Any process of the user may write the record: a window that is no tab's hears nothing, and
+    // the next tab takes its place though a tab has been seen.
+    const MessageRecorder foreign(L"KVShakeTestForeign");
+    SharedState().g_HideWindowHwnd = foreign.Window();
+    TheFrontTab().ShowActivation(true);
+    TheFrontTab().Upload();
+    EXPECT_EQ(foreign.Count(WM_ICON_ACTIVE) + foreign.Count(WM_UP_UPLOAD), 0u);
+    AttachedTab last;
+    EXPECT_EQ(SharedState().g_HideWindowHwnd, last.Bho().HiddenWindow());
+    ClearAccount();
 }
 
 std::vector<std::pair<HWND, UINT>> g_filterCalls;
@@ -243,50 +272,6 @@ TEST_F(ShakeBhoInProcessTest, HiddenWindowLetsInPrivateMessagesAndKeepsTheModule
     WNDCLASSW info;
     EXPECT_FALSE(::GetClassInfoW(Module().Instance(), windowClass.c_str(), &info));
     EXPECT_EQ(SharedState().g_HideWindowHwnd, nullptr);
-}
-
-// A tab opened behind the one the user sees, while the activation is pending, takes no shakes;
-// a login in a tab's panel brings that tab to the front.
-TEST_F(ShakeBhoInProcessTest, ATabOpenedInTheBackgroundNeverTakesTheShakesOfTheTabInSight) {
-    WriteReg(kUinValue, L"10001");
-    WriteReg(kSidValue, L"s-1");
-    DeleteLogFile();
-    EnableLog(true);
-    AttachedTab a, b;
-    for (auto [tab, name] : {std::pair{&a, L"A"}, std::pair{&b, L"B"}}) {
-        PageDescription page;
-        page.title = name;
-        page.url = std::wstring(L"http://") + name + L".test/";
-        page.elements = {PageElement{L"img", {}, {}, page.url + L"p.png", 300, 300}};
-        tab->Browser()->ShowPage(PageDouble::Create(page));
-    }
-    a.Browser()->FireWindowStateChanged(1, 1);
-    EXPECT_FALSE(LogHas("Current Tab Url:")) << "only while active";
-    EXPECT_EQ(SharedState().g_HideWindowHwnd, a.Bho().HiddenWindow());
-    {
-        AttachedTab behind;
-        EXPECT_EQ(SharedState().g_HideWindowHwnd, a.Bho().HiddenWindow());
-    }
-    SetActive(true);
-    TheFrontTab().Upload();
-    EnableLog(false);
-    const std::vector<RecordedRequest> uploads = standin::RequestsTo("shakeupload");
-    ASSERT_EQ(uploads.size(), 1u) << ReadLogFile();
-    EXPECT_EQ(uploads[0].Body(), "title=A&pageurl=http://A.test/&url=http://A.test/p.png");
-
-    b.Bho().activate();  // bound or switched on in B's panel
-    EXPECT_EQ(SharedState().g_HideWindowHwnd, b.Bho().HiddenWindow());
-
-    // Any process of the user may write the record: a window that is no tab's hears nothing, and
-    // the next tab takes its place though a tab has been seen.
-    const MessageRecorder foreign(L"KVShakeTestForeign");
-    SharedState().g_HideWindowHwnd = foreign.Window();
-    TheFrontTab().ShowActivation(true);
-    TheFrontTab().Upload();
-    EXPECT_EQ(foreign.Count(WM_ICON_ACTIVE) + foreign.Count(WM_UP_UPLOAD), 0u);
-    AttachedTab next;
-    EXPECT_EQ(SharedState().g_HideWindowHwnd, next.Bho().HiddenWindow());
-    ClearAccount();
 }
 
 }  // namespace

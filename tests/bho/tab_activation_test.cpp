@@ -9,7 +9,6 @@
 #include "bho/hidden_window.h"
 #include "browser_double/in_process_tab_test.h"
 #include "foundation/log.h"
-#include "service/activation.h"
 #include "service/active_state.h"
 #include "support/handle_count.h"
 #include "support/helper_process_test.h"
@@ -89,19 +88,6 @@ TEST_F(TabActivationTest, OkStoresTheSidActivatesAndTheTabAttachedInactiveChecks
     EXPECT_FALSE(ReadActive());
 }
 
-TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndTheTabTakesTheCheckerRole) {
-    StartMachineRun();
-    standin::Script("[" + Answer(R"({"message":"OK","sid":"s-1"})") + "]");
-    AttachedTab tab;
-    ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); })) << ReadLogFile();
-    const std::string log = ReadLogFile();
-    EXPECT_LT(log.find("InitHideWindow, CreateWindow Suc"), log.find("In ActiveSuc, Send Msg End"))
-        << log;
-    EXPECT_TRUE(WaitUntil([] { return SharedState().g_bHasCheckThread; }));
-    EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
-    EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
-}
-
 // From the panel and at browser start: only a refusal that says 201 deletes the account; a
 // gateway's page with a year in it is no answer.
 TEST_F(TabActivationTest, RefusalOrNoAnswerLeavesTheBrowserInactive) {
@@ -145,18 +131,29 @@ TEST_F(TabActivationTest, InitActiveTriesAgainAfterTransportFailuresWhileTabsAre
     }));
 }
 
+// At browser start the activation waits for the tab's window, and the tab takes the checker role.
 // A success after the tab went reaches no helper object and starts no check thread.
-TEST_F(TabActivationTest, DetachDuringARunningActivationIsSafeAndLeavesNothing) {
-    // A first exchange and a first tab leave WinINet's and the window system's own state behind.
+TEST_F(TabActivationTest, InitActiveWaitsForTheTabsWindowAndADetachDuringItLeavesNothing) {
     standin::Script("[" + Answer(R"({"message":"OK","sid":"s-0"})") + "," +
                     Answer(R"({"message":"OK","sid":"s-1"})", 1500) + "]");
-    RequestActivation();
+    StartMachineRun();
     {
-        AttachedTab warmUp;
-        MessageRecorder::Pump(500);  // and its check thread a first pass
+        AttachedTab tab;
+        ASSERT_TRUE(WaitUntil([] { return LogHas("ActivateSuc End"); })) << ReadLogFile();
+        const std::string log = ReadLogFile();
+        EXPECT_LT(log.find("InitHideWindow, CreateWindow Suc"),
+                  log.find("In ActiveSuc, Send Msg End"))
+            << log;
+        EXPECT_TRUE(WaitUntil([] { return SharedState().g_bHasCheckThread; }));
+        EXPECT_EQ(CountOccurrences(ReadLogFile(), "Create New Thread To Check"), 1u);
+        EXPECT_TRUE(tab.Browser()->Property(L"HasThreadCheck").get().boolVal == 1);
+        // A first exchange, check and tab leave WinINet's and the window system's state behind.
+        EXPECT_TRUE(WaitUntil([] { return !standin::RequestsTo("shakecheck").empty(); }));
     }
     const std::optional<DWORD> handlesBefore = HandleCountOfThisProcess();
     ASSERT_TRUE(handlesBefore) << "the handle table cannot be read";
+    SetActive(false);
+    DeleteLogFile();
     StartMachineRun();
     Microsoft::WRL::ComPtr<BrowserDouble> browser;
     {

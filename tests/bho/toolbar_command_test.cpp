@@ -118,7 +118,8 @@ TEST_F(ToolbarCommandTest, AToolbarOfTheOtherWidthIsSearchedToo) {
     EXPECT_EQ(Press(Inside(buttons[2])).left, buttons[2].right - 253);
 }
 
-// Panel placement, toolbar-only messages; a panel closed or a stale record makes a new panel.
+// Panel placement, toolbar-only messages; a panel closed or a stale record makes a new panel,
+// unless a live one has taken the record meanwhile.
 TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCursor) {
     ClearAccount();  // no account: the login panel
     RECT panel;
@@ -148,11 +149,9 @@ TEST_F(ToolbarCommandTest, AwayFromAButtonThePanelOpensAtThePageCornerOrAtTheCur
     EXPECT_NE(SharedState().g_hwnd, other.Window());
     ::GetWindowRect(other.Window(), &panel);
     EXPECT_EQ(panel.left, 100);
-}
 
-// The record was found stale, but a panel was made meanwhile: this press's panel goes again, and
-// the record keeps naming the first.
-TEST_F(ToolbarCommandTest, ASecondPanelMadeWhileOneIsLiveIsGoneAgain) {
+    // The record was found stale, but another panel was made meanwhile: this press's panel goes
+    // again, and the record keeps naming the first.
     const MessageRecorder first(L"shakewindow990");
     SharedState().g_hwnd = first.Window();
     SharedState().g_bWindowCreated = false;
