@@ -46,8 +46,6 @@ import base64
 import collections
 import http
 import json
-import os
-import signal
 import socket
 import socketserver
 import ssl
@@ -391,7 +389,6 @@ def main():
     parser.add_argument("--control-port", type=int, required=True)
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
-    parser.add_argument("--ready-file")
     args = parser.parse_args()
 
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -399,30 +396,14 @@ def main():
     tls.maximum_version = ssl.TLSVersion.TLSv1_3
     tls.load_cert_chain(args.cert, args.key)
 
+    # Both listen once made. Hanging connections end with the process, at its SIGTERM.
     state = State()
     service = Server(("127.0.0.1", args.port), serve, state, tls)
     controller = Server(("127.0.0.1", args.control_port), command, state)
-    for server in (service, controller):
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-
-    if args.ready_file:
-        with open(args.ready_file + ".tmp", "w") as f:
-            f.write("ready")
-        os.replace(args.ready_file + ".tmp", args.ready_file)
+    threading.Thread(target=service.serve_forever, daemon=True).start()
     print("standin ready", flush=True)
-
-    while not stop.wait(0.5):
-        pass
-    state.reset()  # releases the hanging connections
-    for server in (service, controller):
-        server.shutdown()
-        server.server_close()
-    return 0
+    controller.serve_forever()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()
