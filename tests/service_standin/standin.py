@@ -107,20 +107,17 @@ class State:
             entry[2] = 1
 
     def next_answer(self, target):
+        """The first matching queued answer (taken off the queue), else the latest matching
+        default, else the fallback; and the event that releases the answer if it hangs."""
         with self.lock:
-            return self.answer_for(target), self.hang_release
-
-    def answer_for(self, target):
-        """First matching queued answer (taken off the queue), else the
-        latest matching default, else the fallback. Call with the lock held."""
-        for index, answer in enumerate(self.queue):
-            if matches(answer, target):
-                del self.queue[index]
-                return answer
-        for match, answer in reversed(self.match_defaults):
-            if match in target:
-                return answer
-        return self.default
+            for index, answer in enumerate(self.queue):
+                if "match" not in answer or answer["match"] in target:
+                    del self.queue[index]
+                    return answer, self.hang_release
+            for match, answer in reversed(self.match_defaults):
+                if match in target:
+                    return answer, self.hang_release
+            return self.default, self.hang_release
 
     def set_default(self, answer):
         with self.lock:
@@ -142,15 +139,9 @@ class State:
             self.hang_release = threading.Event()
 
 
-def matches(answer, target):
-    return "match" not in answer or answer["match"] in target
-
-
 def check_answer(answer):
-    if not isinstance(answer, dict):
-        raise ValueError("expected a JSON object as answer")
-    if not isinstance(answer.get("match", ""), str):
-        raise ValueError("match must be a string")
+    if not isinstance(answer, dict) or not isinstance(answer.get("match", ""), str):
+        raise ValueError("expected a JSON object as answer, its match a string")
 
 
 def request_target(raw):
