@@ -196,10 +196,7 @@ def read_request(conn):
     for line in head.split(b"\r\n")[1:]:
         name, sep, value = line.partition(b":")
         if sep and name.strip().lower() == b"content-length":
-            try:
-                length = int(value.strip())
-            except ValueError:
-                log("bad Content-Length %r, assuming no body" % value)
+            length = int(value.strip())  # a bad one drops the connection, and is logged
     while len(rest) < length:
         chunk = conn.recv(65536)
         if not chunk:
@@ -253,20 +250,14 @@ def serve(state, conn, raw):
     served = state.record(raw)
     try:
         answer, release = state.next_answer(request_target(raw))
-        if answer.get("delay_ms"):
-            time.sleep(answer["delay_ms"] / 1000.0)
+        time.sleep(answer.get("delay_ms", 0) / 1000.0)
         if answer.get("hang"):
             release.wait()
-            return
-        if answer.get("close"):
-            return
+    finally:
         # Done before the answer goes out: the client's next request may follow at once.
         state.finished(*served)
-        served = None
+    if not (answer.get("hang") or answer.get("close")):
         send_answer(conn, answer)
-    finally:
-        if served:
-            state.finished(*served)
 
 
 def control(state, raw):

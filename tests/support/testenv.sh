@@ -24,7 +24,6 @@ poll() {  # poll TENTHS COMMAND [ARGS...]
 
 start_xvfb() {  # prints the display number of a fresh Xvfb, which picks a free one
     local display="$ENV_DIR/xvfb.display"
-    rm -f "$display"
     Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$display" >"$ENV_DIR/xvfb.log" 2>&1 &
     echo $! >"$ENV_DIR/xvfb.pid"
     poll 100 test -s "$display" || { echo "Xvfb did not start" >&2; return 1; }
@@ -84,10 +83,9 @@ stop() {
     fi
     local name
     for name in standin xvfb; do
-        if [ -f "$ENV_DIR/$name.pid" ]; then
-            end_process "$(cat "$ENV_DIR/$name.pid")"
-            rm -f "$ENV_DIR/$name.pid"
-        fi
+        [ -f "$ENV_DIR/$name.pid" ] || continue
+        end_process "$(cat "$ENV_DIR/$name.pid")"
+        rm -f "$ENV_DIR/$name.pid"
     done
 }
 
