@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "browser_double/browser_double.h"
 #include "browser_double/com_object.h"
 #include "browser_double/connection_point_double.h"
 #include "com/class_factory.h"
 #include "com/scoped_variant.h"
+#include "support/message_recorder.h"
 #include "com_stubs.h"
 
 namespace kvshake::testing::control_double {

@@ -16,7 +16,7 @@ Two loopback listeners:
                     requests that it matches (the most recently set
                     matching default wins); without, the fallback default
     GET  /requests  for each request: "REQUEST <len> <alongside> <done>\\r\\n"
-                    then exactly <len> raw bytes (application/octet-stream);
+                    then exactly <len> raw bytes;
                     alongside: how many requests for the same path (without
                     query) were waiting for their answers when it arrived;
                     done: 1 once its answer is being sent or was dropped
@@ -36,9 +36,8 @@ as a scan would, leads to the redirect_uri of its query, and GET
 account (BIND_ACCOUNT) in its window's name, as the panel reads it.
 
 "match" is a text that an answer's request must contain in its path with
-query (the request line's target, taken as UTF-8).  Queued answers are taken
-in FIFO order among those that match; an answer without "match" matches every
-request, and a queued answer that matches no request stays queued.
+query (the request line's target, taken as UTF-8); an answer without "match"
+matches every request, and a queued answer that matches no request stays.
 """
 
 import argparse
