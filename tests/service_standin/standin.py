@@ -355,9 +355,7 @@ class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
 
     def __init__(self, address, serve, state, tls=None):
-        self.serve = serve
-        self.tls = tls
-        self.state = state
+        self.serve, self.tls, self.state = serve, tls, state
         super().__init__(address, Handler)
 
     def handle_error(self, request, client_address):

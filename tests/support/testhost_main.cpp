@@ -566,11 +566,8 @@ const std::map<std::wstring, Command>& Commands() {
         {L"login", Continuing(Login)},
         {L"own-panel", Continuing([](Words&) {
              RECT client{};
-             if (::GetClientRect(::FindWindowW(nullptr, kOwnPanelTitle), &client)) {
-                 Say("own-panel %ld x %ld", client.right, client.bottom);
-             } else {
-                 Say("own-panel none");
-             }
+             const bool found = ::GetClientRect(::FindWindowW(nullptr, kOwnPanelTitle), &client);
+             Say(found ? "own-panel %ld x %ld" : "own-panel none", client.right, client.bottom);
          })},
         {L"close-panel",
          [](Words&) {
@@ -588,7 +585,6 @@ int Run(Words words) {
         const auto command = Commands().find(name);
         if (command == Commands().end()) return Fail(1, "unknown command", name);
         const int result = command->second(words);
-        std::fflush(stdout);
         if (result != kContinue) return result;
     }
     return kContinue;
