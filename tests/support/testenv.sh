@@ -41,7 +41,6 @@ start_standin() {
 
 start() {
     stop 2>/dev/null || true
-    mkdir -p "$ENV_DIR"
     RUN_DIR="$ENV_DIR/run-$(date +%Y%m%d-%H%M%S)-$$"
     mkdir -p "$RUN_DIR/d"
     export WINEPREFIX="$ENV_DIR/../wineprefix" WINEDEBUG=-all WINEARCH=win64
