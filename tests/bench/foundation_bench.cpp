@@ -91,16 +91,11 @@ Measured InTurns(int count, Figure&& figure, Floor&& floor) {
 
 // Three significant digits in the unit that suits the duration.
 std::string Duration(double seconds) {
-    static constexpr struct {
-        double perSecond;
-        const char* unit;
-    } kUnits[] = {{1e9, "ns"}, {1e6, "us"}, {1e3, "ms"}, {1, "s"}};
-    for (const auto& unit : kUnits) {
-        if (seconds * unit.perSecond < 1000 || unit.perSecond == 1) {
-            return StringPrintf("%.3g %s", seconds * unit.perSecond, unit.unit);
-        }
-    }
-    return std::string();
+    static const char* const kUnits[] = {"ns", "us", "ms", "s"};
+    double value = seconds * 1e9;
+    size_t unit = 0;
+    for (; value >= 1000 && unit + 1 < std::size(kUnits); ++unit) value /= 1000;
+    return StringPrintf("%.3g %s", value, kUnits[unit]);
 }
 
 enum class Compare { Ratio, Excess };
@@ -155,20 +150,6 @@ class SoakStart {
 
 // The floors: bare operations that the module's work stands on, each a call.
 
-// CreateMutex, wait, release and close on a named mutex that no other handle keeps alive: what
-// LockNamedMutex and UnlockNamedMutex wrap.
-class BareNamedMutexPair {
-  public:
-    void operator()() const {
-        const unique_handle mutex(::CreateMutexW(nullptr, FALSE, name_.c_str()));
-        ::WaitForSingleObject(mutex.get(), INFINITE);
-        ::ReleaseMutex(mutex.get());
-    }
-
-  private:
-    const std::wstring name_ = UniqueName(L"floor");
-};
-
 // SendMessage of WM_NULL, which a window procedure leaves to the default, to a window of the
 // helper program, whose thread handles its messages as a browser thread does.
 class BareSendMessage {
@@ -183,8 +164,6 @@ class BareSendMessage {
         ::SetEvent(stop_.get());
         host_.Wait();
     }
-    BareSendMessage(const BareSendMessage&) = delete;
-    BareSendMessage& operator=(const BareSendMessage&) = delete;
 
     void operator()() const { ::SendMessageW(window_, WM_NULL, 0, 0); }
 
@@ -247,11 +226,7 @@ class BareHiddenWindow {
 
     void operator()() {
         classes_.push_back(UniqueName(L"floor-class"));
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = ::DefWindowProcW;
-        windowClass.hInstance = instance_;
-        windowClass.lpszClassName = classes_.back().c_str();
-        ::RegisterClassW(&windowClass);
+        RegisterWindowClass(classes_.back().c_str());
         windows_.emplace_back(::CreateWindowExW(0, classes_.back().c_str(), L"",
                                                 ~static_cast<DWORD>(WS_VISIBLE), 100, 100, 700, 500,
                                                 nullptr, nullptr, instance_, nullptr));
@@ -259,7 +234,7 @@ class BareHiddenWindow {
     }
 
   private:
-    const HINSTANCE instance_ = ::GetModuleHandleW(nullptr);
+    const HINSTANCE instance_ = ThisModule();
     std::vector<std::wstring> classes_;
     std::vector<unique_window> windows_;
 };
@@ -267,7 +242,14 @@ class BareHiddenWindow {
 void BenchFoundations() {
     const std::wstring name = UniqueName(L"bench");
     HANDLE sharedHandle = nullptr;
-    const BareNamedMutexPair mutexPair;
+    // CreateMutex, wait, release and close on a named mutex that no other handle keeps alive:
+    // what LockNamedMutex and UnlockNamedMutex wrap.
+    const std::wstring floorName = UniqueName(L"floor");
+    const auto mutexPair = [&] {
+        const unique_handle mutex(::CreateMutexW(nullptr, FALSE, floorName.c_str()));
+        ::WaitForSingleObject(mutex.get(), INFINITE);
+        ::ReleaseMutex(mutex.get());
+    };
     const auto lockPair = [&] { ScopedNamedMutex lock(name.c_str(), sharedHandle); };
     const Measured lock = InTurns(kLockPairs, lockPair, mutexPair);
     Report("lock/unlock pair, ScopedNamedMutex", "named-mutex pair", lock);

@@ -5,50 +5,18 @@
 #include <initializer_list>
 #include <utility>
 
-#include "support/message_recorder.h"
-
 namespace kvshake::testing {
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The class name of the browser's own top-level frame window.
 constexpr wchar_t kFrameClass[] = L"IEFrame";
 // The classes of the windows between the frame window and the page, outermost first.
 constexpr wchar_t kFrameTabClass[] = L"Frame Tab";
 constexpr wchar_t kTabClass[] = L"TabWindowClass";
 constexpr wchar_t kDocObjectViewClass[] = L"Shell DocObject View";
 constexpr wchar_t kServerClass[] = L"Internet Explorer_Server";
-
-// Registers the window classes once per process; later doubles reuse them.
-bool ClassesRegistered() {
-    static const bool registered = [] {
-        for (const wchar_t* name :
-             {kFrameClass, kFrameTabClass, kTabClass, kDocObjectViewClass, kServerClass}) {
-            WNDCLASSEXW windowClass = {};
-            windowClass.cbSize = sizeof(windowClass);
-            windowClass.lpfnWndProc = ::DefWindowProcW;
-            windowClass.hInstance = ThisModule();
-            windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-            windowClass.lpszClassName = name;
-            if (::RegisterClassExW(&windowClass) == 0 &&
-                ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-                return false;
-            }
-        }
-        return true;
-    }();
-    return registered;
-}
-
-// Top-level and never shown.
-unique_window CreateFrameWindow() {
-    if (!ClassesRegistered()) return unique_window();
-    return unique_window(::CreateWindowExW(0, kFrameClass, L"Browser double", WS_OVERLAPPEDWINDOW,
-                                           CW_USEDEFAULT, CW_USEDEFAULT, 800, 600, nullptr, nullptr,
-                                           ThisModule(), nullptr));
-}
 
 // Windows of the given classes under parent, each the parent of the next; returns the last, or
 // null when one cannot be made.
@@ -81,8 +49,6 @@ class OtherTab {
         tab_.reset();
         if (thread_) WaitFor(thread_.get(), 10000);
     }
-    OtherTab(const OtherTab&) = delete;
-    OtherTab& operator=(const OtherTab&) = delete;
 
   private:
     static DWORD WINAPI Run(void* parameter) {
@@ -104,14 +70,6 @@ class OtherTab {
     unique_handle thread_;
 };
 
-HINSTANCE ThisModule() {
-    HMODULE module = nullptr;
-    ::GetModuleHandleExW(
-        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-    return module;
-}
-
 void window_traits::close(HWND window) noexcept {
     if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
         ::DestroyWindow(window);
@@ -122,7 +80,15 @@ void window_traits::close(HWND window) noexcept {
 }
 
 ComPtr<BrowserDouble> BrowserDouble::Create() {
-    unique_window window = CreateFrameWindow();
+    // A class that cannot be registered shows as a window that cannot be made.
+    for (const wchar_t* name :
+         {kFrameClass, kFrameTabClass, kTabClass, kDocObjectViewClass, kServerClass}) {
+        RegisterWindowClass(name);
+    }
+    // Top-level and never shown.
+    unique_window window(::CreateWindowExW(0, kFrameClass, L"Browser double", WS_OVERLAPPEDWINDOW,
+                                           CW_USEDEFAULT, CW_USEDEFAULT, 800, 600, nullptr, nullptr,
+                                           ThisModule(), nullptr));
     if (!window) return nullptr;
     // A new object has no references; the smart pointer takes the first. (mingw's
     // ComPtr::Attach adds a reference, unlike the Windows SDK's, so it cannot adopt one.)
@@ -168,24 +134,14 @@ HRESULT BrowserDouble::GetProperty(BSTR name, VARIANT* value) {
     return found == properties_.end() ? S_OK : CopyVariant(value, found->second.get());
 }
 
-void BrowserDouble::FireQuit() {
-    DISPPARAMS params = {};
-    events_.Fire(DISPID_ONQUIT, params);
-}
+void BrowserDouble::FireQuit() { events_.Fire(DISPID_ONQUIT, {}); }
 
 void BrowserDouble::FireWindowStateChanged(DWORD flags, DWORD validMask, VARTYPE type) {
-    // Arguments go in reverse order: the last one first. VT_I4 and VT_UI4 need no clearing.
-    VARIANT arguments[2];
-    ::VariantInit(&arguments[0]);
-    arguments[0].vt = type;
-    arguments[0].ulVal = validMask;
-    ::VariantInit(&arguments[1]);
-    arguments[1].vt = type;
-    arguments[1].ulVal = flags;
-    DISPPARAMS params = {};
-    params.rgvarg = arguments;
-    params.cArgs = 2;
-    events_.Fire(DISPID_WINDOWSTATECHANGED, params);
+    VARIANT mask{}, state{};  // integers, which need no clearing
+    mask.vt = state.vt = type;
+    mask.ulVal = validMask;
+    state.ulVal = flags;
+    events_.Fire(DISPID_WINDOWSTATECHANGED, {mask, state});
 }
 
 ScopedVariant BrowserDouble::Property(const std::wstring& name) const {

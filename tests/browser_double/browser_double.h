@@ -18,12 +18,10 @@
 #include "com/scoped_variant.h"
 #include "foundation/unique_resource.h"
 #include "foundation/critical_section.h"
+#include "support/message_recorder.h"
 #include "com_stubs.h"
 
 namespace kvshake::testing {
-
-// The module that holds the doubles' code: a test program, or a double's own DLL.
-HINSTANCE ThisModule();
 
 struct window_traits {
     using type = HWND;

@@ -43,14 +43,10 @@ HRESULT ConnectionPointDouble::Advise(IUnknown* sink, DWORD* cookie) {
 
 HRESULT ConnectionPointDouble::Unadvise(DWORD cookie) {
     if (calls_) *calls_ += L"Unadvise\n";
-    ComPtr<IDispatch> released;
-    {
-        std::lock_guard<CriticalSection> lock(mutex_);
-        if (cookie == 0 || cookie > slots_.size() || !slots_[cookie - 1]) {
-            return CONNECT_E_NOCONNECTION;
-        }
-        released.Swap(slots_[cookie - 1]);
-    }
+    ComPtr<IDispatch> released;  // let go of once the lock is
+    std::lock_guard<CriticalSection> lock(mutex_);
+    if (cookie == 0 || cookie > slots_.size() || !slots_[cookie - 1]) return CONNECT_E_NOCONNECTION;
+    released.Swap(slots_[cookie - 1]);
     return S_OK;
 }
 
@@ -63,7 +59,8 @@ std::vector<ComPtr<IDispatch>> ConnectionPointDouble::SinksNow() const {
     return sinks;
 }
 
-void ConnectionPointDouble::Fire(DISPID dispid, DISPPARAMS& params) {
+void ConnectionPointDouble::Fire(DISPID dispid, std::vector<VARIANT> arguments) {
+    DISPPARAMS params{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
     for (const auto& sink : SinksNow()) {
         sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
                      nullptr, nullptr);

@@ -33,8 +33,9 @@ class ConnectionPointDouble final : public ComObject<ConnectionPointStubs> {
     // The container's FindConnectionPoint.
     HRESULT HandOut(REFIID riid, IConnectionPoint** point);
     // Calls IDispatch::Invoke of every sink on the calling thread, as a method call with the
-    // given arguments. The sinks are taken before the first call, so a sink may unadvise itself.
-    void Fire(DISPID dispid, DISPPARAMS& params);
+    // arguments given last first, as DISPPARAMS holds them. The sinks are taken before the first
+    // call, so a sink may unadvise itself.
+    void Fire(DISPID dispid, std::vector<VARIANT> arguments);
 
   private:
     void* Find(REFIID riid) override { return FindIn<As<IConnectionPoint, IUnknown>>(this, riid); }

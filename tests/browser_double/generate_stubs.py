@@ -6,9 +6,6 @@ its bases, except IUnknown's, with a body returning E_NOTIMPL. The parameter lis
 from the C++ declarations in the headers (the MIDL_INTERFACE blocks), so the stubs match the
 headers of the compiler that builds them and a double only writes the methods it models.
 
-Usage:
-    generate_stubs.py --output FILE --stub CLASS=INTERFACE [--stub ...] HEADER [HEADER ...]
-
 The headers are searched for the interface and all its bases; a base that none of them declares
 is an error, so a changed header cannot silently produce an abstract stub.
 """

@@ -49,15 +49,6 @@ PageElement Tagged(std::wstring tag) {
     return element;
 }
 
-// Style values that are not set read as a null BSTR, as the browser gives them.
-HRESULT GiveOrNull(const std::wstring& value, BSTR* out) {
-    if (out != nullptr && value.empty()) {
-        *out = nullptr;
-        return S_OK;
-    }
-    return Give(value, out);
-}
-
 // The common part of the page's COM objects: each counts its own references, to catch a release
 // too many, and adds them to the page's, which keep all of them alive.
 template <typename... Stubs>
@@ -87,8 +78,12 @@ class Style final : public PageObject<HtmlStyleStubs> {
         if (!backgroundImage.empty()) cssText_ = L"background-image:" + backgroundImage + L";";
     }
 
+    // Not set, it reads as a null BSTR, as the browser gives it.
     HRESULT STDMETHODCALLTYPE get_backgroundImage(BSTR* p) override {
-        return GiveOrNull(Value(L"background-image"), p);
+        const std::wstring value = Value(L"background-image");
+        if (p == nullptr || !value.empty()) return Give(value, p);
+        *p = nullptr;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_display(BSTR v) override {
         cssText_ += L"display:" + FromBstr(v) + L";";
@@ -127,17 +122,13 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
     Element(PageTree& tree, Document& document, const PageElement& description)
         : PageObject(tree),
           document_(document),
-          tag_(description.tag),
-          id_(description.id),
-          src_(description.src),
-          width_(description.width),
-          height_(description.height),
+          description_(description),
           style_(tree, description.backgroundImage) {}
 
     // IHTMLElement
-    HRESULT STDMETHODCALLTYPE get_id(BSTR* p) override { return Give(id_, p); }
+    HRESULT STDMETHODCALLTYPE get_id(BSTR* p) override { return Give(description_.id, p); }
     HRESULT STDMETHODCALLTYPE put_id(BSTR v) override {
-        id_ = FromBstr(v);
+        description_.id = FromBstr(v);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_style(IHTMLStyle** p) override {
@@ -148,13 +139,13 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
     // IHTMLDOMNode: the body takes elements created by its document; any element takes text nodes.
     HRESULT STDMETHODCALLTYPE appendChild(IHTMLDOMNode* newChild, IHTMLDOMNode** node) override;
     // IHTMLImgElement
-    HRESULT STDMETHODCALLTYPE get_src(BSTR* p) override { return Give(src_, p); }
-    HRESULT STDMETHODCALLTYPE get_width(LONG* p) override { return Give(width_, p); }
-    HRESULT STDMETHODCALLTYPE get_height(LONG* p) override { return Give(height_, p); }
+    HRESULT STDMETHODCALLTYPE get_src(BSTR* p) override { return Give(description_.src, p); }
+    HRESULT STDMETHODCALLTYPE get_width(LONG* p) override { return Give(description_.width, p); }
+    HRESULT STDMETHODCALLTYPE get_height(LONG* p) override { return Give(description_.height, p); }
 
-    bool IsImage() const { return tag_ == L"img"; }
-    const std::wstring& Id() const { return id_; }
-    const std::wstring& Tag() const { return tag_; }
+    bool IsImage() const { return description_.tag == L"img"; }
+    const std::wstring& Id() const { return description_.id; }
+    const std::wstring& Tag() const { return description_.tag; }
     ElementState State() const {
         return ElementState{style_.CssText(), style_.Value(L"display"), inBody, text};
     }
@@ -171,11 +162,7 @@ class Element final : public PageObject<HtmlElementStubs, HtmlElement2Stubs, Htm
     }
 
     Document& document_;
-    const std::wstring tag_;
-    std::wstring id_;
-    const std::wstring src_;
-    const long width_;
-    const long height_;
+    PageElement description_;  // the id as set last
     Style style_;
 };
 
@@ -273,10 +260,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
   public:
     Document(PageTree& tree, const PageDescription& description)
         : PageObject(tree),
-          title_(description.title),
-          url_(description.url),
-          windowName_(description.windowName),
-          refusesDocument_(description.refusesDocument),
+          description_(description),
           window_(tree, *this),
           location_(tree, description.url),
           navigator_(tree, description.appVersion),
@@ -286,7 +270,6 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
         body_ = &elements_.emplace_back(tree, *this, Tagged(L"body"));
         html_->scrollTop = description.documentScrollTop;
         body_->scrollTop = description.bodyScrollTop;
-        allElements_.reserve(description.elements.size() + 2);
         allElements_.push_back(html_);
         allElements_.push_back(body_);
         for (const PageElement& element : description.elements) {
@@ -299,9 +282,9 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
 
     // IHTMLDocument2
     HRESULT STDMETHODCALLTYPE get_title(BSTR* p) override {
-        return title_ ? Give(*title_, p) : Refuse(E_FAIL, p);
+        return description_.title ? Give(*description_.title, p) : Refuse(E_FAIL, p);
     }
-    HRESULT STDMETHODCALLTYPE get_URL(BSTR* p) override { return Give(url_, p); }
+    HRESULT STDMETHODCALLTYPE get_URL(BSTR* p) override { return Give(description_.url, p); }
     HRESULT STDMETHODCALLTYPE get_parentWindow(IHTMLWindow2** p) override {
         return Give<IHTMLWindow2>(&window_, p);
     }
@@ -393,10 +376,7 @@ class Document final : public PageObject<HtmlDocument2Stubs, HtmlDocument3Stubs,
         if (element.IsImage()) imageElements_.push_back(&element);
     }
 
-    const std::optional<std::wstring> title_;
-    const std::wstring url_;
-    const std::wstring windowName_;
-    const bool refusesDocument_;
+    const PageDescription description_;
     Window window_;
     Location location_;
     Navigator navigator_;
@@ -439,7 +419,7 @@ HRESULT Window::get_length(LONG* p) { return Give(static_cast<long>(document_.fr
 
 HRESULT Window::get_document(IHTMLDocument2** p) {
     // A frame of another site: the browser denies its document to the page's script and to us.
-    if (document_.refusesDocument_) return Refuse(E_ACCESSDENIED, p);
+    if (document_.description_.refusesDocument) return Refuse(E_ACCESSDENIED, p);
     return Give<IHTMLDocument2>(&document_, p);
 }
 
@@ -451,7 +431,7 @@ HRESULT Window::get_navigator(IOmNavigator** p) {
     return Give<IOmNavigator>(&document_.navigator_, p);
 }
 
-HRESULT Window::get_name(BSTR* p) { return Give(document_.windowName_, p); }
+HRESULT Window::get_name(BSTR* p) { return Give(document_.description_.windowName, p); }
 
 // Reads the whole file as UTF-8 (a byte order mark is skipped); nothing when it cannot.
 std::optional<std::wstring> ReadUtf8File(const std::wstring& path) {
@@ -563,11 +543,12 @@ int PageDouble::CountById(const std::wstring& id) const {
 }
 
 std::optional<PageDescription> ReadPageFile(const std::wstring& path, std::string* error) {
-    const std::optional<std::wstring> text = ReadUtf8File(path);
-    if (!text) {
-        if (error != nullptr) *error = "cannot read the file as UTF-8";
+    const auto fail = [error](std::string message) {
+        if (error != nullptr) *error = std::move(message);
         return std::nullopt;
-    }
+    };
+    const std::optional<std::wstring> text = ReadUtf8File(path);
+    if (!text) return fail("cannot read the file as UTF-8");
     PageDescription page;
     std::vector<PageDescription*> open = {&page};
     std::wstring_view rest = *text;
@@ -578,14 +559,10 @@ std::optional<PageDescription> ReadPageFile(const std::wstring& path, std::strin
         if (!line.empty() && line.back() == L'\r') line.remove_suffix(1);
         if (line.empty() || line[0] == L'#') continue;
         if (!ReadLine(line, open)) {
-            if (error != nullptr) *error = "line " + std::to_string(number) + " is not understood";
-            return std::nullopt;
+            return fail("line " + std::to_string(number) + " is not understood");
         }
     }
-    if (open.size() > 1) {
-        if (error != nullptr) *error = "a frame has no end";
-        return std::nullopt;
-    }
+    if (open.size() > 1) return fail("a frame has no end");
     return page;
 }
 

@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "browser_double/browser_double.h"
 #include "browser_double/com_object.h"
 #include "browser_double/connection_point_double.h"
 #include "com/class_factory.h"
 #include "com/scoped_variant.h"
+#include "support/message_recorder.h"
 #include "com_stubs.h"
 
 namespace kvshake::testing::control_double {
@@ -152,18 +152,15 @@ class ControlDouble final : public Counted<WebBrowser2Stubs, OleObjectStubs, Ole
         return events_.HandOut(riid, point);
     }
 
-    // DocumentComplete(pDisp, URL): the arguments go last first.
+    // DocumentComplete(pDisp, URL)
     void FireDocumentComplete(IDispatch* frame, const std::wstring& url) {
         ScopedVariant address = ScopedVariant::Text(url);
-        VARIANT arguments[2];
-        ::VariantInit(&arguments[0]);
-        arguments[0].vt = VT_BYREF | VT_VARIANT;
-        arguments[0].pvarVal = const_cast<VARIANT*>(&address.get());
-        ::VariantInit(&arguments[1]);
-        arguments[1].vt = VT_DISPATCH;
-        arguments[1].pdispVal = frame;
-        DISPPARAMS params{arguments, nullptr, 2, 0};
-        events_.Fire(DISPID_DOCUMENTCOMPLETE, params);
+        VARIANT byReference{}, browser{};
+        byReference.vt = VT_BYREF | VT_VARIANT;
+        byReference.pvarVal = const_cast<VARIANT*>(&address.get());
+        browser.vt = VT_DISPATCH;
+        browser.pdispVal = frame;
+        events_.Fire(DISPID_DOCUMENTCOMPLETE, {byReference, browser});
     }
     void OnDocumentLoaded() { FireDocumentComplete(static_cast<IWebBrowser2*>(this), location_); }
     void FireFrameComplete(const std::wstring& url, const std::wstring& windowName) {
@@ -234,14 +231,8 @@ ComPtr<IDocHostUIHandler> RecordedHandler() {
 
 using namespace kvshake::testing::control_double;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        WNDCLASSW view{};
-        view.lpfnWndProc = ViewProc;
-        view.hInstance = instance;
-        view.lpszClassName = kViewClass;
-        ::RegisterClassW(&view);
-    }
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) kvshake::testing::RegisterWindowClass(kViewClass, ViewProc);
     return TRUE;
 }
 

@@ -127,12 +127,11 @@ class Engine:
     def requests(self):
         """The addresses requested since the page was opened, in order; the tab's icon, which
         the engine asks for on its own, left out."""
-        urls = []
-        for entry in self.driver.get_log("performance"):
-            message = json.loads(entry["message"])["message"]
-            if message["method"] == "Network.requestWillBeSent":
-                urls.append(message["params"]["request"]["url"])
-        return [url for url in urls if url != self.origin + "/favicon.ico"]
+        messages = [json.loads(entry["message"])["message"]
+                    for entry in self.driver.get_log("performance")]
+        return [m["params"]["request"]["url"] for m in messages
+                if m["method"] == "Network.requestWillBeSent"
+                and m["params"]["request"]["url"] != self.origin + "/favicon.ico"]
 
     def run(self, script, *args):
         return self.driver.execute_script(script, *args)

@@ -16,7 +16,7 @@ Two loopback listeners:
                     requests that it matches (the most recently set
                     matching default wins); without, the fallback default
     GET  /requests  for each request: "REQUEST <len> <alongside> <done>\\r\\n"
-                    then exactly <len> raw bytes (application/octet-stream);
+                    then exactly <len> raw bytes;
                     alongside: how many requests for the same path (without
                     query) were waiting for their answers when it arrived;
                     done: 1 once its answer is being sent or was dropped
@@ -36,9 +36,8 @@ as a scan would, leads to the redirect_uri of its query, and GET
 account (BIND_ACCOUNT) in its window's name, as the panel reads it.
 
 "match" is a text that an answer's request must contain in its path with
-query (the request line's target, taken as UTF-8).  Queued answers are taken
-in FIFO order among those that match; an answer without "match" matches every
-request, and a queued answer that matches no request stays queued.
+query (the request line's target, taken as UTF-8); an answer without "match"
+matches every request, and a queued answer that matches no request stays.
 """
 
 import argparse
@@ -46,8 +45,6 @@ import base64
 import collections
 import http
 import json
-import os
-import signal
 import socket
 import socketserver
 import ssl
@@ -109,20 +106,17 @@ class State:
             entry[2] = 1
 
     def next_answer(self, target):
+        """The first matching queued answer (taken off the queue), else the latest matching
+        default, else the fallback; and the event that releases the answer if it hangs."""
         with self.lock:
-            return self.answer_for(target), self.hang_release
-
-    def answer_for(self, target):
-        """First matching queued answer (taken off the queue), else the
-        latest matching default, else the fallback. Call with the lock held."""
-        for index, answer in enumerate(self.queue):
-            if matches(answer, target):
-                del self.queue[index]
-                return answer
-        for match, answer in reversed(self.match_defaults):
-            if match in target:
-                return answer
-        return self.default
+            for index, answer in enumerate(self.queue):
+                if "match" not in answer or answer["match"] in target:
+                    del self.queue[index]
+                    return answer, self.hang_release
+            for match, answer in reversed(self.match_defaults):
+                if match in target:
+                    return answer, self.hang_release
+            return self.default, self.hang_release
 
     def set_default(self, answer):
         with self.lock:
@@ -144,15 +138,9 @@ class State:
             self.hang_release = threading.Event()
 
 
-def matches(answer, target):
-    return "match" not in answer or answer["match"] in target
-
-
 def check_answer(answer):
-    if not isinstance(answer, dict):
-        raise ValueError("expected a JSON object as answer")
-    if not isinstance(answer.get("match", ""), str):
-        raise ValueError("match must be a string")
+    if not isinstance(answer, dict) or not isinstance(answer.get("match", ""), str):
+        raise ValueError("expected a JSON object as answer, its match a string")
 
 
 def request_target(raw):
@@ -207,10 +195,7 @@ def read_request(conn):
     for line in head.split(b"\r\n")[1:]:
         name, sep, value = line.partition(b":")
         if sep and name.strip().lower() == b"content-length":
-            try:
-                length = int(value.strip())
-            except ValueError:
-                log("bad Content-Length %r, assuming no body" % value)
+            length = int(value.strip())  # a bad one drops the connection, and is logged
     while len(rest) < length:
         chunk = conn.recv(65536)
         if not chunk:
@@ -264,20 +249,14 @@ def serve(state, conn, raw):
     served = state.record(raw)
     try:
         answer, release = state.next_answer(request_target(raw))
-        if answer.get("delay_ms"):
-            time.sleep(answer["delay_ms"] / 1000.0)
+        time.sleep(answer.get("delay_ms", 0) / 1000.0)
         if answer.get("hang"):
             release.wait()
-            return
-        if answer.get("close"):
-            return
+    finally:
         # Done before the answer goes out: the client's next request may follow at once.
         state.finished(*served)
-        served = None
+    if not (answer.get("hang") or answer.get("close")):
         send_answer(conn, answer)
-    finally:
-        if served:
-            state.finished(*served)
 
 
 def control(state, raw):
@@ -376,9 +355,7 @@ class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
 
     def __init__(self, address, serve, state, tls=None):
-        self.serve = serve
-        self.tls = tls
-        self.state = state
+        self.serve, self.tls, self.state = serve, tls, state
         super().__init__(address, Handler)
 
     def handle_error(self, request, client_address):
@@ -391,7 +368,6 @@ def main():
     parser.add_argument("--control-port", type=int, required=True)
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
-    parser.add_argument("--ready-file")
     args = parser.parse_args()
 
     tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -399,30 +375,14 @@ def main():
     tls.maximum_version = ssl.TLSVersion.TLSv1_3
     tls.load_cert_chain(args.cert, args.key)
 
+    # Both listen once made. Hanging connections end with the process, at its SIGTERM.
     state = State()
     service = Server(("127.0.0.1", args.port), serve, state, tls)
     controller = Server(("127.0.0.1", args.control_port), command, state)
-    for server in (service, controller):
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-
-    if args.ready_file:
-        with open(args.ready_file + ".tmp", "w") as f:
-            f.write("ready")
-        os.replace(args.ready_file + ".tmp", args.ready_file)
+    threading.Thread(target=service.serve_forever, daemon=True).start()
     print("standin ready", flush=True)
-
-    while not stop.wait(0.5):
-        pass
-    state.reset()  # releases the hanging connections
-    for server in (service, controller):
-        server.shutdown()
-        server.server_close()
-    return 0
+    controller.serve_forever()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

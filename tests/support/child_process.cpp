@@ -43,16 +43,19 @@ HANDLE TestJob() {
     return job;
 }
 
-// Starts commandLine suspended, puts it in the test job, then lets it run.
-bool StartInTestJob(std::wstring commandLine, DWORD flags, STARTUPINFOW& startup, BOOL inherit,
-                    PROCESS_INFORMATION& info) {
+// Starts commandLine suspended, puts it in the test job, then lets it run; the process, or null.
+unique_handle StartInTestJob(std::wstring commandLine, DWORD flags, STARTUPINFOW& startup,
+                             BOOL inherit, DWORD* processId = nullptr) {
+    PROCESS_INFORMATION info{};
     if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, inherit,
                           flags | CREATE_SUSPENDED, nullptr, nullptr, &startup, &info)) {
-        return false;
+        return unique_handle();
     }
+    const unique_handle thread(info.hThread);
     ::AssignProcessToJobObject(TestJob(), info.hProcess);
-    ::ResumeThread(info.hThread);
-    return true;
+    ::ResumeThread(thread.get());
+    if (processId) *processId = info.dwProcessId;
+    return unique_handle(info.hProcess);
 }
 
 }  // namespace
@@ -73,12 +76,7 @@ ChildProcess::ChildProcess(std::wstring commandLine) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output.get();
     startup.hStdError = output.get();
-    PROCESS_INFORMATION info{};
-    if (StartInTestJob(std::move(commandLine), 0, startup, TRUE, info)) {
-        process_.reset(info.hProcess);
-        unique_handle thread(info.hThread);
-        processId_ = info.dwProcessId;
-    }
+    process_ = StartInTestJob(std::move(commandLine), 0, startup, TRUE, &processId_);
 }
 
 ChildProcess::~ChildProcess() {
@@ -118,13 +116,9 @@ DebuggedRun RunTestHostUnderDebugger(const std::wstring& commands) {
     DebuggedRun run;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!StartInTestJob(TestHostCommandLine(commands), DEBUG_ONLY_THIS_PROCESS, startup, FALSE,
-                        info)) {
-        return run;
-    }
-    unique_handle process(info.hProcess);
-    unique_handle thread(info.hThread);
+    const unique_handle process =
+        StartInTestJob(TestHostCommandLine(commands), DEBUG_ONLY_THIS_PROCESS, startup, FALSE);
+    if (!process) return run;
     for (;;) {
         DEBUG_EVENT event{};
         if (!::WaitForDebugEvent(&event, 60000)) break;

@@ -15,8 +15,6 @@ class ChildProcess {
   public:
     explicit ChildProcess(std::wstring commandLine);
     ~ChildProcess();  // kills the process if it still runs
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool Started() const { return static_cast<bool>(process_); }
     // Waits for the exit and returns the exit code; STILL_ACTIVE when the wait timed out.

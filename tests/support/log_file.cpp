@@ -23,8 +23,6 @@ class WritersLock {
     ~WritersLock() {
         if (held_) ::ReleaseMutex(mutex_.get());
     }
-    WritersLock(const WritersLock&) = delete;
-    WritersLock& operator=(const WritersLock&) = delete;
 
   private:
     unique_handle mutex_;

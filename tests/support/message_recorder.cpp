@@ -10,13 +10,10 @@ constexpr wchar_t kClassName[] = L"HideWindow9999";
 }  // namespace
 
 MessageRecorder::MessageRecorder(const wchar_t* className) {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = Procedure;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = className ? className : kClassName;
-    ::RegisterClassW(&windowClass);  // fails harmlessly when already registered
-    window_ = ::CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                nullptr, windowClass.hInstance, this);
+    className = className ? className : kClassName;
+    RegisterWindowClass(className, Procedure);
+    window_ = ::CreateWindowExW(0, className, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                ThisModule(), this);
 }
 
 MessageRecorder::~MessageRecorder() { ::DestroyWindow(window_); }
@@ -27,6 +24,22 @@ size_t MessageRecorder::Count(UINT message) const {
 
 void MessageRecorder::Pump(DWORD ms) {
     WaitUntil([] { return false; }, ms);
+}
+
+HINSTANCE ThisModule() {
+    HMODULE module = nullptr;
+    ::GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = ThisModule();
+    windowClass.lpszClassName = name;
+    return ::RegisterClassW(&windowClass) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {

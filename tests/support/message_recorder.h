@@ -29,6 +29,11 @@ class MessageRecorder {
     std::vector<UINT> received_;
 };
 
+// The module that holds the calling code: a test program, or a double's own DLL.
+HINSTANCE ThisModule();
+// Registers a window class of ThisModule(); true when the class is there, now or from before.
+bool RegisterWindowClass(const wchar_t* name, WNDPROC procedure = ::DefWindowProcW);
+
 // The one wait of the tests: handles this thread's messages (as a browser thread does, and as a
 // thread must whose windows another thread sends to) until condition holds; false when timeoutMs
 // pass first.

@@ -16,9 +16,8 @@ struct RecordedRequest {
 };
 
 // The control side of the local HTTPS stand-in of the web service (plain HTTP on loopback, at
-// the port the test environment publishes). Answers are JSON objects: status,
-// body or body_b64, pieces [{body, delay_ms}], delay_ms, hang, close, and match: a part
-// of the path that the answer is for.
+// the port the test environment publishes). Answers are the JSON objects that
+// tests/service_standin/standin.py describes.
 namespace standin {
 
 bool Reset();  // forgets answers and requests; releases hanging connections

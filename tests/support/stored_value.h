@@ -43,8 +43,6 @@ class ScopedRegValue {
                              static_cast<DWORD>(old_.size()));
         }
     }
-    ScopedRegValue(const ScopedRegValue&) = delete;
-    ScopedRegValue& operator=(const ScopedRegValue&) = delete;
 
   private:
     unique_hkey key_;

@@ -8,15 +8,12 @@ namespace kvshake::testing {
 
 std::wstring BesideThisProgram(const wchar_t* fileName) {
     std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
+    DWORD length = 0;
+    while ((length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) >=
+           path.size()) {
+        path.resize(path.size() * 2);  // cut short: try again with more room
     }
+    path.resize(length);
     return path.substr(0, path.find_last_of(L"\\/") + 1) + fileName;
 }
 

@@ -12,42 +12,35 @@ WEB_BROWSER_SERVER='HKLM\Software\Classes\CLSID\{8856F961-340A-11D0-A96B-00C04FD
 
 winepath_of() { echo "Z:${1//\//\\}"; }  # a Unix path as Wine's drive Z: names it
 
-start_xvfb() {  # prints the display number of a fresh Xvfb on a free display
-    local n
-    for n in $(seq 90 190); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -nolisten tcp -screen 0 1280x1024x24 >"$ENV_DIR/xvfb.log" 2>&1 &
-        echo $! >"$ENV_DIR/xvfb.pid"
-        local i
-        for i in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && { echo "$n"; return 0; }
-            kill -0 "$(cat "$ENV_DIR/xvfb.pid")" 2>/dev/null || break
-            sleep 0.1
-        done
+# Polls COMMAND every 0.1 s, at most TENTHS times; false when it never succeeded.
+poll() {  # poll TENTHS COMMAND [ARGS...]
+    local i
+    for i in $(seq "$1"); do
+        "${@:2}" && return 0
+        sleep 0.1
     done
-    echo "no free X display" >&2
     return 1
 }
 
+start_xvfb() {  # prints the display number of a fresh Xvfb, which picks a free one
+    local display="$ENV_DIR/xvfb.display"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$display" >"$ENV_DIR/xvfb.log" 2>&1 &
+    echo $! >"$ENV_DIR/xvfb.pid"
+    poll 100 test -s "$display" || { echo "Xvfb did not start" >&2; return 1; }
+    cat "$display"
+}
+
 start_standin() {
-    local ready="$ENV_DIR/standin.ready"
-    rm -f "$ready"
     python3 "$SOURCE_DIR/tests/service_standin/standin.py" --port "$PORT" \
         --control-port "$((PORT + 1))" --cert "$CA_DIR/server.crt" --key "$CA_DIR/server.key" \
-        --ready-file "$ready" >"$RUN_DIR/standin.log" 2>&1 &
+        >"$RUN_DIR/standin.log" 2>&1 &
     echo $! >"$ENV_DIR/standin.pid"
-    local i
-    for i in $(seq 100); do
-        [ -f "$ready" ] && return 0
-        sleep 0.1
-    done
-    echo "the service stand-in did not start; see $RUN_DIR/standin.log" >&2
-    return 1
+    poll 100 grep -qx "standin ready" "$RUN_DIR/standin.log" ||
+        { echo "the service stand-in did not start; see $RUN_DIR/standin.log" >&2; return 1; }
 }
 
 start() {
     stop 2>/dev/null || true
-    mkdir -p "$ENV_DIR"
     RUN_DIR="$ENV_DIR/run-$(date +%Y%m%d-%H%M%S)-$$"
     mkdir -p "$RUN_DIR/d"
     export WINEPREFIX="$ENV_DIR/../wineprefix" WINEDEBUG=-all WINEARCH=win64
@@ -89,29 +82,25 @@ stop() {
     fi
     local name
     for name in standin xvfb; do
-        if [ -f "$ENV_DIR/$name.pid" ]; then
-            end_process "$(cat "$ENV_DIR/$name.pid")"
-            rm -f "$ENV_DIR/$name.pid"
-        fi
+        [ -f "$ENV_DIR/$name.pid" ] || continue
+        end_process "$(cat "$ENV_DIR/$name.pid")"
+        rm -f "$ENV_DIR/$name.pid"
     done
 }
 
-# Whether the process still runs (an exited one that its parent has not reaped yet does not).
-running() {  # running PID
+# Whether the process has gone (an exited one that its parent has not reaped yet has).
+not_running() {  # not_running PID
     local state
-    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) && [ "$state" != Z ]
+    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 0
+    [ "$state" = Z ]
 }
 
 # Returns once the process has gone, so that the next start finds its port and display free.
 end_process() {  # end_process PID
     kill "$1" 2>/dev/null || return 0
-    local i
-    for i in $(seq 200); do
-        running "$1" || return 0
-        [ "$i" = 100 ] && kill -9 "$1" 2>/dev/null
-        sleep 0.1
-    done
-    echo "process $1 did not end" >&2
+    poll 100 not_running "$1" && return 0
+    kill -9 "$1" 2>/dev/null || true
+    poll 100 not_running "$1" || echo "process $1 did not end" >&2
 }
 
 ACTION=$1

@@ -7,6 +7,7 @@ import re
 import subprocess
 import threading
 import time
+import types
 
 RUNS_32BIT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "runs_32bit.sh")
 
@@ -33,13 +34,6 @@ def runs_32bit():
     return subprocess.run([RUNS_32BIT], capture_output=True, text=True).stdout.strip() == "yes"
 
 
-class Printed:
-    """A line of the helper program that matched, with the time it arrived."""
-
-    def __init__(self, at, match):
-        self.at, self.group = at, match.group
-
-
 class TestHost:
     """One kvshake_testhost.exe reading lines of commands from its standard input: a browser
     process whose tabs load the registered module. Raises ChildProcessError once it ended or
@@ -62,7 +56,8 @@ class TestHost:
         self.lines.put((time.monotonic(), None))
 
     def take(self, pattern):
-        """The first line printed and not yet taken that matches, or None."""
+        """The first line printed and not yet taken that matches, or None: its match's group,
+        and at, the time it arrived."""
         while not self.lines.empty():
             at, line = self.lines.get()
             if line is None:
@@ -75,7 +70,7 @@ class TestHost:
             match = re.search(pattern, line)
             if match:
                 del self.printed[index]
-                return Printed(at, match)
+                return types.SimpleNamespace(at=at, group=match.group)
         if self.ended:
             raise ChildProcessError("browser %s ended, exit code %s, before it printed '%s'"
                                     % (self.name, self.process.wait(), pattern))

@@ -126,7 +126,10 @@ BYTE* BlockAt(long offset) { return reinterpret_cast<BYTE*>(&Block()) + offset; 
 
 // Two processes step through fresh mutex names together; in each round both try to take the
 // mutex at once, which makes both find it missing and race to create it.
-int Race(const std::wstring& prefix, int rounds, wchar_t role) {
+int Race(Words& words) {  // PREFIX ROUNDS a|b
+    const std::wstring prefix = words.Text();
+    const int rounds = words.Number();
+    const wchar_t role = words.Text()[0];
     const wchar_t other = role == L'a' ? L'b' : L'a';
     unique_handle holders(::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                                sizeof(LONG), (prefix + L"-holders").c_str()));
@@ -155,22 +158,18 @@ Function ControlDoubleExport(const char* name) {
     return module ? ExportOf<Function>(module, name) : nullptr;
 }
 
-BOOL CALLBACK KeepPanel(HWND window, LPARAM found) {
-    wchar_t className[64] = {}, title[64] = {};
-    ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
-    ::GetWindowTextW(window, title, static_cast<int>(std::size(title)));
-    if (std::wstring(className).rfind(L"shakewindow", 0) != 0 ||
-        std::wstring(title) != L"Win32 API")
-        return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
 // The module's panel among this thread's windows, or null.
 HWND FindPanel() {
-    HWND panel = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), KeepPanel, reinterpret_cast<LPARAM>(&panel));
-    return panel;
+    HWND window = nullptr;
+    while ((window = ::FindWindowExW(nullptr, window, nullptr, L"Win32 API")) != nullptr) {
+        wchar_t className[64] = {};
+        ::GetClassNameW(window, className, static_cast<int>(std::size(className)));
+        if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId() &&
+            std::wstring(className).rfind(L"shakewindow", 0) == 0) {
+            return window;
+        }
+    }
+    return nullptr;
 }
 
 // The module changes a page and the panel only on this thread, while it handles a message.
@@ -222,7 +221,6 @@ bool HandleMessages(HANDLE until, DWORD quietMs, const std::function<bool()>& do
     }
 }
 
-// The tab, with a browser made for it when it has none yet.
 Tab& TabWithBrowser(const std::wstring& name) {
     Tab& tab = g_tabs[name];
     if (!tab.browser) tab.browser = BrowserDouble::Create();
@@ -289,7 +287,8 @@ void Detach(const std::wstring& name) {
     }
 }
 
-int ShowPage(const std::wstring& name, const std::wstring& path) {
+int ShowPage(Words& words) {
+    const std::wstring name = words.Text(), path = words.Text();
     std::string error;
     const std::optional<PageDescription> description = ReadPageFile(path, &error);
     if (!description) return Fail(6, error.c_str(), path);
@@ -310,7 +309,9 @@ void Upload(const std::wstring& name) {
 }
 
 // A comctl32 toolbar in a window of its own, as the browser's command bar holds one.
-void MakeToolbar(int x, int y, int width, int height) {
+void MakeToolbar(Words& words) {  // X Y WIDTH HEIGHT
+    const int x = words.Number(), y = words.Number(), width = words.Number(),
+              height = words.Number();
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
     const HWND frame = ::CreateWindowExW(0, L"STATIC", L"bar", WS_POPUP | WS_VISIBLE, x, y, width,
@@ -321,12 +322,9 @@ void MakeToolbar(int x, int y, int width, int height) {
         0, width, height, frame, nullptr, nullptr, nullptr);
     ::SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     ::SendMessageW(toolbar, TB_SETBUTTONSIZE, 0, MAKELPARAM(100, height));
-    TBBUTTON buttons[5] = {};
     for (int i = 0; i < 5; ++i) {
-        buttons[i] = {I_IMAGENONE, 100 + i, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0};
-    }
-    ::SendMessageW(toolbar, TB_ADDBUTTONSW, 5, reinterpret_cast<LPARAM>(buttons));
-    for (int i = 0; i < 5; ++i) {
+        const TBBUTTON button = {I_IMAGENONE, 100 + i, TBSTATE_ENABLED, BTNS_BUTTON, {}, 0, 0};
+        ::SendMessageW(toolbar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
         RECT rect{};
         ::SendMessageW(toolbar, TB_GETITEMRECT, i, reinterpret_cast<LPARAM>(&rect));
         ::MapWindowPoints(toolbar, nullptr, reinterpret_cast<POINT*>(&rect), 2);
@@ -335,15 +333,11 @@ void MakeToolbar(int x, int y, int width, int height) {
 }
 
 void MakePanel() {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = ::DefWindowProcW;
-    windowClass.hInstance = ::GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"shakewindow990";
-    ::RegisterClassW(&windowClass);
+    RegisterWindowClass(L"shakewindow990");
     SharedBlock& shared = Block();
     shared.g_hwnd =
         ::CreateWindowExW(0, L"shakewindow990", L"panel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                          200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+                          200, 200, nullptr, nullptr, ThisModule(), nullptr);
     shared.g_bWindowCreated = true;
 }
 
@@ -367,9 +361,10 @@ LRESULT CALLBACK WatchedPanelProcedure(HWND window, UINT message, WPARAM wParam,
     return result;
 }
 
-// As after a QR login: the service's bind page at url loads in a frame of the panel, its window
-// named account.
-void Login(const std::wstring& url, const std::wstring& account) {
+// As after a QR login: the service's bind page at URL loads in a frame of the panel, its window
+// named ACCOUNT.
+void Login(Words& words) {  // URL ACCOUNT
+    const std::wstring url = words.Text(), account = words.Text();
     const auto fire =
         ControlDoubleExport<control_double::FireFrameCompleteFn>("ControlDoubleFireFrameComplete");
     if (fire && FindPanel()) {
@@ -383,21 +378,17 @@ void Login(const std::wstring& url, const std::wstring& account) {
 }
 
 int LoadedVersion() {
-    const HMODULE module = Module();
-    const HRSRC found =
-        module ? ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION) : nullptr;
-    const HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
-    const auto* data = static_cast<const BYTE*>(loaded ? ::LockResource(loaded) : nullptr);
-    // VerQueryValueW works in a copy of its own.
-    std::vector<BYTE> copy(data, data ? data + ::SizeofResource(module, found) : data);
+    wchar_t path[MAX_PATH] = {};
+    if (Module()) ::GetModuleFileNameW(Module(), path, MAX_PATH);
+    std::vector<BYTE> data(::GetFileVersionInfoSizeW(path, nullptr));
     VS_FIXEDFILEINFO* info = nullptr;
     UINT size = 0;
-    if (!data || !::VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&info), &size) ||
+    if (data.empty() ||
+        !::GetFileVersionInfoW(path, 0, static_cast<DWORD>(data.size()), data.data()) ||
+        !::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &size) ||
         size < sizeof(VS_FIXEDFILEINFO)) {
         return Fail(11, "no module with a version is loaded");
     }
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(module, path, MAX_PATH);
     Say("loaded %s version %u.%u.%u.%u", Utf8(path).c_str(), HIWORD(info->dwFileVersionMS),
         LOWORD(info->dwFileVersionMS), HIWORD(info->dwFileVersionLS),
         LOWORD(info->dwFileVersionLS));
@@ -405,48 +396,37 @@ int LoadedVersion() {
 }
 
 // Standard input, a line at a time, read on a thread of its own so that this thread keeps
-// handling messages meanwhile.
-class InputLines {
-  public:
-    InputLines() { thread_.reset(::CreateThread(nullptr, 0, &InputLines::Read, this, 0, nullptr)); }
-    HANDLE Ready() const { return ready_.get(); }
-    // The line read once Ready is signalled; nullopt at the end of the input.
-    std::optional<std::wstring> Take() {
-        std::optional<std::wstring> line = std::move(line_);
-        ::SetEvent(taken_.get());
-        return line;
-    }
-
-  private:
-    static DWORD WINAPI Read(void* self) {
-        auto* input = static_cast<InputLines*>(self);
-        char buffer[4096];
-        while (std::fgets(buffer, sizeof(buffer), stdin)) {
-            const int size = static_cast<int>(std::strlen(buffer));
-            std::wstring line(::MultiByteToWideChar(CP_UTF8, 0, buffer, size, nullptr, 0), L'\0');
-            ::MultiByteToWideChar(CP_UTF8, 0, buffer, size, line.data(),
-                                  static_cast<int>(line.size()));
-            input->line_ = std::move(line);
-            ::SetEvent(input->ready_.get());
-            ::WaitForSingleObject(input->taken_.get(), INFINITE);
-        }
-        input->line_.reset();
-        ::SetEvent(input->ready_.get());
-        return 0;
-    }
-
-    std::optional<std::wstring> line_;
-    unique_handle ready_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    unique_handle taken_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-    unique_handle thread_;
+// handling messages meanwhile. The thread fills line and signals ready, then reads on once taken
+// is signalled; at the end of the input, line is nullopt.
+struct InputLine {
+    std::optional<std::wstring> line;
+    unique_handle ready{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+    unique_handle taken{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
 };
+
+DWORD WINAPI ReadLines(void* shared) {
+    auto& input = *static_cast<InputLine*>(shared);
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof(buffer), stdin)) {
+        const int size = static_cast<int>(std::strlen(buffer));
+        std::wstring line(::MultiByteToWideChar(CP_UTF8, 0, buffer, size, nullptr, 0), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, buffer, size, line.data(), static_cast<int>(line.size()));
+        input.line = std::move(line);
+        ::SignalObjectAndWait(input.ready.get(), input.taken.get(), INFINITE, FALSE);
+    }
+    input.line.reset();
+    ::SetEvent(input.ready.get());
+    return 0;
+}
 
 int Run(Words words);
 
 int ReadInput() {
-    static InputLines& input = *new InputLines();  // its thread may sit in a read to the end
-    while (HandleMessages(input.Ready(), kInputIdleMs)) {
-        const std::optional<std::wstring> line = input.Take();
+    auto& input = *new InputLine();  // the reading thread may sit in a read to the end
+    const unique_handle thread(::CreateThread(nullptr, 0, ReadLines, &input, 0, nullptr));
+    while (HandleMessages(input.ready.get(), kInputIdleMs)) {
+        const std::optional<std::wstring> line = std::move(input.line);
+        ::SetEvent(input.taken.get());
         if (!line) return kContinue;
         std::wistringstream split(*line);
         std::vector<std::wstring> words;
@@ -461,7 +441,6 @@ int ReadInput() {
 // A command returns kContinue, or the exit code that ends the run.
 using Command = std::function<int(Words&)>;
 
-// A command that always continues.
 Command Continuing(std::function<void(Words&)> action) {
     return [action](Words& words) {
         action(words);
@@ -514,12 +493,7 @@ const std::map<std::wstring, Command>& Commands() {
              Say(!mutex ? "missing" : acquired ? "free" : "busy");
              if (acquired) ::ReleaseMutex(mutex.get());
          })},
-        {L"race",
-         [](Words& words) {
-             const std::wstring prefix = words.Text();
-             const int rounds = words.Number();
-             return Race(prefix, rounds, words.Text()[0]);
-         }},
+        {L"race", Race},
         {L"signal", Continuing([](Words& words) { ::SetEvent(Event(words.Text())); })},
         {L"wait",
          [](Words& words) {
@@ -549,11 +523,7 @@ const std::map<std::wstring, Command>& Commands() {
              WriteError("error line");
              WriteWCharLog("wide line: ", L"text");
          })},
-        {L"page",
-         [](Words& words) {
-             const std::wstring name = words.Text();
-             return ShowPage(name, words.Text());
-         }},
+        {L"page", ShowPage},
         {L"attach", [](Words& words) { return Attach(words.Text()); }},
         {L"open", [](Words& words) { return Open(words.Text()); }},
         {L"detach", Continuing([](Words& words) { Detach(words.Text()); })},
@@ -585,10 +555,7 @@ const std::map<std::wstring, Command>& Commands() {
                         ? kContinue
                         : Fail(9, "no Exec on", name);
          }},
-        {L"toolbar", Continuing([](Words& words) {
-             const int x = words.Number(), y = words.Number(), width = words.Number();
-             MakeToolbar(x, y, width, words.Number());
-         })},
+        {L"toolbar", Continuing(MakeToolbar)},
         {L"make-panel", Continuing([](Words&) { MakePanel(); })},
         {L"watch-panel",
          [](Words&) {
@@ -596,17 +563,11 @@ const std::map<std::wstring, Command>& Commands() {
                  Block().g_hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedPanelProcedure)));
              return g_panelProcedure ? kContinue : Fail(10, "no panel to watch");
          }},
-        {L"login", Continuing([](Words& words) {
-             const std::wstring url = words.Text();
-             Login(url, words.Text());
-         })},
+        {L"login", Continuing(Login)},
         {L"own-panel", Continuing([](Words&) {
              RECT client{};
-             if (::GetClientRect(::FindWindowW(nullptr, kOwnPanelTitle), &client)) {
-                 Say("own-panel %ld x %ld", client.right, client.bottom);
-             } else {
-                 Say("own-panel none");
-             }
+             const bool found = ::GetClientRect(::FindWindowW(nullptr, kOwnPanelTitle), &client);
+             Say(found ? "own-panel %ld x %ld" : "own-panel none", client.right, client.bottom);
          })},
         {L"close-panel",
          [](Words&) {
@@ -624,7 +585,6 @@ int Run(Words words) {
         const auto command = Commands().find(name);
         if (command == Commands().end()) return Fail(1, "unknown command", name);
         const int result = command->second(words);
-        std::fflush(stdout);
         if (result != kContinue) return result;
     }
     return kContinue;
