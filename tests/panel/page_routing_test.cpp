@@ -15,7 +15,6 @@
 #include "foundation/shared_state.h"
 #include "panel/panel_connection.h"
 #include "panel/registered_control_double.h"
-#include "service/activation.h"
 #include "service/service_config.h"
 #include "support/log_file.h"
 #include "support/standin_client.h"
