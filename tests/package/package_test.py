@@ -252,8 +252,6 @@ class Fixture(unittest.TestCase):
 
 
 class BuildTest(Fixture):
-    """The installers as files: named, signed, loadable on Windows XP, registering from tables."""
-
     @classmethod
     def setUpClass(cls):
         """The installers of this version and an older one, of a module that refuses
@@ -303,8 +301,7 @@ class BuildTest(Fixture):
 
 
 class SetupTest(Fixture):
-    """The setup program, per machine; it is a 32-bit program, so this group runs only where
-    32-bit programs run."""
+    """The setup program, per machine: a 32-bit program."""
 
     def install(self, prefix, which, expected=0):
         self.assertEqual(prefix.wine(self.ctx.made(which, ".exe"), "/S", loader=WINE32).returncode,
@@ -395,13 +392,10 @@ def reg_text(text):
 
 
 class MsiTest(Fixture):
-    """The packages through msiexec in fresh prefixes: the x64 one in a 64-bit prefix through
-    wine64, on every machine; where 32-bit programs run, also the 32-bit view compared with the
-    32-bit module's own registration, and the x86 package in a 32-bit prefix."""
+    """The packages through msiexec in fresh prefixes, the x86 one where 32-bit programs run."""
 
     def install_check_and_remove(self, prefix, before, arch, modules):
-        """Installs this version's package over what the prefix holds, checks it, removes it.
-        modules: (view, arch, folder, loader, build) of each, the 32-bit one first."""
+        """modules: (view, arch, folder, loader, build) of each, the 32-bit one first."""
         package = self.ctx.made("new", "-%s.msi" % arch)
         self.assertEqual(prefix.msiexec("/i", package), 0)
         snapshot = prefix.snapshot()  # one product to uninstall, of this version
