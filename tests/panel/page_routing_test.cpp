@@ -160,6 +160,8 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     EXPECT_EQ(Call(L"unbind"), S_OK);
     EXPECT_EQ(standin::RequestsTo("action=unbind").size(), 1u);
     EXPECT_EQ(double_.Calls(), calls) << "the panel went elsewhere";
+    EXPECT_EQ(Call(L"goReminder"), S_OK);  // the status page's bridge unbinds too
+    ASSERT_TRUE(Loaded(kStatusUrl));
     standin::Script(R"([{"match":"action=unbind","body":"{\"message\":\"OK\"}"}])");
     EXPECT_EQ(Call(L"unbind"), S_OK);
     ASSERT_TRUE(Loaded(kLoginUrl));
