@@ -4,9 +4,7 @@
     package_test.py GROUP SOURCE_DIR BUILD_DIR OTHER_BUILD_DIR VERSION
 
 BUILD_DIR is the x86_64 test build (its Wine environment lends the display), OTHER_BUILD_DIR the
-i686 one beside it, VERSION the project's version. GROUP is build (the installers of this version
-and of its variants, checked as files), setup (the setup program in fresh 64-bit prefixes, where
-32-bit programs run) or msi (the packages through msiexec): each group's class says what it does.
+i686 one beside it. GROUP is build, setup or msi: each group's class says what it does.
 """
 
 import os
@@ -22,7 +20,6 @@ from testhost import TestHost, runs_32bit, wait_for, windows_path  # noqa: E402
 
 WINE32, WINE64 = "/usr/lib/wine/wine", "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
-SKIPPED = 77  # the tests' SKIP_RETURN_CODE
 CLSID = "{D3441990-2A84-4A2F-9D12-0B7F605DE4E9}"
 CLASS_KEY = "Software\\Classes\\CLSID\\" + CLSID
 HELPER_KEY = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
@@ -31,22 +28,15 @@ BUTTON_KEY = ("HKLM\\Software\\Microsoft\\Internet Explorer\\Extensions\\"
               "{1AC31710-6759-484f-A129-A70C55485DA1}")
 ENTRY_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KVShake"
 STORE_KEY = "HKCU\\Software\\AppDataLow"
-ACTIVE_SETUP_KEY = "Software\\Microsoft\\Active Setup\\Installed Components\\KVShake"
 ACCOUNT = {"kvshocktoken": "t-1", "kvshockuin": "10001", "kvshockuser": "u@example.com",
            "kvshocknickname": "U", "kvshockdebug": "0"}
 SHORTCUT = "摇一摇传图.lnk"
-BUTTON_TEXT = "点亮摇一摇"
-LIBRARY_HELP = "KVShake 1.0 类型库"
 # Where the module's registration writes, in the 64-bit view; the 32-bit view's has Wow6432Node.
 REGISTRATION_KEYS = ["Software\\Classes\\" + key for key in (
     "CLSID\\" + CLSID, "AppID\\{1EEED60E-0AD3-4740-989C-6CA268313F93}", "AppID\\KVShake.DLL",
     "KVShake.ShakeBHO", "KVShake.ShakeBHO.1", "TypeLib\\{EF45DC82-7BBC-4BAF-A1F5-D1AFF6705823}",
     "Interface\\{F743C3A5-5319-4FD4-AB3B-0FBDA9B8BB22}")] + [
     key[len("HKLM\\"):] for key in (HELPER_KEY, BUTTON_KEY)]
-# A Chinese system, whose ANSI code page (936) oleaut32 reads the library's help string in; the
-# others run in C.UTF-8, as Wine names the Chinese shortcut's file through the Unix locale.
-CHINESE_LOCALE = "zh_CN.UTF-8"
-UPGRADE_CODE = "{B4B3604A-E812-4D02-AF80-9064964EEFD2}"
 
 # Left out of the before-and-after comparison: what Wine and first HTTPS use change anyway.
 IGNORED_KEYS = re.compile(
@@ -195,14 +185,13 @@ class Prefix:
         """The keys and values under the module's registration keys in one view of HKLM."""
         roots = [re.sub(r"^Software\\(Classes\\)?", r"\g<0>Wow6432Node\\", key) if view == 32
                  else key for key in REGISTRATION_KEYS]
-        roots = [root.replace("\\", "\\\\").lower() for root in roots]  # as system.reg has them
+        # As system.reg writes them, each ending where a key's name ends.
+        roots = [root.replace("\\", "\\\\").lower() + "\\\\" for root in roots]
         found = set()
-        for entry in self.snapshot():
-            if entry[0] != "system.reg":
-                continue
-            key = entry[1][1:-1].lower()
-            if any(key == root or key.startswith(root + "\\\\") for root in roots):
-                found.add((key,) + entry[2:])
+        for hive, key, *value in self.snapshot():
+            key = key[1:-1].lower()
+            if hive == "system.reg" and any((key + "\\\\").startswith(root) for root in roots):
+                found.add((key, *value))
         return found
 
     def browser(self, name, loader=WINE32, build=None):
@@ -263,8 +252,6 @@ class Fixture(unittest.TestCase):
 
 
 class BuildTest(Fixture):
-    """The installers as files: named, signed, loadable on Windows XP, registering from tables."""
-
     @classmethod
     def setUpClass(cls):
         """The installers of this version and an older one, of a module that refuses
@@ -289,7 +276,7 @@ class BuildTest(Fixture):
             if made.returncode != 0:
                 raise AssertionError(made.stderr.decode())
 
-    def test_installers_are_named_signed_and_load_on_xp(self):
+    def test_installers_are_named_signed_load_on_xp_and_register_from_tables(self):
         ctx = self.ctx
         names = {".exe": "KVShakeSetup-%s.exe", "-x86.msi": "KVShake-%s-x86.msi",
                  "-x64.msi": "KVShake-%s-x64.msi"}
@@ -301,8 +288,6 @@ class BuildTest(Fixture):
             self.assertTrue(verify_signature(path, ctx.certificate()), path)
         self.assertLoadsOnXp(made[".exe"])
 
-    def test_packages_register_from_their_tables(self):
-        ctx = self.ctx
         for arch, other in (("x86", "x64"), ("x64", "x86")):
             package = ctx.made("new", "-%s.msi" % arch)
             # wixl writes an empty CustomAction table: its rows count, not its presence.
@@ -312,12 +297,11 @@ class BuildTest(Fixture):
                           "\n".join(msi_table(package, "LaunchCondition")))
             properties = dict(row.split("\t", 1) for row in msi_table(package, "Property")[3:])
             self.assertEqual(properties["MSIRESTARTMANAGERCONTROL"], "DisableShutdown")
-            self.assertEqual(properties["UpgradeCode"], UPGRADE_CODE)
+            self.assertEqual(properties["UpgradeCode"], "{B4B3604A-E812-4D02-AF80-9064964EEFD2}")
 
 
 class SetupTest(Fixture):
-    """The setup program, per machine; it is a 32-bit program, so this group runs only where
-    32-bit programs run."""
+    """The setup program, per machine: a 32-bit program."""
 
     def install(self, prefix, which, expected=0):
         self.assertEqual(prefix.wine(self.ctx.made(which, ".exe"), "/S", loader=WINE32).returncode,
@@ -333,7 +317,8 @@ class SetupTest(Fixture):
         uninstaller = os.path.join(prefix.unix(folder), "Uninstall.exe")
         self.assertTrue(verify_signature(uninstaller, ctx.certificate("old")))
         self.assertLoadsOnXp(uninstaller)
-        stub = prefix.reg("HKLM\\" + ACTIVE_SETUP_KEY, "StubPath", 32)
+        stub = prefix.reg("HKLM\\Software\\Microsoft\\Active Setup\\Installed Components\\KVShake",
+                          "StubPath", 32)
         self.assertIn("for %k in ( CLSID\\" + CLSID + " ", stub)
         self.assertIn("reg delete HKCU\\Software\\Classes\\%k /f", stub)
 
@@ -407,34 +392,26 @@ def reg_text(text):
 
 
 class MsiTest(Fixture):
-    """The packages through msiexec in fresh prefixes: the x64 one in a 64-bit prefix through
-    wine64, on every machine; where 32-bit programs run, also the 32-bit view compared with the
-    32-bit module's own registration, and the x86 package in a 32-bit prefix."""
+    """The packages through msiexec in fresh prefixes, the x86 one where 32-bit programs run."""
 
     def install_check_and_remove(self, prefix, before, arch, modules):
-        """Installs this version's package over what the prefix holds: one product of this
-        version, the Chinese texts whole, the Start-menu entry, and the module of the prefix's
-        width loading into a browser's tab. Then removes it, which leaves the prefix as it was
-        before, and compares what it wrote with what each module's own DllRegisterServer writes.
-        modules: (view, arch, folder, loader, build) of each, the 32-bit one first."""
+        """modules: (view, arch, folder, loader, build) of each, the 32-bit one first."""
         package = self.ctx.made("new", "-%s.msi" % arch)
         self.assertEqual(prefix.msiexec("/i", package), 0)
-        entries = {}  # uninstall key -> its values, of every product installed
-        uninstall = r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-        for entry in prefix.snapshot():
-            if entry[0] == "system.reg" and len(entry) == 3 and entry[1].startswith(uninstall):
-                entries.setdefault(entry[1], set()).add(entry[2])
-        products = [values for values in entries.values()
-                    if '"DisplayName"="Kovin Shake BHO"' in values]
+        snapshot = prefix.snapshot()  # one product to uninstall, of this version
+        uninstall = r"[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+        products = [entry[:2] for entry in snapshot if entry[1].startswith(uninstall)
+                    and entry[2:] == ('"DisplayName"="Kovin Shake BHO"',)]
         self.assertEqual(len(products), 1, products)
-        self.assertIn('"DisplayVersion"="%s"' % self.ctx.version, products[0])
+        values = {entry[2:] for entry in snapshot if entry[:2] == products[0]}
+        self.assertIn(('"DisplayVersion"="%s"' % self.ctx.version,), values)
 
         installed = {module[0]: prefix.registration(module[0]) for module in modules}
         for registration in installed.values():
-            self.assertIn('"ButtonText"="%s"' % reg_text(BUTTON_TEXT),
+            self.assertIn('"ButtonText"="%s"' % reg_text("点亮摇一摇"),
                           {entry[-1] for entry in registration})
         # The type library's key is one for both views.
-        self.assertIn('@="%s"' % reg_text(LIBRARY_HELP),
+        self.assertIn('@="%s"' % reg_text("KVShake 1.0 类型库"),
                       {entry[-1] for entry in installed[modules[-1][0]]})
         # Windows puts a per-machine package's shortcut in the common Start menu, Wine's msiexec
         # in the user's.
@@ -447,19 +424,20 @@ class MsiTest(Fixture):
 
         self.assertEqual(prefix.msiexec("/x", package), 0)
         self.assertRestoredAfterRestart(prefix, before)
-        self.assertRegistersAsTheModules(prefix, installed, modules)
 
-    def assertRegistersAsTheModules(self, prefix, installed, modules):
-        """What each module's own DllRegisterServer writes from the same file and folder, after
-        the package's removal, equals what the package wrote: the 32-bit one first, as the type
-        library's shared HELPDIR is the last one's; only the 64-bit one where no 32-bit program
-        runs, less the 32-bit module's file in the type library's shared key."""
+        # What each module's own DllRegisterServer writes from the same file and folder equals
+        # what the package wrote: the 32-bit one first, as the type library's shared HELPDIR is
+        # the last one's; only the 64-bit one where no 32-bit program runs, less the 32-bit
+        # module's file in the type library's shared key.
         registered = [module for module in modules if module[1] == "x86_64" or runs_32bit()]
         for view, arch, folder, loader, build in registered:
             os.makedirs(prefix.unix(folder))
             shutil.copy(self.ctx.packaged_module(arch), prefix.unix(folder + "\\KVShake.dll"))
+            # A Chinese system, whose ANSI code page (936) oleaut32 reads the library's help
+            # string in; prefixes run in C.UTF-8, as Wine names the Chinese shortcut's file
+            # through the Unix locale.
             done = prefix.wine("regsvr32", "/s", folder + "\\KVShake.dll", loader=loader,
-                               locale=CHINESE_LOCALE)
+                               locale="zh_CN.UTF-8")
             self.assertEqual(done.returncode, 0)
         if len(registered) < len(modules):
             installed[64] = {entry for entry in installed[64] if "\\\\0\\\\win32" not in entry[0]}
@@ -504,7 +482,7 @@ def main():
     if group == "setup" and not runs_32bit():
         print("skipped: the setup program's install group runs a 32-bit program, and 32-bit "
               "programs cannot run on this machine; the build group still makes and checks it")
-        sys.exit(SKIPPED)
+        sys.exit(77)  # the tests' SKIP_RETURN_CODE
     Fixture.ctx = Context(os.path.abspath(build), os.path.abspath(other), version)
     case = {"build": BuildTest, "setup": SetupTest, "msi": MsiTest}[group]
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)

@@ -26,21 +26,29 @@ def tearDownModule():
     browser.close()
 
 
-class PageCase(unittest.TestCase):
+def frame_address():
+    service = os.environ.get("KVSHAKE_SERVICE_HOST", "shake.kovin.com")
+    port = os.environ.get("KVSHAKE_SERVICE_PORT", "443")
+    return ("https://%s/qrlogin?appid=%s&type=login&lang=zh_CN&redirect_uri=https://%s%s"
+            "/cgi-bin/pqsupport-bin/shakebindpage"
+            % (os.environ.get("KVSHAKE_LOGIN_HOST", "login.kovin.com"),
+               os.environ.get("KVSHAKE_APP_ID", "kvshake_ie"),
+               service, "" if port == "443" else ":" + port))
+
+
+class Pages(unittest.TestCase):
     def open(self, resource, width, height, allowed=()):
         browser.open(resource, width, height)
-        self.addCleanup(self.assert_own_requests, allowed)
+        self.addCleanup(self.assert_own_requests, set(allowed))
 
     def assert_own_requests(self, allowed):
         """Nothing is loaded but the module's own resources and what is allowed, which is."""
         own = re.compile(re.escape(browser.origin) + r"/res/(\d+)$")
-        requests = browser.requests()
-        for url in requests:
+        requests = set(browser.requests())
+        self.assertLessEqual(allowed, requests)
+        for url in requests - allowed:
             match = own.match(url)
-            if url not in allowed:
-                self.assertTrue(match and int(match.group(1)) in engine.RESOURCES, url)
-        for url in allowed:
-            self.assertIn(url, requests)
+            self.assertTrue(match and int(match.group(1)) in engine.RESOURCES, url)
 
     def fits(self, width, height):
         """The page is as high as given and needs no wider panel."""
@@ -48,12 +56,8 @@ class PageCase(unittest.TestCase):
         self.assertEqual(browser.run(HEIGHT, container), height)
         self.assertLessEqual(browser.run("return document.body.scrollWidth;"), width)
 
-
-class StatusPage(PageCase):
-    def setUp(self):
+    def test_status_rows_fit_act_once_and_activating_swaps_them(self):
         self.open(STATUS, 253, 100)
-
-    def test_rows_fit_act_once_and_activating_swaps_them(self):
         # As the panel's set-up shows the activation state.
         browser.run("document.getElementById('actived').style.display = 'none';")
         self.fits(253, 100)
@@ -66,12 +70,8 @@ class StatusPage(PageCase):
         browser.click(".settingsBtn p")
         self.assertEqual(browser.actions(), ["goActive", "unActive", "goSetting"])
 
-
-class SettingsPage(PageCase):
-    def setUp(self):
+    def test_settings_unbinding_asks_first_and_the_back_arrow_goes_to_status(self):
         self.open(SETTINGS, 253, 135)
-
-    def test_unbinding_asks_first_and_the_back_arrow_goes_to_status(self):
         browser.click(".unbindBtn a")
         self.assertEqual(browser.run(SHOWN, "userInfo", "confirmUnbindDiv"), [False, True])
         self.fits(253, 134)
@@ -83,29 +83,12 @@ class SettingsPage(PageCase):
         browser.click(".backBtn")
         self.assertEqual(browser.actions(), ["unbind", "goReminder"])
 
-
-class LoginPage(PageCase):
-    def frame_address(self):
-        service = os.environ.get("KVSHAKE_SERVICE_HOST", "shake.kovin.com")
-        port = os.environ.get("KVSHAKE_SERVICE_PORT", "443")
-        return ("https://%s/qrlogin?appid=%s&type=login&lang=zh_CN&redirect_uri=https://%s%s"
-                "/cgi-bin/pqsupport-bin/shakebindpage"
-                % (os.environ.get("KVSHAKE_LOGIN_HOST", "login.kovin.com"),
-                   os.environ.get("KVSHAKE_APP_ID", "kvshake_ie"),
-                   service, "" if port == "443" else ":" + port))
-
-    def setUp(self):
-        self.open(LOGIN, 505, 347, allowed=(self.frame_address(),))
-
-    def test_frame_fits_the_panel_and_shows_the_qr_login(self):
+    def test_login_frame_fits_the_panel_and_shows_the_qr_login(self):
+        self.open(LOGIN, 505, 347, allowed=(frame_address(),))
         area = browser.run("return [document.body.scrollWidth, document.body.scrollHeight];")
         self.assertTrue(area[0] <= 505 and area[1] <= 347, area)
         src = browser.run("return document.querySelector('iframe').getAttribute('src');")
-        self.assertEqual(src, self.frame_address())
-
-
-class Sprite(unittest.TestCase):
-    """Every sprite position that a sheet uses shows a drawing, within the box that shows it."""
+        self.assertEqual(src, frame_address())
 
     def sprite_boxes(self, sheet):
         """(class, x, y, width, height) of each sprite position, with the size that the rules of
@@ -128,6 +111,7 @@ class Sprite(unittest.TestCase):
         return boxes
 
     def test_every_icon_is_drawn(self):
+        """Every sprite position that a sheet uses shows a drawing, within the box that shows it."""
         boxes = self.sprite_boxes(205) + self.sprite_boxes(206)
         self.assertGreaterEqual(len(boxes), 12)
         browser.open(216, 400, 400)

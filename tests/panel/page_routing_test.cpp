@@ -15,7 +15,6 @@
 #include "foundation/shared_state.h"
 #include "panel/panel_connection.h"
 #include "panel/registered_control_double.h"
-#include "service/activation.h"
 #include "service/service_config.h"
 #include "support/log_file.h"
 #include "support/standin_client.h"
@@ -137,25 +136,22 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
         EXPECT_EQ(Element(L"disactived").display, active ? L"none" : L"block");
     }
 
-    // Each load hands the page a bridge of its own and lets the last one go.
-    ComPtr<IDispatch> first = External();
-    ASSERT_NE(first, nullptr);
-    SharedState().g_bActive = true;
-    EXPECT_EQ(Call(L"goReminder"), S_OK);
-    ASSERT_TRUE(Loaded(kStatusUrl));
-    EXPECT_EQ(Element(L"actived").display, L"block");
-    const ComPtr<IDispatch> second = External();
-    EXPECT_TRUE(second && second.Get() != first.Get()) << "no bridge of its own";
-    EXPECT_EQ(first.Detach()->Release(), 0u) << "the first bridge is still held";
-
     ClearAccount();  // unbound elsewhere: showing the panel again goes to the login page
     ASSERT_TRUE(Press(kLoginUrl));
     EXPECT_EQ(PanelSize(), kLoginSize);
-
     fire(kBindUrl.c_str(), kAccount);
+    SharedState().g_bActive = true;  // as the page loads
     ASSERT_TRUE(Loaded(kStatusUrl));
+    EXPECT_EQ(Element(L"actived").display, L"block");
+
+    // Each load hands the page a bridge of its own and lets the last one go.
+    ComPtr<IDispatch> first = External();
+    ASSERT_NE(first, nullptr);
     EXPECT_EQ(Call(L"goSetting"), S_OK);
     ASSERT_TRUE(Loaded(kSettingsUrl));
+    const ComPtr<IDispatch> second = External();
+    EXPECT_TRUE(second && second.Get() != first.Get()) << "no bridge of its own";
+    EXPECT_EQ(first.Detach()->Release(), 0u) << "the first bridge is still held";
     EXPECT_EQ(PanelSize(), kSettingsSize);
     EXPECT_EQ(Element(L"userName").text, L"N");
     // Unbinding goes to the login page only when the service agrees.
@@ -164,6 +160,8 @@ TEST_F(PageRoutingTest, PanelGoesFromLoginToStatusToSettingsAndBackToLogin) {
     EXPECT_EQ(Call(L"unbind"), S_OK);
     EXPECT_EQ(standin::RequestsTo("action=unbind").size(), 1u);
     EXPECT_EQ(double_.Calls(), calls) << "the panel went elsewhere";
+    EXPECT_EQ(Call(L"goReminder"), S_OK);  // the status page's bridge unbinds too
+    ASSERT_TRUE(Loaded(kStatusUrl));
     standin::Script(R"([{"match":"action=unbind","body":"{\"message\":\"OK\"}"}])");
     EXPECT_EQ(Call(L"unbind"), S_OK);
     ASSERT_TRUE(Loaded(kLoginUrl));

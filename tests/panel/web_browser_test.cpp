@@ -7,11 +7,13 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "bho/hidden_window.h"
 #include "bho/panel_link.h"
 #include "browser_double/browser_double.h"
 #include "com/module.h"
+#include "com/scoped_variant.h"
 #include "control_double/control_double.h"
 #include "panel/external.h"
 #include "panel/registered_control_double.h"
@@ -19,7 +21,6 @@
 #include "foundation/shared_state.h"
 #include "support/log_file.h"
 #include "support/message_recorder.h"
-#include "support/test_paths.h"
 
 namespace kvshake::testing {
 namespace {
@@ -53,17 +54,6 @@ class WebBrowserTest : public ::testing::Test {
             EXPECT_EQ(double_.LiveObjects(), 0);
         }
     }
-    HWND Create() {
-        const RECT rect = {0, 0, 320, 240};
-        return browser_->CreateBrowser(parent_.get(), &rect);
-    }
-    void ShowPage() {
-        PageDescription page;
-        page.title = L"Status";
-        double_.Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
-        browser_->Navigate(kPageUrl);
-        ASSERT_TRUE(WaitUntil([] { return LogHas("WebBrowser Document onload"); }));
-    }
 
     RegisteredControlDouble double_;
     unique_window parent_;
@@ -76,7 +66,8 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheEx
     IDropTarget* dropTarget = reinterpret_cast<IDropTarget*>(handler);
     EXPECT_EQ(handler->GetDropTarget(nullptr, &dropTarget), E_NOTIMPL);
     EXPECT_EQ(dropTarget, nullptr);
-    const HWND window = Create();
+    const RECT rect = {0, 0, 320, 240};
+    const HWND window = browser_->CreateBrowser(parent_.get(), &rect);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(::GetParent(window), parent_.get());
     ASSERT_NE(browser_->HostedBrowser(), nullptr);
@@ -86,11 +77,13 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheEx
     ASSERT_EQ(control->GetWindow(&view), S_OK);
     EXPECT_EQ(::GetParent(view), window);
 
-    ShowPage();
+    PageDescription page;
+    page.title = L"Status";
+    double_.Export<cd::SetPageFn>("ControlDoubleSetPage")(kPageUrl, &page);
+    browser_->Navigate(kPageUrl);
+    ASSERT_TRUE(WaitUntil([] { return LogHas("WebBrowser Document onload"); }));
     EXPECT_NE(double_.Calls().find(std::wstring(L"put_Silent 1\nNavigate ") + kPageUrl),
               std::wstring::npos);
-    double_.Export<cd::FireFrameCompleteFn>("ControlDoubleFireFrameComplete")(kPageUrl, L"frame");
-    EXPECT_TRUE(LogHas("WebBrowser Document onload", 2));
 
     VARIANT_BOOL cancel = VARIANT_TRUE;
     VARIANT arguments[2] = {};
@@ -112,15 +105,56 @@ TEST_F(WebBrowserTest, HostsTheRegisteredControlHearsItsEventsAndGivesPagesTheEx
     const auto call = double_.Export<cd::CallExternalFn>("ControlDoubleCallExternal");
     int invokes = -1;
     EXPECT_TRUE(FAILED(call(L"goReminder", &invokes)));  // no bridge set yet
+    const LONG locks = Module().GetLockCount();  // every live bridge keeps the module loaded
     ComPtr<External> external;
     external.Attach(External::Create());
     external->Release();  // mingw's Attach takes a reference of its own
+    EXPECT_EQ(Module().GetLockCount(), locks + 1);
     browser_->SetExternal(external);
+
+    // The bridge: names answer without regard to case, the argument names after the member's are
+    // not looked up, and unknown names get no id.
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"unbind"), const_cast<LPOLESTR>(L"reason")};
+    DISPID ids[2] = {1, 1};
+    EXPECT_EQ(external->GetIDsOfNames(IID_NULL, names, 2, 0, ids), S_OK);
+    EXPECT_EQ(ids[0], 28000);
+    EXPECT_EQ(ids[1], 1);
+    names[0] = const_cast<LPOLESTR>(L"GOSETTING");
+    EXPECT_EQ(external->GetIDsOfNames(IID_NULL, names, 1, 0, ids), S_OK);
+    EXPECT_EQ(ids[0], 28003);
+    names[0] = const_cast<LPOLESTR>(L"goSettings");
+    EXPECT_EQ(external->GetIDsOfNames(IID_NULL, names, 1, 0, ids), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(ids[0], DISPID_UNKNOWN);
+    ITypeInfo* info = reinterpret_cast<ITypeInfo*>(1);
+    EXPECT_TRUE(FAILED(external->GetTypeInfo(0, 0, &info)));
+    EXPECT_EQ(info, nullptr);
+
+    // A page's click reads the member: that runs the action once and gives the page nothing to
+    // call. The panel takes each page's size and is sent to the page.
     MessageRecorder panel(kStandalonePanelClass);
     SharedState().g_hwnd = panel.Window();
-    EXPECT_EQ(call(L"goReminder", &invokes), S_OK);
+    const auto panelSize = [&] {
+        RECT placed{};
+        ::GetWindowRect(panel.Window(), &placed);
+        return std::pair(placed.right - placed.left, placed.bottom - placed.top);
+    };
+    EXPECT_EQ(call(L"goSetting", &invokes), S_OK);
+    EXPECT_EQ(panelSize(), std::pair(253L, 135L));
+    ScopedVariant result;
+    DISPPARAMS none = {};
+    const auto read = [&](DISPID id) {
+        return external->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, result.put(), nullptr,
+                                nullptr);
+    };
+    EXPECT_EQ(read(28005), S_OK);  // goReminder
+    EXPECT_EQ(result.type(), VT_EMPTY);
+    EXPECT_EQ(panelSize(), std::pair(253L, 100L));
+    const size_t logged = ReadLogFile().size();
+    EXPECT_EQ(read(27999), S_OK);
+    EXPECT_EQ(read(28006), S_OK);
+    EXPECT_EQ(ReadLogFile().size(), logged) << "unknown members do nothing";
+    EXPECT_EQ(panel.Count(WM_GOPAGE), 2u) << "once per action";
     SharedState().g_hwnd = nullptr;
-    EXPECT_EQ(panel.Count(WM_GOPAGE), 1u) << "the page's call reached the bridge";
     external->AddRef();
     EXPECT_EQ(external->Release(), 2u) << "the page kept window.external";
 
