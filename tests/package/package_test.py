@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The setup program and the MSI packages, made from the test builds' modules and run under Wine.
 
-    package_test.py GROUP SOURCE_DIR BUILD_DIR OTHER_BUILD_DIR VERSION
+    package_test.py GROUP BUILD_DIR OTHER_BUILD_DIR VERSION
 
 BUILD_DIR is the x86_64 test build (its Wine environment lends the display), OTHER_BUILD_DIR the
 i686 one beside it. GROUP is build, setup or msi: each group's class says what it does.
@@ -478,7 +478,7 @@ class MsiTest(Fixture):
 
 
 def main():
-    group, source, build, other, version = sys.argv[1:6]
+    group, build, other, version = sys.argv[1:5]
     if group == "setup" and not runs_32bit():
         print("skipped: the setup program's install group runs a 32-bit program, and 32-bit "
               "programs cannot run on this machine; the build group still makes and checks it")

@@ -27,13 +27,12 @@ def tearDownModule():
 
 
 def frame_address():
-    service = os.environ.get("KVSHAKE_SERVICE_HOST", "shake.kovin.com")
-    port = os.environ.get("KVSHAKE_SERVICE_PORT", "443")
+    service = os.environ["KVSHAKE_SERVICE_HOST"]
+    port = os.environ["KVSHAKE_SERVICE_PORT"]
     return ("https://%s/qrlogin?appid=%s&type=login&lang=zh_CN&redirect_uri=https://%s%s"
             "/cgi-bin/pqsupport-bin/shakebindpage"
-            % (os.environ.get("KVSHAKE_LOGIN_HOST", "login.kovin.com"),
-               os.environ.get("KVSHAKE_APP_ID", "kvshake_ie"),
-               service, "" if port == "443" else ":" + port))
+            % (os.environ["KVSHAKE_LOGIN_HOST"], os.environ["KVSHAKE_APP_ID"], service,
+               "" if port == "443" else ":" + port))
 
 
 class Pages(unittest.TestCase):
